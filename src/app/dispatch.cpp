@@ -1,0 +1,114 @@
+#include "dispatch.h"
+
+#include "report/activity_list.h"
+#include "report/logon_times.h"
+#include "settings/audit_settings.h"
+
+#include <cstdio>
+
+namespace {
+
+struct OptionEntry {
+    const char* option;
+    CommandCode code;
+};
+
+const OptionEntry kOptions[] = {
+    {"/on", CommandOn},     {"/off", CommandOff},   {"/time", CommandTime},
+    {"/list", CommandList}, {"/help", CommandHelp},
+};
+
+const char kVelmorKeyPath[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor";
+
+// Why a registry write failed, in plain words.
+void printFailure(const char* what, LONG status, const char* keyPath) {
+    if (status == ERROR_FILE_NOT_FOUND && keyPath)
+        printOut("%s: the registry key %s does not exist.\n", what, keyPath);
+    else if (status == ERROR_ACCESS_DENIED)
+        printOut("%s: access is denied.\n", what);
+    else if (status == ERROR_BADDB)
+        printOut("%s: the registry cannot be read.\n", what);
+    else
+        printOut("%s: error %d.\n", what, static_cast<int>(status));
+}
+
+int enableAuditing() {
+    int exitCode = 0;
+    LONG status = ERROR_SUCCESS;
+    if (!registerEventSource(&status)) {
+        printFailure("Could not register the wsxlum event source", status, nullptr);
+        exitCode = 1;
+    }
+    if (!setAuditingFlag(1, &status)) {
+        printFailure("Could not enable Velmor logon auditing", status, kVelmorKeyPath);
+        exitCode = 1;
+    }
+    return exitCode;
+}
+
+int disableAuditing() {
+    LONG status = ERROR_SUCCESS;
+    if (setAuditingFlag(0, &status))
+        return 0;
+    printFailure("Could not disable Velmor logon auditing", status, kVelmorKeyPath);
+    return 1;
+}
+
+} // namespace
+
+int classifyArguments(int argc, char** argv) {
+    if (argc < 2)
+        return CommandNone;
+    if (argc > 2)
+        return CommandTooMany;
+    if (argv[1][0] != '/')
+        return CommandNotOption;
+    for (const OptionEntry& entry : kOptions)
+        if (_stricmp(argv[1], entry.option) == 0)
+            return entry.code;
+    return CommandUnknown;
+}
+
+void printUsage(const WCHAR* programName) {
+    printOut("Usage: %S [", programName);
+    int first = 1;
+    for (const OptionEntry& entry : kOptions) {
+        if (!first)
+            printOut(" |");
+        printOut(" %s", entry.option);
+        first = 0;
+    }
+    printOut(" ]\n");
+}
+
+void printNotEnabledWarning() {
+    printOut("\nWARNING: Velmor auditing not currently enabled.\n"
+             "Use /on option to enable and reboot.\n\n");
+}
+
+int runCommand(int argc, char** argv) {
+    int exitCode = 0;
+    switch (classifyArguments(argc, argv)) {
+    case CommandNone:
+        printOut(isAuditingEnabled() ? "Velmor logon auditing is currently enabled.\n"
+                                     : "Velmor logon auditing is not currently enabled.\n");
+        break;
+    case CommandOn:
+        exitCode = enableAuditing();
+        break;
+    case CommandOff:
+        exitCode = disableAuditing();
+        break;
+    case CommandTime:
+        runLogonTimeCommand();
+        break;
+    case CommandList:
+        runActivityListCommand();
+        break;
+    default:
+        printUsage(WSTR("vlmaudit"));
+        break;
+    }
+    std::fflush(stdout);
+    return exitCode;
+}

@@ -1,0 +1,381 @@
+#include "reg_file.h"
+
+#include "platform.h"
+
+#include <cstdio>
+
+namespace {
+
+const char kHeader5[] = "Windows Registry Editor Version 5.00";
+const char kHeader4[] = "REGEDIT4";
+
+char foldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
+
+int validUtf8(const std::string& text) {
+    WString units = utf8ToUtf16(text);
+    std::string back;
+    appendUtf8(back, units.data(), units.size());
+    return back == text;
+}
+
+// Turns the file's bytes into UTF-8 text, whatever encoding the registry editor used.
+int decodeText(const std::string& bytes, std::string& text) {
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        if (bytes.size() % 2 != 0)
+            return 0;
+        WString units;
+        for (size_t i = 2; i < bytes.size(); i += 2)
+            units += static_cast<WCHAR>(static_cast<unsigned char>(bytes[i]) |
+                                        static_cast<unsigned char>(bytes[i + 1]) << 8);
+        text.clear();
+        appendUtf8(text, units.data(), units.size());
+        return 1;
+    }
+    text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
+    if (!validUtf8(text)) { // REGEDIT4 files are in the ANSI code page; read it as Latin-1
+        WString units;
+        for (char c : text)
+            units += static_cast<WCHAR>(static_cast<unsigned char>(c));
+        text.clear();
+        appendUtf8(text, units.data(), units.size());
+    }
+    return 1;
+}
+
+std::string trimRight(const std::string& s) {
+    size_t end = s.find_last_not_of(" \t\r");
+    return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+std::string trimLeft(const std::string& s) {
+    size_t start = s.find_first_not_of(" \t");
+    return start == std::string::npos ? std::string() : s.substr(start);
+}
+
+// Reads a quoted string with \\ and \" escapes starting at s[pos] == '"'; pos ends past it.
+int readQuoted(const std::string& s, size_t& pos, std::string& out) {
+    if (pos >= s.size() || s[pos] != '"')
+        return 0;
+    out.clear();
+    for (++pos; pos < s.size(); ++pos) {
+        char c = s[pos];
+        if (c == '"') {
+            ++pos;
+            return 1;
+        }
+        if (c == '\\' && pos + 1 < s.size() && (s[pos + 1] == '\\' || s[pos + 1] == '"'))
+            c = s[++pos];
+        out += c;
+    }
+    return 0;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = foldAscii(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+int readHexBytes(const std::string& s, std::vector<uint8_t>& out) {
+    out.clear();
+    std::string rest = trimRight(s);
+    if (rest.empty())
+        return 1;
+    size_t pos = 0;
+    for (;;) {
+        pos = rest.find_first_not_of(" \t", pos);
+        if (pos == std::string::npos)
+            return 0;
+        int high = hexDigit(rest[pos]);
+        if (high < 0)
+            return 0;
+        int value = high;
+        if (++pos < rest.size() && hexDigit(rest[pos]) >= 0)
+            value = value * 16 + hexDigit(rest[pos++]);
+        out.push_back(static_cast<uint8_t>(value));
+        pos = rest.find_first_not_of(" \t", pos);
+        if (pos == std::string::npos)
+            return 1;
+        if (rest[pos++] != ',')
+            return 0;
+    }
+}
+
+int readData(const std::string& s, RegFileValue& value, int& remove) {
+    remove = 0;
+    std::string data = trimRight(s);
+    if (data == "-") {
+        remove = 1;
+        return 1;
+    }
+    if (!data.empty() && data[0] == '"') {
+        size_t pos = 0;
+        std::string text;
+        if (!readQuoted(data, pos, text) || pos != data.size())
+            return 0;
+        WString units = utf8ToUtf16(text);
+        value.type = REG_SZ;
+        value.data.clear();
+        for (WCHAR u : units) {
+            value.data.push_back(static_cast<uint8_t>(u & 0xFF));
+            value.data.push_back(static_cast<uint8_t>(static_cast<char16_t>(u) >> 8));
+        }
+        value.data.push_back(0);
+        value.data.push_back(0);
+        return 1;
+    }
+    if (data.compare(0, 6, "dword:") == 0) {
+        std::string digits = data.substr(6);
+        if (digits.empty() || digits.size() > 8)
+            return 0;
+        uint32_t n = 0;
+        for (char c : digits) {
+            if (hexDigit(c) < 0)
+                return 0;
+            n = n * 16 + static_cast<uint32_t>(hexDigit(c));
+        }
+        value.type = REG_DWORD;
+        value.data = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
+                      static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 24)};
+        return 1;
+    }
+    if (data.compare(0, 4, "hex:") == 0) {
+        value.type = REG_BINARY;
+        return readHexBytes(data.substr(4), value.data);
+    }
+    if (data.compare(0, 4, "hex(") == 0) {
+        size_t close = data.find("):", 4);
+        if (close == std::string::npos || close == 4 || close > 12)
+            return 0;
+        uint32_t type = 0;
+        for (size_t i = 4; i < close; ++i) {
+            if (hexDigit(data[i]) < 0)
+                return 0;
+            type = type * 16 + static_cast<uint32_t>(hexDigit(data[i]));
+        }
+        value.type = type;
+        return readHexBytes(data.substr(close + 2), value.data);
+    }
+    return 0;
+}
+
+std::string quote(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// A REG_SZ is written as "text" only when its bytes are exactly a string and its terminator.
+int fitsStringForm(const RegFileValue& v) {
+    if (v.type != REG_SZ || v.data.size() < 2 || v.data.size() % 2 != 0)
+        return 0;
+    size_t units = v.data.size() / 2;
+    for (size_t i = 0; i < units; ++i) {
+        int zero = v.data[2 * i] == 0 && v.data[2 * i + 1] == 0;
+        if (zero != (i + 1 == units))
+            return 0;
+    }
+    return 1;
+}
+
+std::string formatValue(const RegFileValue& v) {
+    std::string line = v.name.empty() ? "@=" : quote(v.name) + "=";
+    char buf[32];
+    if (fitsStringForm(v)) {
+        WString units;
+        for (size_t i = 0; i + 2 < v.data.size(); i += 2)
+            units += static_cast<WCHAR>(v.data[i] | v.data[i + 1] << 8);
+        std::string text;
+        appendUtf8(text, units.data(), units.size());
+        return line + quote(text);
+    }
+    if (v.type == REG_DWORD && v.data.size() == 4) {
+        uint32_t n = v.data[0] | v.data[1] << 8 | v.data[2] << 16 | uint32_t(v.data[3]) << 24;
+        std::snprintf(buf, sizeof buf, "dword:%08x", n);
+        return line + buf;
+    }
+    if (v.type == REG_BINARY) {
+        line += "hex:";
+    } else {
+        std::snprintf(buf, sizeof buf, "hex(%x):", v.type);
+        line += buf;
+    }
+    for (size_t i = 0; i < v.data.size(); ++i) {
+        std::snprintf(buf, sizeof buf, i ? ",%02x" : "%02x", v.data[i]);
+        line += buf;
+    }
+    return line;
+}
+
+} // namespace
+
+int equalsIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (foldAscii(a[i]) != foldAscii(b[i]))
+            return 0;
+    return 1;
+}
+
+int isAtOrBelow(const std::string& path, const std::string& prefix) {
+    if (path.size() == prefix.size())
+        return equalsIgnoringCase(path, prefix);
+    return path.size() > prefix.size() && path[prefix.size()] == '\\' &&
+           equalsIgnoringCase(path.substr(0, prefix.size()), prefix);
+}
+
+int RegFile::parse(const std::string& bytes) {
+    keys_.clear();
+    std::string text;
+    if (!decodeText(bytes, text))
+        return 0;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(trimRight(text.substr(start, end - start)));
+        start = end + 1;
+    }
+    if (lines.empty() || (lines[0] != kHeader5 && lines[0] != kHeader4))
+        return 0;
+    RegFileKey* current = nullptr;
+    int skipping = 0;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::string line = lines[i];
+        while (!line.empty() && line.back() == '\\' && i + 1 < lines.size()) {
+            line.pop_back();
+            line += trimLeft(lines[++i]);
+        }
+        if (!parseLine(line, current, skipping)) {
+            keys_.clear();
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int RegFile::parseLine(const std::string& raw, RegFileKey*& current, int& skipping) {
+    std::string line = trimLeft(raw);
+    if (line.empty() || line[0] == ';')
+        return 1;
+    if (line[0] == '[') {
+        if (line.back() != ']' || line.size() < 3)
+            return 0;
+        std::string path = line.substr(1, line.size() - 2);
+        skipping = path[0] == '-';
+        if (skipping) {
+            deleteKey(path.substr(1));
+            current = nullptr;
+            return 1;
+        }
+        while (!path.empty() && path.back() == '\\')
+            path.pop_back();
+        current = &addKey(path);
+        return 1;
+    }
+    if (line[0] != '"' && line[0] != '@')
+        return 0;
+    RegFileValue value;
+    size_t pos = 0;
+    if (line[0] == '@')
+        pos = 1;
+    else if (!readQuoted(line, pos, value.name))
+        return 0;
+    if (pos >= line.size() || line[pos] != '=')
+        return 0;
+    int remove = 0;
+    if (!readData(line.substr(pos + 1), value, remove) || (!current && !skipping))
+        return 0;
+    if (skipping)
+        return 1; // values of a deleted key are dropped with it
+    if (remove)
+        deleteValue(current->path, value.name);
+    else
+        setValue(current->path, value);
+    return 1;
+}
+
+std::string RegFile::serialize() const {
+    std::string out = std::string(kHeader5) + "\n\n";
+    for (const RegFileKey& key : keys_) {
+        out += "[" + key.path + "]\n";
+        for (const RegFileValue& value : key.values)
+            out += formatValue(value) + "\n";
+        out += "\n";
+    }
+    return out;
+}
+
+int RegFile::keyExists(const std::string& path) const {
+    for (const RegFileKey& key : keys_)
+        if (isAtOrBelow(key.path, path))
+            return 1;
+    return 0;
+}
+
+RegFileKey* RegFile::findKey(const std::string& path) {
+    for (RegFileKey& key : keys_)
+        if (equalsIgnoringCase(key.path, path))
+            return &key;
+    return nullptr;
+}
+
+RegFileKey& RegFile::addKey(const std::string& path) {
+    if (RegFileKey* key = findKey(path))
+        return *key;
+    keys_.push_back(RegFileKey{path, {}});
+    return keys_.back();
+}
+
+void RegFile::deleteKey(const std::string& path) {
+    std::vector<RegFileKey> kept;
+    for (RegFileKey& key : keys_)
+        if (!isAtOrBelow(key.path, path))
+            kept.push_back(std::move(key));
+    keys_.swap(kept);
+}
+
+const RegFileValue* RegFile::findValue(const std::string& path, const std::string& name) const {
+    for (const RegFileKey& key : keys_)
+        if (equalsIgnoringCase(key.path, path))
+            for (const RegFileValue& value : key.values)
+                if (equalsIgnoringCase(value.name, name))
+                    return &value;
+    return nullptr;
+}
+
+void RegFile::setValue(const std::string& path, const RegFileValue& value) {
+    RegFileKey& key = addKey(path);
+    for (RegFileValue& existing : key.values) {
+        if (equalsIgnoringCase(existing.name, value.name)) {
+            existing.type = value.type;
+            existing.data = value.data;
+            return;
+        }
+    }
+    key.values.push_back(value);
+}
+
+int RegFile::deleteValue(const std::string& path, const std::string& name) {
+    RegFileKey* key = findKey(path);
+    if (!key)
+        return 0;
+    for (size_t i = 0; i < key->values.size(); ++i) {
+        if (equalsIgnoringCase(key->values[i].name, name)) {
+            key->values.erase(key->values.begin() + static_cast<long>(i));
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,9 @@
+// Where the stand-in keeps its state: $VLMAUDIT_ROOT, or the default chosen at build time.
+#pragma once
+
+#include <string>
+
+std::string standInRoot();
+std::string registryDirectory();
+std::string registryFilePath();
+std::string eventLogPath(const std::string& logName);

@@ -1,0 +1,91 @@
+#include "platform.h"
+
+namespace {
+
+const char32_t kReplacement = 0xFFFD;
+
+void putUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+void putUtf16(WString& out, char32_t c) {
+    if (c < 0x10000) {
+        out += static_cast<WCHAR>(c);
+    } else {
+        c -= 0x10000;
+        out += static_cast<WCHAR>(0xD800 | (c >> 10));
+        out += static_cast<WCHAR>(0xDC00 | (c & 0x3FF));
+    }
+}
+
+// Decodes one UTF-8 sequence at text[i]; moves i past it. Overlong forms, surrogates and
+// truncated sequences give U+FFFD for their first byte.
+char32_t nextUtf8(const std::string& text, size_t& i) {
+    unsigned char b = static_cast<unsigned char>(text[i++]);
+    if (b < 0x80)
+        return b;
+    int extra = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
+    if (extra < 0 || (b >= 0xE0 && b < 0xF0 && extra != 2))
+        return kReplacement;
+    char32_t c = b & (0x3F >> extra);
+    size_t start = i;
+    for (int k = 0; k < extra; ++k) {
+        if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+            i = start;
+            return kReplacement;
+        }
+        c = (c << 6) | (static_cast<unsigned char>(text[i++]) & 0x3F);
+    }
+    static const char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+    if (c < kMinimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+        i = start;
+        return kReplacement;
+    }
+    return c;
+}
+
+} // namespace
+
+void appendUtf8(std::string& out, const WCHAR* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        char32_t c = static_cast<char16_t>(text[i]);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
+            char32_t low = static_cast<char16_t>(text[i + 1]);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                putUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+                ++i;
+                continue;
+            }
+        }
+        putUtf8(out, c >= 0xD800 && c <= 0xDFFF ? kReplacement : c);
+    }
+}
+
+WString utf8ToUtf16(const std::string& text) {
+    WString out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();)
+        putUtf16(out, nextUtf8(text, i));
+    return out;
+}
+
+std::string toUtf8(const WCHAR* text) {
+    std::string out;
+    if (text)
+        appendUtf8(out, text, wcslen(text));
+    return out;
+}

@@ -1,0 +1,67 @@
+#include "support/support.h"
+
+#include "app/dispatch.h"
+
+#include <cstdio>
+
+LONG createKey(const WCHAR* path) {
+    HKEY key;
+    DWORD disposition;
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, &disposition);
+    if (rc == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return rc;
+}
+
+LONG setValue(const WCHAR* path, const WCHAR* name, DWORD type, const std::vector<BYTE>& data) {
+    HKEY key;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    rc = RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+    RegCloseKey(key);
+    return rc;
+}
+
+LONG queryValue(const WCHAR* path, const WCHAR* name, DWORD* type, std::vector<BYTE>* data) {
+    HKEY key;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_QUERY_VALUE, &key);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    DWORD size = 0;
+    rc = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
+    if (rc == ERROR_SUCCESS) {
+        data->assign(size, 0);
+        rc = RegQueryValueExW(key, name, nullptr, type, data->data(), &size);
+        data->resize(size);
+    }
+    RegCloseKey(key);
+    return rc;
+}
+
+std::vector<BYTE> dwordBytes(DWORD value) {
+    return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+            static_cast<BYTE>(value >> 24)};
+}
+
+std::string runAndCapture(std::vector<std::string> args, int* exitCode) {
+    args.insert(args.begin(), "vlmaudit");
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    testing::internal::CaptureStdout();
+    int rc = runCommand(static_cast<int>(args.size()), argv.data());
+    std::fflush(stdout);
+    std::string out = testing::internal::GetCapturedStdout();
+    if (exitCode)
+        *exitCode = rc;
+    return out;
+}
+
+std::string utf8(const WString& s) {
+    std::string out;
+    appendUtf8(out, s.data(), s.size());
+    return out;
+}

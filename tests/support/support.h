@@ -1,0 +1,38 @@
+// Helpers shared by the tests.
+#pragma once
+
+#include "platform.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+// Sends the registry (and on Linux the event logs) of the calling test to a scratch place: a
+// temporary VLMAUDIT_ROOT on Linux, a scratch key below HKEY_CURRENT_USER on Windows. The
+// machine's real HKEY_LOCAL_MACHINE is never touched.
+class Sandbox {
+  public:
+    Sandbox();
+    ~Sandbox();
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    // Linux only: the scratch root directory (empty on Windows).
+    const std::string& root() const { return root_; }
+
+  private:
+    std::string root_;
+};
+
+// Registry helpers built on the platform's own functions.
+LONG createKey(const WCHAR* path);
+LONG setValue(const WCHAR* path, const WCHAR* name, DWORD type, const std::vector<BYTE>& data);
+// ERROR_SUCCESS and the value's type and bytes, or the failing result code.
+LONG queryValue(const WCHAR* path, const WCHAR* name, DWORD* type, std::vector<BYTE>* data);
+std::vector<BYTE> dwordBytes(DWORD value);
+
+// Runs the front end as the program does and returns what it wrote to standard output.
+std::string runAndCapture(std::vector<std::string> args, int* exitCode = nullptr);
+
+std::string utf8(const WString& s);
