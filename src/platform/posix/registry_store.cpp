@@ -1,5 +1,6 @@
 #include "registry_store.h"
 
+#include "file_io.h"
 #include "root.h"
 
 #include <cerrno>
@@ -22,19 +23,6 @@ int makeDirectory(const std::string& path) {
     return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
-int writeAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return 0;
-        done += static_cast<size_t>(n);
-    }
-    return 1;
-}
-
 } // namespace
 
 LONG loadRegistry(RegFile& registry) {
@@ -42,20 +30,12 @@ LONG loadRegistry(RegFile& registry) {
     int fd = open(registryFilePath().c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
-    std::string bytes;
-    char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) != 0) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            close(fd);
-            return ERROR_ACCESS_DENIED;
-        }
-        bytes.append(buf, static_cast<size_t>(n));
-    }
+    std::vector<uint8_t> bytes;
+    int ok = readWholeFile(fd, bytes);
     close(fd);
-    return registry.parse(bytes) ? ERROR_SUCCESS : ERROR_BADDB;
+    if (!ok)
+        return ERROR_ACCESS_DENIED;
+    return registry.parse(std::string(bytes.begin(), bytes.end())) ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
 int registryWritable() {
@@ -94,7 +74,8 @@ LONG saveRegistry(const RegFile& registry) {
     int fd = mkstemp(&temp[0]);
     if (fd < 0)
         return ERROR_ACCESS_DENIED;
-    int ok = writeAll(fd, registry.serialize()) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
+    std::string text = registry.serialize();
+    int ok = writeAllAt(fd, text.data(), text.size(), 0) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
         unlink(temp.c_str());
@@ -106,4 +87,26 @@ LONG saveRegistry(const RegFile& registry) {
         close(dirFd);
     }
     return ERROR_SUCCESS;
+}
+
+std::string eventLogOfSource(const std::string& source) {
+    const std::string prefix = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\EventLog";
+    RegFile registry;
+    if (loadRegistry(registry) == ERROR_SUCCESS) {
+        for (const RegFileKey& key : registry.keys()) {
+            if (!isAtOrBelow(key.path, prefix) || key.path.size() <= prefix.size())
+                continue;
+            std::string rest = key.path.substr(prefix.size() + 1);
+            size_t split = rest.find('\\');
+            if (split == std::string::npos || split == 0)
+                continue;
+            std::string log = rest.substr(0, split);
+            // The log name becomes a file name: nothing that leaves the eventlog directory.
+            if (log == "." || log == ".." || log.find('/') != std::string::npos)
+                continue;
+            if (isAtOrBelow(rest.substr(split + 1), source))
+                return log;
+        }
+    }
+    return "Application";
 }

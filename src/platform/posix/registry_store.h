@@ -36,3 +36,8 @@ template <typename Change> LONG updateRegistry(Change change) {
     unlockRegistry(lockFd);
     return result;
 }
+
+// The log in which an event source is registered
+// (HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\EventLog\<Log>\<source>), or
+// "Application" when it is registered nowhere, as Windows falls back.
+std::string eventLogOfSource(const std::string& source);

@@ -1,0 +1,147 @@
+#include "event_log_reader.h"
+
+#include "duplicate_string.h"
+#include "event_kind.h"
+#include "little_endian.h"
+
+#include <cstdlib>
+
+namespace {
+
+// EVENTLOGRECORD: the fixed header, then the source name.
+constexpr uint32_t kHeaderSize = 56;
+constexpr uint32_t kTimeGenerated = 12;
+constexpr uint32_t kEventId = 20;
+constexpr uint32_t kDataOffset = 52;
+
+// The session payload: 32-bit size, 32-bit session number, then the names text.
+constexpr uint32_t kPayloadText = 8;
+constexpr uint32_t kPayloadMinimum = kPayloadText + 2; // the text's terminator at least
+
+// No record of a real log comes near this; a larger size is not believed.
+constexpr uint32_t kLargestRecord = 16u << 20;
+
+constexpr DWORD kBackwards = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ;
+
+// The record's source name, when it ends inside the record.
+const WCHAR* sourceNameOf(const uint8_t* record, uint32_t size) {
+    if (size < kHeaderSize + 2)
+        return nullptr;
+    const WCHAR* name = reinterpret_cast<const WCHAR*>(record + kHeaderSize);
+    for (uint32_t i = 0; kHeaderSize + 2 * i + 2 <= size; ++i)
+        if (name[i] == 0)
+            return name;
+    return nullptr;
+}
+
+} // namespace
+
+EventLogReader::EventLogReader(const WCHAR* sourceName) {
+    logHandle_ = OpenEventLogW(nullptr, sourceName);
+    sourceName_ = duplicateString(sourceName);
+}
+
+EventLogReader::~EventLogReader() {
+    if (logHandle_)
+        CloseEventLog(logHandle_);
+    releaseRecord();
+    std::free(sourceName_);
+}
+
+void EventLogReader::releaseRecord() {
+    std::free(record_);
+    record_ = nullptr;
+    recordSize_ = 0;
+}
+
+int EventLogReader::reopen() {
+    if (logHandle_) {
+        CloseEventLog(logHandle_);
+        logHandle_ = nullptr;
+    }
+    releaseRecord();
+    if (sourceName_)
+        logHandle_ = OpenEventLogW(nullptr, sourceName_);
+    return logHandle_ != nullptr;
+}
+
+int EventLogReader::readNext() {
+    if (!logHandle_)
+        return 0;
+    for (;;) {
+        // Learn the size of the next record, then read exactly that record.
+        BYTE probe[4];
+        DWORD bytesRead = 0, bytesNeeded = 0;
+        if (ReadEventLogW(logHandle_, kBackwards, 0, probe, 0, &bytesRead, &bytesNeeded))
+            return 0;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytesNeeded == 0 ||
+            bytesNeeded > kLargestRecord)
+            return 0;
+        uint8_t* buffer = static_cast<uint8_t*>(std::malloc(bytesNeeded));
+        if (!buffer)
+            return 0;
+        DWORD stillNeeded = 0;
+        if (!ReadEventLogW(logHandle_, kBackwards, 0, buffer, bytesNeeded, &bytesRead,
+                           &stillNeeded) ||
+            bytesRead == 0 || bytesRead > bytesNeeded) {
+            std::free(buffer);
+            return 0;
+        }
+        int taken = takeRecord(buffer, bytesRead);
+        if (taken >= 0)
+            return taken;
+    }
+}
+
+int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
+    const WCHAR* source = sourceNameOf(buffer, size);
+    if (!source || !sourceName_ || _wcsicmp(source, sourceName_) != 0) {
+        std::free(buffer);
+        return -1;
+    }
+    releaseRecord();
+    record_ = buffer;
+    recordSize_ = size;
+    return parseRecord();
+}
+
+// Takes the current record apart. A logon or logoff whose payload is missing, does not fit in
+// the record, or whose text does not end inside it, is malformed and ends the walk.
+int EventLogReader::parseRecord() {
+    if (!record_)
+        return 0;
+    kind_ = readLe32(record_ + kEventId);
+    time_ = readLe32(record_ + kTimeGenerated);
+    sessionName_ = domain_ = userName_ = nullptr;
+    if (kind_ != Logon && kind_ != Logoff)
+        return 1;
+    uint32_t offset = readLe32(record_ + kDataOffset);
+    // Names are UTF-16 units in place: an odd offset cannot hold them (no log writes one).
+    if (offset == 0 || offset % 2 != 0 || offset > recordSize_ ||
+        recordSize_ - offset < kPayloadMinimum)
+        return 0;
+    const uint8_t* payload = record_ + offset;
+    uint32_t size = readLe32(payload);
+    if (size < kPayloadMinimum || size > recordSize_ - offset || readLe16(payload + size - 2) != 0)
+        return 0;
+    WCHAR* text = reinterpret_cast<WCHAR*>(record_ + offset + kPayloadText);
+    uint32_t units = (size - kPayloadText) / 2;
+    uint32_t end = 0;
+    while (end < units && text[end] != 0)
+        ++end;
+    if (end == units) // an odd size: the zero it ends with straddles two units
+        return 0;
+    sessionId_ = readLe32(payload + 4);
+    sessionName_ = text;
+    WCHAR* separator = wcschr(text, WCHAR('\\'));
+    if (!separator)
+        return 1;
+    *separator = 0;
+    domain_ = separator + 1;
+    separator = wcschr(domain_, WCHAR('\\'));
+    if (!separator)
+        return 1;
+    *separator = 0;
+    userName_ = separator + 1;
+    return 1;
+}

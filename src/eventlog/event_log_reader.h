@@ -1,0 +1,49 @@
+// Walks the records of one event source in the local event log, newest first, and exposes the
+// parsed fields of the current record.
+#pragma once
+
+#include "platform.h"
+
+#include <cstdint>
+
+class EventLogReader {
+  public:
+    explicit EventLogReader(const WCHAR* sourceName);
+    ~EventLogReader();
+    EventLogReader(const EventLogReader&) = delete;
+    EventLogReader& operator=(const EventLogReader&) = delete;
+
+    // Starts a new walk at the newest record. 1 when the log is open.
+    int reopen();
+    // 1 when a record of the source is current and parsed; 0 at the end of the walk, after a
+    // failed read, or at a malformed logon or logoff record.
+    int readNext();
+
+    // Takes a record the log returned (malloc'd, size bytes) as readNext does: 1 or 0 as from
+    // parseRecord when it is a record of the source and becomes current, -1 when it belongs to
+    // another source (the buffer is then released).
+    int takeRecord(uint8_t* buffer, uint32_t size);
+
+    uint32_t kind() const { return kind_; }
+    uint32_t time() const { return time_; }
+    uint32_t sessionId() const { return sessionId_; }
+    // Point into the current record; valid until the next record or reopen. Each may be none.
+    const WCHAR* sessionName() const { return sessionName_; }
+    const WCHAR* domain() const { return domain_; }
+    const WCHAR* userName() const { return userName_; }
+
+  private:
+    int parseRecord();
+    void releaseRecord();
+
+    HANDLE logHandle_ = nullptr;
+    WCHAR* sourceName_ = nullptr;
+    uint8_t* record_ = nullptr;
+    uint32_t recordSize_ = 0;
+    uint32_t kind_ = 0;
+    uint32_t time_ = 0;
+    uint32_t sessionId_ = 0;
+    WCHAR* sessionName_ = nullptr;
+    WCHAR* domain_ = nullptr;
+    WCHAR* userName_ = nullptr;
+};

@@ -1,0 +1,40 @@
+#include "file_io.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int readWholeFile(int fd, std::vector<uint8_t>& bytes) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 0xFFFFFFF0LL)
+        return 0;
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return 0;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    return 1;
+}
+
+int writeAllAt(int fd, const void* data, size_t length, off_t offset) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (length > 0) {
+        ssize_t n = pwrite(fd, p, length, offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return 0;
+        p += n;
+        length -= static_cast<size_t>(n);
+        offset += n;
+    }
+    return 1;
+}

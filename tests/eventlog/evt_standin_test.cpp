@@ -1,0 +1,291 @@
+// The reader over .evt files written by the project's writer (Linux stand-in).
+#include "eventlog/event_kind.h"
+#include "eventlog/event_log_reader.h"
+#include "evt_file.h"
+#include "evt_writer.h"
+#include "little_endian.h"
+#include "support/support.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::vector<uint8_t> readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+EvtRecordSpec foreign(uint32_t time, const std::u16string& source = u"Application Error") {
+    EvtRecordSpec spec;
+    spec.source = source;
+    spec.eventId = 1000;
+    spec.timeGenerated = time;
+    spec.data = {1, 2, 3};
+    return spec;
+}
+
+class EvtStandIn : public testing::Test {
+  protected:
+    std::string logPath(const std::string& log = "Application") const {
+        return sandbox.root() + "/eventlog/" + log + ".evt";
+    }
+    void append(const std::vector<EvtRecordSpec>& records, uint32_t maxSize = kDefaultEvtMaxSize,
+                const std::string& log = "Application") {
+        std::string error;
+        ASSERT_TRUE(appendEvtRecords(logPath(log), records, maxSize, &error)) << error;
+    }
+    // The times of every record the reader yields in one walk.
+    std::vector<uint32_t> walk(EventLogReader& reader) {
+        std::vector<uint32_t> times;
+        reader.reopen();
+        while (reader.readNext())
+            times.push_back(reader.time());
+        return times;
+    }
+    std::vector<uint32_t> walk() {
+        EventLogReader reader(WSTR("wsxlum"));
+        return walk(reader);
+    }
+    Sandbox sandbox;
+};
+
+TEST_F(EvtStandIn, WalksTheSourceNewestFirstSkippingOthers) {
+    append({sessionRecord(Logon, 100, 3, u"tcp#3\\DOM\\alice"), foreign(150),
+            sessionRecord(Reboot, 200), foreign(250, u"WSXLUM"),
+            sessionRecord(Logoff, 300, 3, u"tcp#3\\DOM\\alice")});
+    EventLogReader reader(WSTR("wsxlum"));
+    ASSERT_EQ(reader.readNext(), 1); // construction opened the log
+    EXPECT_EQ(reader.kind(), static_cast<uint32_t>(Logoff));
+    EXPECT_EQ(toUtf8(reader.userName()), "alice");
+    EXPECT_EQ(walk(reader), (std::vector<uint32_t>{300, 250, 200, 100}));
+    EXPECT_EQ(reader.readNext(), 0); // stays at the end
+    EXPECT_EQ(walk(reader), (std::vector<uint32_t>{300, 250, 200, 100}));
+}
+
+TEST_F(EvtStandIn, ALogOfOtherSourcesYieldsNothing) {
+    append({foreign(1), foreign(2), foreign(3)});
+    EXPECT_TRUE(walk().empty());
+}
+
+TEST_F(EvtStandIn, AMalformedLogonEndsTheWalkThere) {
+    EvtRecordSpec bad = sessionRecord(Logon, 200, 1, u"s\\d\\u");
+    writeLe32(bad.data.data(), static_cast<uint32_t>(bad.data.size() - 2));
+    append({sessionRecord(Reboot, 100), bad, sessionRecord(Reboot, 300)});
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{300}));
+    append({bad});
+    EXPECT_TRUE(walk().empty()); // the newest is malformed
+}
+
+TEST_F(EvtStandIn, ReadResultsFollowTheWindowsContract) {
+    append({sessionRecord(Reboot, 1), foreign(2)});
+    HANDLE log = OpenEventLogW(nullptr, WSTR("wsxlum"));
+    ASSERT_NE(log, nullptr);
+    uint8_t buf[512];
+    DWORD read = 0xdeadbeef, needed = 0xdeadbeef;
+    const DWORD back = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ;
+    EXPECT_FALSE(ReadEventLogW(log, back, 0, buf, 0, &read, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    const uint32_t newest = static_cast<uint32_t>(buildEvtRecord(foreign(2), 2).size());
+    EXPECT_EQ(needed, newest);
+    EXPECT_EQ(read, 0u);
+    EXPECT_FALSE(ReadEventLogW(log, back, 0, buf, needed - 1, &read, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    // A large buffer takes every whole record that fits.
+    ASSERT_TRUE(ReadEventLogW(log, back, 0, buf, sizeof buf, &read, &needed));
+    EXPECT_EQ(read, newest + buildEvtRecord(sessionRecord(Reboot, 1), 1).size());
+    EXPECT_EQ(readLe32(buf + 12), 2u);
+    EXPECT_EQ(readLe32(buf + newest + 12), 1u);
+    EXPECT_FALSE(ReadEventLogW(log, back, 0, buf, sizeof buf, &read, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_EOF));
+    EXPECT_FALSE(ReadEventLogW(log, EVENTLOG_SEEK_READ | EVENTLOG_BACKWARDS_READ, 1, buf,
+                               sizeof buf, &read, &needed));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    // Oldest first on request.
+    ASSERT_TRUE(ReadEventLogW(log, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ, 0, buf,
+                              newest + 8, &read, &needed));
+    EXPECT_EQ(readLe32(buf + 12), 1u);
+    EXPECT_TRUE(CloseEventLog(log));
+}
+
+TEST_F(EvtStandIn, AWrappedLogReadsItsNewestWholeRecords) {
+    std::vector<EvtRecordSpec> records;
+    for (uint32_t i = 1; i <= 2000; ++i)
+        records.push_back(sessionRecord(Logon, i, i % 5, u"rdp#1\\DOM\\user"));
+    append(records, 0x10000);
+    std::vector<uint8_t> bytes = readBytes(logPath());
+    EXPECT_LE(bytes.size(), 0x10000u);
+    EXPECT_TRUE(readLe32(&bytes[36]) & kEvtFlagWrap);
+    std::vector<uint32_t> times = walk();
+    ASSERT_GT(times.size(), 300u);
+    for (size_t i = 0; i < times.size(); ++i)
+        ASSERT_EQ(times[i], 2000 - i);
+    // The next append goes on wrapping, one record at a time.
+    for (uint32_t i = 2001; i <= 2100; ++i)
+        append({sessionRecord(Logoff, i, 1, u"rdp#1\\DOM\\user")}, 0x10000);
+    std::vector<uint32_t> later = walk();
+    EXPECT_EQ(later.front(), 2100u);
+    EXPECT_EQ(later.size(), times.size());
+}
+
+TEST_F(EvtStandIn, ADirtyHeaderWithStaleOffsetsFindsTheTrueEnd) {
+    append({sessionRecord(Reboot, 1), sessionRecord(Reboot, 2)});
+    std::vector<uint8_t> stale = readBytes(logPath());
+    append({sessionRecord(Reboot, 3), sessionRecord(Reboot, 4)});
+    std::vector<uint8_t> bytes = readBytes(logPath());
+    std::copy(stale.begin(), stale.begin() + 48, bytes.begin()); // the header of two appends ago
+    writeLe32(&bytes[36], readLe32(&bytes[36]) | kEvtFlagDirty);
+    writeBytes(logPath(), bytes);
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{4, 3, 2, 1}));
+    // Even a header pointing nowhere useful: the end-of-file record is found by its markers.
+    writeLe32(&bytes[20], 0x34);
+    writeBytes(logPath(), bytes);
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{4, 3, 2, 1}));
+}
+
+TEST_F(EvtStandIn, ACorruptRecordEndsTheWalkWithTheCorruptCode) {
+    append({sessionRecord(Reboot, 1), sessionRecord(Reboot, 2), sessionRecord(Reboot, 3)});
+    std::vector<uint8_t> bytes = readBytes(logPath());
+    EvtFile file;
+    std::vector<uint8_t> copy = bytes;
+    ASSERT_TRUE(file.load(copy));
+    uint32_t middle = file.recordOffset(1), length = file.recordLength(1);
+    for (uint32_t field : {middle + length - 4, middle, middle + 4}) {
+        std::vector<uint8_t> broken = bytes;
+        writeLe32(&broken[field], 0x7FFFFFF0); // a length of gigabytes, or a bad signature
+        writeBytes(logPath(), broken);
+        EXPECT_EQ(walk(), (std::vector<uint32_t>{3})) << field;
+        HANDLE log = OpenEventLogW(nullptr, WSTR("wsxlum"));
+        uint8_t buf[256];
+        DWORD read, needed;
+        const DWORD back = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ;
+        EXPECT_TRUE(ReadEventLogW(log, back, 0, buf, sizeof buf, &read, &needed));
+        EXPECT_FALSE(ReadEventLogW(log, back, 0, buf, sizeof buf, &read, &needed));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_EVENTLOG_FILE_CORRUPT));
+        CloseEventLog(log);
+    }
+}
+
+TEST_F(EvtStandIn, TruncatedOrForeignFilesYieldNothing) {
+    append({sessionRecord(Reboot, 1), sessionRecord(Reboot, 2), sessionRecord(Reboot, 3)});
+    std::vector<uint8_t> bytes = readBytes(logPath());
+    for (size_t cut : {bytes.size() - 1, bytes.size() - 41, size_t(100), size_t(47), size_t(1)}) {
+        writeBytes(logPath(), std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut));
+        EXPECT_TRUE(walk().empty()) << cut;
+    }
+    writeBytes(logPath(), std::vector<uint8_t>(4096, 'x'));
+    EXPECT_EQ(OpenEventLogW(nullptr, WSTR("wsxlum")), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_EVENTLOG_FILE_CORRUPT));
+    unlink(logPath().c_str());
+    mkdir(logPath().c_str(), 0755); // not a file at all
+    EXPECT_EQ(OpenEventLogW(nullptr, WSTR("wsxlum")), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(walk().empty());
+}
+
+TEST_F(EvtStandIn, TheSourceIsReadFromTheLogItIsRegisteredIn) {
+    append({sessionRecord(Reboot, 7)}, kDefaultEvtMaxSize, "System");
+    EXPECT_TRUE(walk().empty());
+    ASSERT_EQ(createKey(WSTR("System\\CurrentControlSet\\Services\\EventLog\\System\\WSXLUM")),
+              ERROR_SUCCESS);
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{7}));
+}
+
+TEST_F(EvtStandIn, AHandleReadsTheSnapshotItOpened) {
+    append({sessionRecord(Reboot, 1)});
+    EventLogReader reader(WSTR("wsxlum"));
+    append({sessionRecord(Reboot, 2)});
+    ASSERT_EQ(reader.readNext(), 1);
+    EXPECT_EQ(reader.time(), 1u);
+    EXPECT_EQ(walk(reader), (std::vector<uint32_t>{2, 1}));
+}
+
+TEST_F(EvtStandIn, TheWriterLeavesAnUnreadableLogAlone) {
+    std::vector<uint8_t> junk(4096, 'x');
+    mkdir((sandbox.root() + "/eventlog").c_str(), 0755);
+    writeBytes(logPath(), junk);
+    ASSERT_EQ(readBytes(logPath()), junk);
+    std::string error;
+    EXPECT_FALSE(appendEvtRecords(logPath(), {sessionRecord(Reboot, 1)}, 0x10000, &error));
+    EXPECT_NE(error.find("left as it is"), std::string::npos);
+    EXPECT_EQ(readBytes(logPath()), junk);
+}
+
+class SharedXpLog : public EvtStandIn {
+  protected:
+    void SetUp() override {
+        std::string source = std::string(VLMAUDIT_SHARED_DATA) + "/xp-AppEvent.Evt";
+        xp = readBytes(source);
+        if (xp.empty())
+            GTEST_SKIP() << source << " is not here";
+        mkdir((sandbox.root() + "/eventlog").c_str(), 0755);
+        writeBytes(logPath(), xp);
+    }
+    std::vector<uint8_t> xp;
+};
+
+TEST_F(SharedXpLog, WalksAll121RecordsNewestFirst) {
+    ASSERT_EQ(xp.size(), 65536u);
+    EXPECT_TRUE(readLe32(&xp[36]) & kEvtFlagDirty);
+    HANDLE log = OpenEventLogW(nullptr, WSTR("Application"));
+    ASSERT_NE(log, nullptr);
+    std::vector<uint32_t> numbers, times;
+    std::vector<uint8_t> buf(0x10000);
+    DWORD read, needed;
+    while (ReadEventLogW(log, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0, buf.data(),
+                         static_cast<DWORD>(buf.size()), &read, &needed)) {
+        for (DWORD at = 0; at < read; at += readLe32(&buf[at])) {
+            numbers.push_back(readLe32(&buf[at + 8]));
+            times.push_back(readLe32(&buf[at + 12]));
+        }
+    }
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_EOF));
+    CloseEventLog(log);
+    ASSERT_EQ(numbers.size(), 121u);
+    for (size_t i = 0; i < numbers.size(); ++i)
+        EXPECT_EQ(numbers[i], 121 - i);
+    EXPECT_EQ(times.front(), 1588229476u); // 2020-04-30 06:51:16 UTC
+    EXPECT_EQ(times.back(), 1587871188u);  // 2020-04-26 03:19:48 UTC
+    EXPECT_TRUE(walk().empty());           // no wsxlum records in it
+}
+
+TEST_F(SharedXpLog, ACopyWithAppendedRecordsStillReads) {
+    append({sessionRecord(Logon, 1588300000, 3, u"tcp#3\\DOM\\alice"),
+            sessionRecord(Logoff, 1588303725, 3, u"tcp#3\\DOM\\alice")});
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{1588303725, 1588300000}));
+    EvtFile file;
+    ASSERT_TRUE(file.load(readBytes(logPath())));
+    EXPECT_EQ(file.recordCount(), 123u);
+    EXPECT_FALSE(file.corrupt());
+    if (system("command -v evtexport >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "evtexport (libevt-utils) is not installed";
+    std::string command = "evtexport " + logPath() + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        out.append(chunk, n);
+    EXPECT_EQ(pclose(pipe), 0);
+    size_t events = 0;
+    for (size_t at = out.find("Event number"); at != std::string::npos;
+         at = out.find("Event number", at + 1))
+        ++events;
+    EXPECT_EQ(events, 123u);
+    size_t last = out.find("Event number\t\t\t: 123");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_NE(out.find("Source name\t\t\t: wsxlum", last), std::string::npos);
+    EXPECT_NE(out.find("Event identifier\t\t: 0x00000003 (3)", last), std::string::npos);
+    EXPECT_NE(out.find("Creation time\t\t\t: May 01, 2020 03:28:45 UTC", last), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,138 @@
+// The record rules, over records built in memory (both builds).
+#include "eventlog/event_kind.h"
+#include "eventlog/event_log_reader.h"
+#include "evt_record.h"
+#include "little_endian.h"
+#include "support/support.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+class RecordParse : public testing::Test {
+  protected:
+    // Hands the record to the reader as readNext would.
+    int take(const std::vector<uint8_t>& record) {
+        uint8_t* copy = static_cast<uint8_t*>(std::malloc(record.size() ? record.size() : 1));
+        if (!record.empty())
+            std::memcpy(copy, record.data(), record.size());
+        return reader.takeRecord(copy, static_cast<uint32_t>(record.size()));
+    }
+    int take(const EvtRecordSpec& spec) { return take(buildEvtRecord(spec, 1)); }
+    std::string name(const WCHAR* s) { return s ? toUtf8(s) : "<none>"; }
+
+    Sandbox sandbox;
+    EventLogReader reader{WSTR("wsxlum")};
+};
+
+TEST_F(RecordParse, SplitsSessionDomainAndUser) {
+    std::vector<uint8_t> payload = sessionPayload(3, u"tcp#3\\DOM\\alice");
+    EXPECT_EQ(readLe32(payload.data()), 40u);
+    ASSERT_EQ(take(sessionRecord(Logon, 1000, 3, u"tcp#3\\DOM\\alice")), 1);
+    EXPECT_EQ(reader.kind(), static_cast<uint32_t>(Logon));
+    EXPECT_EQ(reader.time(), 1000u);
+    EXPECT_EQ(reader.sessionId(), 3u);
+    EXPECT_EQ(name(reader.sessionName()), "tcp#3");
+    EXPECT_EQ(name(reader.domain()), "DOM");
+    EXPECT_EQ(name(reader.userName()), "alice");
+
+    ASSERT_EQ(take(sessionRecord(Logoff, 1, 4, u"Console\\alice")), 1);
+    EXPECT_EQ(name(reader.sessionName()), "Console");
+    EXPECT_EQ(name(reader.domain()), "alice");
+    EXPECT_EQ(name(reader.userName()), "<none>");
+
+    ASSERT_EQ(take(sessionRecord(Logon, 1, 5, u"a\\b\\c\\d")), 1);
+    EXPECT_EQ(name(reader.userName()), "c\\d");
+
+    ASSERT_EQ(take(sessionRecord(Logon, 1, 6, u"alone")), 1);
+    EXPECT_EQ(name(reader.sessionName()), "alone");
+    EXPECT_EQ(name(reader.domain()), "<none>");
+}
+
+TEST_F(RecordParse, OtherKindsCarryNoNamesAndKeepTheSessionNumber) {
+    ASSERT_EQ(take(sessionRecord(Logon, 1, 7, u"s\\d\\u")), 1);
+    EvtRecordSpec reboot = sessionRecord(Reboot, 2);
+    reboot.data = sessionPayload(99, u"x\\y\\z"); // a reboot's payload is never read
+    ASSERT_EQ(take(reboot), 1);
+    EXPECT_EQ(reader.kind(), static_cast<uint32_t>(Reboot));
+    EXPECT_EQ(reader.sessionId(), 7u);
+    EXPECT_EQ(reader.sessionName(), nullptr);
+    EvtRecordSpec severe = sessionRecord(Logon, 3, 8, u"s\\d\\u");
+    severe.eventId = 0x40000002; // a severity bit set: not a logon
+    ASSERT_EQ(take(severe), 1);
+    EXPECT_EQ(reader.kind(), 0x40000002u);
+    EXPECT_EQ(reader.sessionName(), nullptr);
+    EXPECT_EQ(reader.sessionId(), 7u);
+}
+
+TEST_F(RecordParse, MatchesTheSourceWithoutRegardToCase) {
+    EvtRecordSpec spec = sessionRecord(Reboot, 5);
+    spec.source = u"WsXLUM";
+    EXPECT_EQ(take(spec), 1);
+    spec.source = u"wsxlum2";
+    EXPECT_EQ(take(spec), -1);
+    spec.source = u"Application Error";
+    EXPECT_EQ(take(spec), -1);
+}
+
+TEST_F(RecordParse, ASourceNameThatDoesNotEndInTheRecordIsNotTheSource) {
+    std::vector<uint8_t> record(56 + 12, 0);
+    const char16_t name[] = u"wsxlum";
+    for (int i = 0; i < 6; ++i)
+        writeLe16(&record[56 + 2 * i], name[i]);
+    EXPECT_EQ(take(record), -1);
+    EXPECT_EQ(take(std::vector<uint8_t>(40, 0)), -1); // shorter than the fixed header
+    EXPECT_EQ(take(std::vector<uint8_t>()), -1);
+}
+
+// Each case changes one thing of a good logon and expects the walk to end there.
+TEST_F(RecordParse, MalformedPayloadsEndTheWalk) {
+    const std::vector<uint8_t> good =
+        buildEvtRecord(sessionRecord(Logoff, 9, 3, u"s\\DOM\\bob"), 1);
+    const uint32_t dataOffset = readLe32(&good[52]);
+    const uint32_t size = readLe32(&good[dataOffset]);
+    ASSERT_EQ(take(sessionRecord(Logon, 1, 42, u"s\\d\\u")), 1);
+    auto with = [&](uint32_t fieldOffset, uint32_t value) {
+        std::vector<uint8_t> r = good;
+        writeLe32(&r[fieldOffset], value);
+        return r;
+    };
+    EXPECT_EQ(take(with(52, 0)), 0) << "no payload";
+    EXPECT_EQ(take(with(dataOffset, size - 2)), 0) << "size short of the terminator";
+    EXPECT_EQ(take(with(dataOffset, size - 1)), 0) << "odd size, zero straddles two units";
+    EXPECT_EQ(take(with(dataOffset, 9)), 0) << "payload below 10 bytes";
+    EXPECT_EQ(take(with(dataOffset, 0)), 0) << "size 0";
+    EXPECT_EQ(take(with(dataOffset, 0xFFFFFFFF)), 0) << "size past the record";
+    EXPECT_EQ(take(with(dataOffset, static_cast<uint32_t>(good.size()))), 0) << "size past";
+    EXPECT_EQ(take(with(52, static_cast<uint32_t>(good.size()))), 0) << "offset at the end";
+    EXPECT_EQ(take(with(52, 0xFFFFFFF0)), 0) << "offset far outside";
+    EXPECT_EQ(take(with(52, dataOffset + 1)), 0) << "odd offset";
+    EXPECT_EQ(reader.sessionId(), 42u);
+    EXPECT_EQ(take(good), 1);
+    EXPECT_EQ(reader.sessionId(), 3u);
+    // The payload may end exactly at the record's end.
+    std::vector<uint8_t> tight(good.begin(), good.begin() + dataOffset + size);
+    EXPECT_EQ(take(tight), 1);
+    EXPECT_EQ(name(reader.userName()), "bob");
+}
+
+TEST_F(RecordParse, NamesStopAtTheirFirstZero) {
+    std::vector<uint8_t> payload = sessionPayload(1, u"s\\d\\u");
+    payload.insert(payload.end() - 2, {'x', 0, 0, 0, 'y', 0}); // text ends early; last unit 0
+    writeLe32(payload.data(), static_cast<uint32_t>(payload.size()));
+    EvtRecordSpec spec = sessionRecord(Logon, 1);
+    spec.data = payload;
+    ASSERT_EQ(take(spec), 1);
+    EXPECT_EQ(name(reader.userName()), "ux");
+}
+
+TEST(EventLogReaderWithoutLog, ReadNextOnAnEmptyOrMissingLogReturnsZero) {
+    Sandbox sandbox;
+    EventLogReader reader(WSTR("wsxlum"));
+    EXPECT_EQ(reader.readNext(), 0);
+    reader.reopen();
+    EXPECT_EQ(reader.readNext(), 0);
+}
+
+} // namespace

@@ -1,0 +1,211 @@
+// evtutil: writes and lists legacy Windows event logs (.evt) on Linux. It stands in for the
+// component that logs the wsxlum records and for the event log service's writer.
+#include "evt_file.h"
+#include "evt_writer.h"
+#include "little_endian.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const char kUsage[] =
+    "Usage: evtutil COMMAND LOG [options]\n"
+    "  create LOG [--max-size BYTES]          create an empty log\n"
+    "  logon  LOG TIME SESSION 'NAME\\DOMAIN\\USER'   append a wsxlum logon\n"
+    "  logoff LOG TIME SESSION 'NAME\\DOMAIN\\USER'   append a wsxlum logoff\n"
+    "  reboot LOG TIME                        append a wsxlum reboot\n"
+    "  event  LOG SOURCE ID TIME [HEXDATA]    append a record of any source\n"
+    "  batch  LOG [--max-size BYTES]          append the records read from standard input,\n"
+    "                                         one per line in the forms above without LOG\n"
+    "  list   LOG                             print the records, newest first\n"
+    "TIME is seconds since 1970-01-01 UTC. A new log has a maximum size of 16 MiB unless\n"
+    "--max-size says otherwise; a full log overwrites its oldest records.\n";
+
+int parseNumber(const std::string& text, uint32_t* out) {
+    if (text.empty())
+        return 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (*end != 0 || v > 0xFFFFFFFFull || text[0] == '-')
+        return 0;
+    *out = static_cast<uint32_t>(v);
+    return 1;
+}
+
+int parseHex(const std::string& text, std::vector<uint8_t>* out) {
+    if (text.size() % 2 != 0)
+        return 0;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        uint32_t byte;
+        if (!parseNumber("0x" + text.substr(i, 2), &byte))
+            return 0;
+        out->push_back(static_cast<uint8_t>(byte));
+    }
+    return 1;
+}
+
+// One record from words: logon/logoff TIME SESSION NAMES, reboot TIME, event SOURCE ID TIME [HEX].
+int parseRecordWords(const std::vector<std::string>& w, EvtRecordSpec* spec) {
+    uint32_t time, session, id;
+    if (w.empty())
+        return 0;
+    if ((w[0] == "logon" || w[0] == "logoff") && w.size() == 4 && parseNumber(w[1], &time) &&
+        parseNumber(w[2], &session)) {
+        *spec = sessionRecord(w[0] == "logon" ? kEvtLogon : kEvtLogoff, time, session, toU16(w[3]));
+        return 1;
+    }
+    if (w[0] == "reboot" && w.size() == 2 && parseNumber(w[1], &time)) {
+        *spec = sessionRecord(kEvtReboot, time);
+        return 1;
+    }
+    if (w[0] == "event" && (w.size() == 4 || w.size() == 5) && parseNumber(w[2], &id) &&
+        parseNumber(w[3], &time)) {
+        *spec = EvtRecordSpec();
+        spec->source = toU16(w[1]);
+        spec->eventId = id;
+        spec->timeGenerated = time;
+        return w.size() == 4 || parseHex(w[4], &spec->data);
+    }
+    return 0;
+}
+
+// Words of a batch line: separated by blanks; the last word of a logon or logoff line is the
+// rest of the line, so names may hold spaces.
+std::vector<std::string> splitLine(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    std::string word;
+    while (in >> word) {
+        words.push_back(word);
+        if ((words[0] == "logon" || words[0] == "logoff") && words.size() == 3) {
+            std::string rest;
+            std::getline(in, rest);
+            size_t start = rest.find_first_not_of(" \t");
+            if (start != std::string::npos)
+                words.push_back(rest.substr(start));
+            break;
+        }
+    }
+    return words;
+}
+
+std::string utcText(uint32_t seconds) {
+    time_t t = static_cast<time_t>(seconds);
+    struct tm tm;
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
+}
+
+std::u16string stringAt(const std::vector<uint8_t>& r, size_t offset, size_t end) {
+    std::u16string s;
+    for (size_t i = offset; i + 1 < end; i += 2) {
+        char16_t c = static_cast<char16_t>(readLe16(&r[i]));
+        if (c == 0)
+            break;
+        s += c;
+    }
+    return s;
+}
+
+int listLog(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "evtutil: %s: cannot be read\n", path.c_str());
+        return 1;
+    }
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    EvtFile log;
+    if (!log.load(std::move(bytes))) {
+        std::fprintf(stderr, "evtutil: %s: not an event log\n", path.c_str());
+        return 1;
+    }
+    for (size_t i = 0; i < log.recordCount(); ++i) {
+        std::vector<uint8_t> r(log.recordLength(i));
+        log.copyRecord(i, r.data());
+        std::string source = fromU16(stringAt(r, 56, r.size()));
+        uint32_t dataLength = readLe32(&r[48]), dataOffset = readLe32(&r[52]);
+        std::printf("%u\t%s\t%u\t%s", readLe32(&r[8]), utcText(readLe32(&r[12])).c_str(),
+                    readLe32(&r[20]), source.c_str());
+        if (dataLength >= 10 && dataOffset <= r.size() && r.size() - dataOffset >= dataLength &&
+            readLe32(&r[dataOffset]) == dataLength && source == "wsxlum")
+            std::printf("\t%u\t%s", readLe32(&r[dataOffset + 4]),
+                        fromU16(stringAt(r, dataOffset + 8, dataOffset + dataLength)).c_str());
+        else if (dataLength > 0)
+            std::printf("\t%u bytes of data", dataLength);
+        std::printf("\n");
+    }
+    if (log.corrupt()) {
+        std::fprintf(stderr, "evtutil: %s: a corrupt record ends the walk\n", path.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int appendOrFail(const std::string& path, const std::vector<EvtRecordSpec>& records,
+                 uint32_t maxSize) {
+    std::string error;
+    if (appendEvtRecords(path, records, maxSize, &error))
+        return 0;
+    std::fprintf(stderr, "evtutil: %s\n", error.c_str());
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    uint32_t maxSize = kDefaultEvtMaxSize;
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] == "--max-size") {
+            if (!parseNumber(args[i + 1], &maxSize)) {
+                std::fputs(kUsage, stderr);
+                return 2;
+            }
+            args.erase(args.begin() + static_cast<long>(i),
+                       args.begin() + static_cast<long>(i) + 2);
+            break;
+        }
+    }
+    if (args.size() < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    std::string command = args[0], path = args[1];
+    if (command == "list" && args.size() == 2)
+        return listLog(path);
+    if (command == "create" && args.size() == 2)
+        return appendOrFail(path, {}, maxSize);
+    std::vector<EvtRecordSpec> records;
+    if (command == "batch" && args.size() == 2) {
+        std::string line;
+        for (int number = 1; std::getline(std::cin, line); ++number) {
+            std::vector<std::string> words = splitLine(line);
+            if (words.empty() || words[0][0] == '#')
+                continue;
+            EvtRecordSpec spec;
+            if (!parseRecordWords(words, &spec)) {
+                std::fprintf(stderr, "evtutil: line %d: cannot read '%s'\n", number, line.c_str());
+                return 2;
+            }
+            records.push_back(spec);
+        }
+        return appendOrFail(path, records, maxSize);
+    }
+    std::vector<std::string> words(args.begin(), args.end());
+    words.erase(words.begin() + 1);
+    EvtRecordSpec spec;
+    if (!parseRecordWords(words, &spec)) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    return appendOrFail(path, {spec}, maxSize);
+}
