@@ -1,0 +1,14 @@
+// The C library's time format (nl_langinfo(T_FMT)) as the Windows functions need it.
+#pragma once
+
+#include <string>
+
+// T_FMT forced to 24-hour form without an AM/PM marker: %I->%H, %l->%k, %r->%H:%M:%S, %p and
+// %P dropped with the space before them. Without seconds, %S goes with the text before it.
+std::string twentyFourHourFormat(const std::string& tfmt, int withSeconds);
+
+// T_FMT in the Windows picture language (%H->HH, %I->hh, %M->mm, %S->ss, %p->tt,
+// %T->HH:mm:ss, %r->hh:mm:ss tt, %R->HH:mm), and its separator: the first literal text
+// between two fields (":" when there is none).
+std::string timePicture(const std::string& tfmt);
+std::string timeSeparator(const std::string& tfmt);

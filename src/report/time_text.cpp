@@ -1,0 +1,116 @@
+#include "time_text.h"
+
+#include <cstdlib>
+
+namespace {
+
+const WCHAR kDefaultSeparator[] = WSTR(":");
+const WCHAR kDefaultPicture[] = WSTR("H:mm:ss");
+const int kSeparatorUnits = 10;
+const int kPictureUnits = 20;
+
+WCHAR foldLetter(WCHAR c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c;
+}
+
+// Appends value as at least two decimal digits, within the limit of out.
+void putNumber(WCHAR* out, size_t& used, uint32_t value) {
+    WCHAR digits[12];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<WCHAR>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    if (count < 2)
+        digits[count++] = '0';
+    while (count > 0 && used + 1 < kDurationUnits)
+        out[used++] = digits[--count];
+}
+
+void putText(WCHAR* out, size_t& used, const WCHAR* text) {
+    while (*text && used + 1 < kDurationUnits)
+        out[used++] = *text++;
+}
+
+} // namespace
+
+WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds) {
+    LARGE_INTEGER when;
+    RtlSecondsSince1970ToTime(seconds, &when);
+    FILETIME utcFile;
+    utcFile.dwLowDateTime = static_cast<DWORD>(when.QuadPart);
+    utcFile.dwHighDateTime = static_cast<DWORD>(when.QuadPart >> 32);
+    SYSTEMTIME utc, local;
+    // The time-zone rules in force on that date, not today's offset.
+    if (!FileTimeToSystemTime(&utcFile, &utc) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return nullptr;
+    DWORD timeFlags = TIME_NOTIMEMARKER | TIME_FORCE24HOURFORMAT;
+    if (!withSeconds)
+        timeFlags |= TIME_NOSECONDS;
+    int dateUnits =
+        GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, nullptr, 0);
+    int timeUnits = GetTimeFormatW(LOCALE_USER_DEFAULT, timeFlags, &local, nullptr, nullptr, 0);
+    if (dateUnits <= 0 || timeUnits <= 0)
+        return nullptr;
+    size_t total =
+        static_cast<size_t>(dateUnits) + wcslen(separator) + static_cast<size_t>(timeUnits);
+    WCHAR* text = static_cast<WCHAR*>(std::malloc(total * sizeof(WCHAR)));
+    if (!text)
+        return nullptr;
+    if (!GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, text, dateUnits))
+        text[0] = 0;
+    wcscat(text, separator);
+    size_t used = wcslen(text);
+    if (!GetTimeFormatW(LOCALE_USER_DEFAULT, timeFlags, &local, nullptr, text + used,
+                        static_cast<int>(total - used)))
+        text[used] = 0;
+    return text;
+}
+
+void formatDurationWith(WCHAR* out, uint32_t seconds, const WCHAR* picture,
+                        const WCHAR* separator) {
+    uint32_t hours = seconds / 3600;
+    uint32_t minutes = (seconds - hours * 3600) / 60;
+    uint32_t secs = seconds % 60;
+    uint32_t slots[3] = {0, 0, 0};
+    int filled = 0;
+    for (const WCHAR* p = picture; *p && filled < 3; ++p) {
+        WCHAR letter = foldLetter(*p);
+        if (letter != 'h' && letter != 'm' && letter != 's')
+            continue;
+        slots[filled++] = letter == 'h' ? hours : letter == 'm' ? minutes : secs;
+        if (foldLetter(p[1]) == letter)
+            ++p;
+    }
+    size_t used = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0)
+            putText(out, used, separator);
+        putNumber(out, used, slots[i]);
+    }
+    out[used] = 0;
+}
+
+void formatDuration(WCHAR* out, uint32_t seconds) {
+    WCHAR separator[kSeparatorUnits];
+    WCHAR picture[kPictureUnits];
+    if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, kSeparatorUnits))
+        wcscpy(separator, kDefaultSeparator);
+    if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, picture, kPictureUnits))
+        wcscpy(picture, kDefaultPicture);
+    formatDurationWith(out, seconds, picture, separator);
+}
+
+uint32_t currentSecondsSince1970() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    FILETIME file;
+    if (!SystemTimeToFileTime(&now, &file))
+        return 0;
+    LARGE_INTEGER when;
+    when.QuadPart =
+        static_cast<int64_t>(static_cast<uint64_t>(file.dwHighDateTime) << 32 | file.dwLowDateTime);
+    ULONG seconds = 0;
+    return RtlTimeToSecondsSince1970(&when, &seconds) ? seconds : 0;
+}

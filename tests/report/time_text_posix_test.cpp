@@ -1,0 +1,84 @@
+// Dates and times from the C library's locale and TZ (Linux).
+#include "report/time_text.h"
+#include "support/support.h"
+#include "time_format.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+
+namespace {
+
+class TimeText : public testing::Test {
+  protected:
+    void TearDown() override { use("C", "UTC"); }
+    // 0 when the locale is not installed here.
+    int use(const char* locale, const char* tz) {
+        setenv("TZ", tz, 1);
+        tzset();
+        return std::setlocale(LC_ALL, locale) != nullptr;
+    }
+    std::string dateTime(uint32_t seconds) {
+        WCHAR* text = formatDateTime(seconds, WSTR(" "), 1);
+        std::string out = text ? toUtf8(text) : "<none>";
+        std::free(text);
+        return out;
+    }
+    std::string duration(uint32_t seconds) {
+        WCHAR out[kDurationUnits];
+        formatDuration(out, seconds);
+        return toUtf8(out);
+    }
+};
+
+TEST_F(TimeText, CLocale) {
+    ASSERT_TRUE(use("C", "UTC"));
+    EXPECT_EQ(dateTime(1000000000), "09/09/01 01:46:40");
+    EXPECT_EQ(dateTime(0), "01/01/70 00:00:00");
+    EXPECT_EQ(dateTime(0xFFFFFFFFu), "02/07/06 06:28:15");
+    EXPECT_EQ(duration(100000), "27:46:40");
+    WCHAR separator[10];
+    EXPECT_EQ(GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 10), 2);
+    EXPECT_EQ(toUtf8(separator), ":");
+}
+
+TEST_F(TimeText, GermanAndAmericanLocales) {
+    if (!use("de_DE.UTF-8", "UTC"))
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    EXPECT_EQ(dateTime(1000000000), "09.09.2001 01:46:40");
+    EXPECT_EQ(duration(3725), "01:02:05");
+    if (!use("en_US.UTF-8", "UTC"))
+        GTEST_SKIP() << "en_US.UTF-8 is not installed";
+    EXPECT_EQ(dateTime(1000000000 + 13 * 3600), "09/09/2001 14:46:40"); // 24-hour, no PM
+    EXPECT_EQ(duration(3725), "01:02:05");
+}
+
+TEST_F(TimeText, LocalTimeFollowsTheRulesOfEachDate) {
+    ASSERT_TRUE(use("C", "Europe/Berlin"));
+    if (dateTime(0) != "01/01/70 01:00:00")
+        GTEST_SKIP() << "no time zone data for Europe/Berlin";
+    EXPECT_EQ(dateTime(1593561600), "07/01/20 02:00:00"); // summer time
+    EXPECT_EQ(dateTime(1606780800), "12/01/20 01:00:00");
+}
+
+TEST(TimeFormat, TranslatesTheCLibraryFormat) {
+    EXPECT_EQ(twentyFourHourFormat("%H:%M:%S", 1), "%H:%M:%S");
+    EXPECT_EQ(twentyFourHourFormat("%r", 1), "%H:%M:%S");
+    EXPECT_EQ(twentyFourHourFormat("%I:%M:%S %p", 1), "%H:%M:%S");
+    EXPECT_EQ(twentyFourHourFormat("%l:%M:%S %P", 1), "%k:%M:%S");
+    EXPECT_EQ(twentyFourHourFormat("%p %I:%M:%S", 1), "%H:%M:%S");
+    EXPECT_EQ(twentyFourHourFormat("%T", 0), "%H:%M");
+    EXPECT_EQ(twentyFourHourFormat("%H.%M.%S Uhr", 0), "%H.%M Uhr");
+    EXPECT_EQ(timePicture("%H:%M:%S"), "HH:mm:ss");
+    EXPECT_EQ(timePicture("%r"), "hh:mm:ss tt");
+    EXPECT_EQ(timePicture("%T"), "HH:mm:ss");
+    EXPECT_EQ(timePicture("%R"), "HH:mm");
+    EXPECT_EQ(timePicture("%Hh%M"), "HH'h'mm");
+    EXPECT_EQ(timePicture("%OH\xE6\x99\x82%M"), "HH\xE6\x99\x82mm");
+    EXPECT_EQ(timeSeparator("%H:%M:%S"), ":");
+    EXPECT_EQ(timeSeparator("%H.%M.%S"), ".");
+    EXPECT_EQ(timeSeparator("%r"), ":");
+    EXPECT_EQ(timeSeparator("%H%M"), ":");
+}
+
+} // namespace
