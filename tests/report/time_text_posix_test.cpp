@@ -18,25 +18,14 @@ class TimeText : public testing::Test {
         tzset();
         return std::setlocale(LC_ALL, locale) != nullptr;
     }
-    std::string dateTime(uint32_t seconds) {
-        WCHAR* text = formatDateTime(seconds, WSTR(" "), 1);
-        std::string out = text ? toUtf8(text) : "<none>";
-        std::free(text);
-        return out;
-    }
-    std::string duration(uint32_t seconds) {
-        WCHAR out[kDurationUnits];
-        formatDuration(out, seconds);
-        return toUtf8(out);
-    }
 };
 
 TEST_F(TimeText, CLocale) {
     ASSERT_TRUE(use("C", "UTC"));
-    EXPECT_EQ(dateTime(1000000000), "09/09/01 01:46:40");
-    EXPECT_EQ(dateTime(0), "01/01/70 00:00:00");
-    EXPECT_EQ(dateTime(0xFFFFFFFFu), "02/07/06 06:28:15");
-    EXPECT_EQ(duration(100000), "27:46:40");
+    EXPECT_EQ(dateTimeText(1000000000), "09/09/01 01:46:40");
+    EXPECT_EQ(dateTimeText(0), "01/01/70 00:00:00");
+    EXPECT_EQ(dateTimeText(0xFFFFFFFFu), "02/07/06 06:28:15");
+    EXPECT_EQ(durationText(100000), "27:46:40");
     WCHAR separator[10];
     EXPECT_EQ(GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, 10), 2);
     EXPECT_EQ(toUtf8(separator), ":");
@@ -45,20 +34,20 @@ TEST_F(TimeText, CLocale) {
 TEST_F(TimeText, GermanAndAmericanLocales) {
     if (!use("de_DE.UTF-8", "UTC"))
         GTEST_SKIP() << "de_DE.UTF-8 is not installed";
-    EXPECT_EQ(dateTime(1000000000), "09.09.2001 01:46:40");
-    EXPECT_EQ(duration(3725), "01:02:05");
+    EXPECT_EQ(dateTimeText(1000000000), "09.09.2001 01:46:40");
+    EXPECT_EQ(durationText(3725), "01:02:05");
     if (!use("en_US.UTF-8", "UTC"))
         GTEST_SKIP() << "en_US.UTF-8 is not installed";
-    EXPECT_EQ(dateTime(1000000000 + 13 * 3600), "09/09/2001 14:46:40"); // 24-hour, no PM
-    EXPECT_EQ(duration(3725), "01:02:05");
+    EXPECT_EQ(dateTimeText(1000000000 + 13 * 3600), "09/09/2001 14:46:40"); // 24-hour, no PM
+    EXPECT_EQ(durationText(3725), "01:02:05");
 }
 
 TEST_F(TimeText, LocalTimeFollowsTheRulesOfEachDate) {
     ASSERT_TRUE(use("C", "Europe/Berlin"));
-    if (dateTime(0) != "01/01/70 01:00:00")
+    if (dateTimeText(0) != "01/01/70 01:00:00")
         GTEST_SKIP() << "no time zone data for Europe/Berlin";
-    EXPECT_EQ(dateTime(1593561600), "07/01/20 02:00:00"); // summer time
-    EXPECT_EQ(dateTime(1606780800), "12/01/20 01:00:00");
+    EXPECT_EQ(dateTimeText(1593561600), "07/01/20 02:00:00"); // summer time
+    EXPECT_EQ(dateTimeText(1606780800), "12/01/20 01:00:00");
 }
 
 TEST(TimeFormat, TranslatesTheCLibraryFormat) {

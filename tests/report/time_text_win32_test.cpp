@@ -14,31 +14,18 @@ std::string userLocale() {
                : "";
 }
 
-std::string dateTime(uint32_t seconds) {
-    WCHAR* text = formatDateTime(seconds, WSTR(" "), 1);
-    std::string out = text ? toUtf8(text) : "<none>";
-    std::free(text);
-    return out;
-}
-
-std::string duration(uint32_t seconds) {
-    WCHAR out[kDurationUnits];
-    formatDuration(out, seconds);
-    return toUtf8(out);
-}
-
 TEST(TimeTextWindows, LocaleForms) {
     std::string locale = userLocale();
     if (locale == "en-US") {
-        EXPECT_EQ(dateTime(1000000000), "9/9/2001 1:46:40");
-        EXPECT_EQ(dateTime(1000000000 + 13 * 3600), "9/9/2001 14:46:40"); // 24-hour, no PM
+        EXPECT_EQ(dateTimeText(1000000000), "9/9/2001 1:46:40");
+        EXPECT_EQ(dateTimeText(1000000000 + 13 * 3600), "9/9/2001 14:46:40"); // 24-hour, no PM
     } else if (locale == "de-DE") {
-        EXPECT_EQ(dateTime(1000000000), "9.9.2001 01:46:40");
+        EXPECT_EQ(dateTimeText(1000000000), "9.9.2001 01:46:40");
     } else {
         GTEST_SKIP() << "no expectations for the user locale '" << locale << "'";
     }
-    EXPECT_EQ(duration(100000), "27:46:40");
-    EXPECT_EQ(duration(0), "00:00:00");
+    EXPECT_EQ(durationText(100000), "27:46:40");
+    EXPECT_EQ(durationText(0), "00:00:00");
 }
 
 TEST(TimeTextWindows, CurrentTimeIsNow) {

@@ -1,8 +1,10 @@
 #include "support/support.h"
 
 #include "app/dispatch.h"
+#include "report/time_text.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 LONG createKey(const WCHAR* path) {
     HKEY key;
@@ -64,4 +66,17 @@ std::string utf8(const WString& s) {
     std::string out;
     appendUtf8(out, s.data(), s.size());
     return out;
+}
+
+std::string dateTimeText(uint32_t seconds) {
+    WCHAR* text = formatDateTime(seconds, WSTR(" "), 1);
+    std::string out = text ? toUtf8(text) : "<none>";
+    std::free(text);
+    return out;
+}
+
+std::string durationText(uint32_t seconds) {
+    WCHAR out[kDurationUnits];
+    formatDuration(out, seconds);
+    return toUtf8(out);
 }

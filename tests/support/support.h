@@ -36,3 +36,7 @@ std::vector<BYTE> dwordBytes(DWORD value);
 std::string runAndCapture(std::vector<std::string> args, int* exitCode = nullptr);
 
 std::string utf8(const WString& s);
+
+// formatDateTime(seconds, " ", 1) as UTF-8 ("<none>" when it gives none), and formatDuration.
+std::string dateTimeText(uint32_t seconds);
+std::string durationText(uint32_t seconds);
