@@ -1,9 +1,92 @@
 #include "logon_times.h"
 
 #include "app/dispatch.h"
+#include "eventlog/event_kind.h"
+#include "report_text.h"
 #include "settings/audit_settings.h"
+#include "time_text.h"
+#include "timeline/collect.h"
+
+namespace {
+
+const size_t kSessionColumn = 11; // three spaces and the session name, padded to this width
+
+enum class SessionEnd {
+    Logoff,  // its logoff
+    Reboot,  // the machine rebooted first
+    Running, // nothing ended it yet: measured up to now
+    Other,   // a later logon in the same session number (its logoff is not in the log)
+};
+
+const char* labelOf(SessionEnd end) {
+    switch (end) {
+    case SessionEnd::Logoff:
+        return " LOGOFF:";
+    case SessionEnd::Reboot:
+        return " REBOOT:";
+    case SessionEnd::Running:
+        return " CURTM :";
+    default:
+        return " LOGON :";
+    }
+}
+
+void printDuration(const char* format, uint32_t seconds) {
+    WCHAR text[kDurationUnits];
+    formatDuration(text, seconds);
+    printOut(format, text);
+}
+
+// Writes the line of one logon and returns the session's length.
+uint32_t printLogonLine(SessionEvent& logon) {
+    printOut("%S%S", WSTR("   "), logon.sessionName);
+    size_t width = 3 + (logon.sessionName ? wcslen(logon.sessionName) : 0);
+    if (width < kSessionColumn)
+        printSpaces(kSessionColumn - width);
+    printOut(" %d LOGON:", static_cast<int>(logon.sessionId));
+    printDateTime(logon.time);
+    SessionEvent* closing = findSessionEnd(&logon);
+    SessionEnd end = !closing                  ? SessionEnd::Running
+                     : closing->kind == Reboot ? SessionEnd::Reboot
+                     : closing->kind == Logoff ? SessionEnd::Logoff
+                                               : SessionEnd::Other;
+    uint32_t endTime = closing ? closing->time : currentSecondsSince1970();
+    printOut("%s", labelOf(end));
+    printDateTime(endTime);
+    // A logon later than the clock would wrap to over a century: it counts as nothing.
+    uint32_t length = endTime >= logon.time ? endTime - logon.time : 0;
+    printDuration(" Total:%S\n", length);
+    return length;
+}
+
+} // namespace
+
+SessionEvent* findSessionEnd(SessionEvent* logon) {
+    for (SessionEvent* event = logon->next; event; event = event->next)
+        if (event->kind == Reboot || event->sessionId == logon->sessionId)
+            return event;
+    return nullptr;
+}
 
 void runLogonTimeCommand() {
     if (!isAuditingEnabled())
         printNotEnabledWarning();
+    EventLogReader reader(WSTR("wsxlum"));
+    printLogonTimes(reader);
+}
+
+void printLogonTimes(EventLogReader& reader) {
+    UserList list;
+    collectSessionEvents(reader, list);
+    list.rewind();
+    while (UserEntry* user = list.next()) {
+        printOut("User: %S\\%S\n", user->domain, user->userName);
+        uint32_t total = 0;
+        user->rewindEvents();
+        for (SessionEvent* event = user->currentEvent(); event; event = user->advance())
+            if (event->kind == Logon)
+                total += printLogonLine(*event);
+        printDuration("   Total time=%S\n", total);
+        printOut("\n");
+    }
 }

@@ -1,4 +1,12 @@
-// The /time report: each user's logon sessions, their ends and lengths, and the total.
+// The /time report: each user's logon sessions with their ends and lengths, and the total.
 #pragma once
 
+#include "eventlog/event_log_reader.h"
+#include "timeline/user_list.h"
+
 void runLogonTimeCommand();
+void printLogonTimes(EventLogReader& reader);
+
+// The event that ends a logon: the next reboot, or the next event of the same user with the
+// same session number; none while the session is still running.
+SessionEvent* findSessionEnd(SessionEvent* logon);

@@ -1,0 +1,19 @@
+#include "report_text.h"
+
+#include "platform.h"
+#include "time_text.h"
+
+#include <cstdlib>
+#include <string>
+
+void printSpaces(size_t count) {
+    if (count > 0)
+        printOut("%s", std::string(count, ' ').c_str());
+}
+
+void printDateTime(uint32_t seconds) {
+    if (WCHAR* text = formatDateTime(seconds, WSTR(" "), 1)) {
+        printOut("%S", text);
+        std::free(text);
+    }
+}

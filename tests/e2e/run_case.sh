@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs one end-to-end case: writes its log with evtutil under a fresh VLMAUDIT_ROOT, runs
+# vlmaudit under LC_ALL=C and TZ=UTC (and a frozen clock when the case names one), and compares
+# the whole output byte for byte.
+#
+# A case file holds header lines, then '--- log' (evtutil batch lines), then '--- expected'
+# (the exact output, to the end of the file). Headers:
+#   args: /time                  the command line
+#   auditing: off                wsxlumEvent = 0 (default 1)
+#   max-size: 65536              the log's maximum size (it wraps when full)
+#   faketime: 2020-05-01 12:00:00  the present moment, frozen (needs faketime)
+#   exit: 1                      the expected exit status (default 0)
+set -u
+vlmaudit=$1 evtutil=$2 case=$3
+
+header() { sed -n "/^---/q; s/^$1: //p" "$case"; }
+args=$(header args)
+auditing=$(header auditing)
+maxsize=$(header max-size)
+faketime=$(header faketime)
+want_exit=$(header exit)
+
+root=$(mktemp -d /tmp/vlmaudit-e2e-XXXXXX)
+trap 'rm -rf "$root"' EXIT
+mkdir -p "$root/registry"
+printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor]\n"wsxlumEvent"=dword:%08x\n' \
+  "$([ "$auditing" = off ] && echo 0 || echo 1)" > "$root/registry/HKEY_LOCAL_MACHINE.reg"
+
+sed -n '/^--- log$/,/^--- expected$/{/^--- /!p}' "$case" |
+  "$evtutil" batch "$root/eventlog/Application.evt" ${maxsize:+--max-size "$maxsize"} || exit 1
+sed -n '/^--- expected$/,$p' "$case" | tail -n +2 > "$root/expected"
+
+run=(env LC_ALL=C TZ=UTC VLMAUDIT_ROOT="$root" "$vlmaudit")
+if [ -n "$faketime" ]; then
+  command -v faketime >/dev/null || { echo "faketime is not installed"; exit 77; }
+  run=(faketime -f "$faketime" "${run[@]}")
+fi
+# shellcheck disable=SC2086 # args are words
+"${run[@]}" $args > "$root/actual"
+status=$?
+if ! cmp -s "$root/expected" "$root/actual"; then
+  echo "output differs from $case:"
+  diff -u "$root/expected" "$root/actual" | cat -A
+  exit 1
+fi
+if [ "$status" != "${want_exit:-0}" ]; then
+  echo "exit status $status, expected ${want_exit:-0}"
+  exit 1
+fi
+echo "ok: $(basename "$case") ($(wc -l < "$root/actual") lines)"
