@@ -1,9 +1,7 @@
 #include "activity_list.h"
 
-#include "app/dispatch.h"
 #include "eventlog/event_kind.h"
 #include "report_text.h"
-#include "settings/audit_settings.h"
 #include "timeline/collect.h"
 
 namespace {
@@ -55,10 +53,7 @@ void printActivityLine(const UserEntry& user, const SessionEvent& event) {
 } // namespace
 
 void runActivityListCommand() {
-    if (!isAuditingEnabled())
-        printNotEnabledWarning();
-    EventLogReader reader(WSTR("wsxlum"));
-    printActivityList(reader);
+    runReport(printActivityList);
 }
 
 void printActivityList(EventLogReader& reader) {

@@ -1,9 +1,7 @@
 #include "logon_times.h"
 
-#include "app/dispatch.h"
 #include "eventlog/event_kind.h"
 #include "report_text.h"
-#include "settings/audit_settings.h"
 #include "time_text.h"
 #include "timeline/collect.h"
 
@@ -69,10 +67,7 @@ SessionEvent* findSessionEnd(SessionEvent* logon) {
 }
 
 void runLogonTimeCommand() {
-    if (!isAuditingEnabled())
-        printNotEnabledWarning();
-    EventLogReader reader(WSTR("wsxlum"));
-    printLogonTimes(reader);
+    runReport(printLogonTimes);
 }
 
 void printLogonTimes(EventLogReader& reader) {

@@ -1,6 +1,8 @@
 #include "report_text.h"
 
+#include "app/dispatch.h"
 #include "platform.h"
+#include "settings/audit_settings.h"
 #include "time_text.h"
 
 #include <cstdlib>
@@ -16,4 +18,11 @@ void printDateTime(uint32_t seconds) {
         printOut("%S", text);
         std::free(text);
     }
+}
+
+void runReport(void (*printReport)(EventLogReader&)) {
+    if (!isAuditingEnabled())
+        printNotEnabledWarning();
+    EventLogReader reader(WSTR("wsxlum"));
+    printReport(reader);
 }

@@ -1,6 +1,8 @@
 // Small pieces both reports write.
 #pragma once
 
+#include "eventlog/event_log_reader.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -9,3 +11,7 @@ void printSpaces(size_t count);
 
 // Writes the local date and time of seconds; nothing when it cannot be converted.
 void printDateTime(uint32_t seconds);
+
+// A report command: the warning when auditing is disabled (the report runs anyway), then the
+// report over the source wsxlum.
+void runReport(void (*printReport)(EventLogReader&));
