@@ -33,7 +33,8 @@ sed -n '/^--- expected$/,$p' "$case" | tail -n +2 > "$root/expected"
 run=(env LC_ALL=C TZ=UTC VLMAUDIT_ROOT="$root" "$vlmaudit")
 if [ -n "$faketime" ]; then
   command -v faketime >/dev/null || { echo "faketime is not installed"; exit 77; }
-  run=(faketime -f "$faketime" "${run[@]}")
+  # libfaketime is preloaded before a sanitizer runtime could be: let ASan start anyway.
+  run=(faketime -f "$faketime" env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "${run[@]:1}")
 fi
 # shellcheck disable=SC2086 # args are words
 "${run[@]}" $args > "$root/actual"
