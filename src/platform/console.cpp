@@ -19,6 +19,16 @@ void appendNumber(WString& out, const char* conversion, int width, long long val
     appendNarrow(out, digits);
 }
 
+// Names come from a log that any process allowed to report events can fill: control
+// characters (C0, DEL and C1, which includes the 8-bit CSI) never reach the terminal raw. Each
+// becomes one U+FFFD, so column widths stay as counted.
+void appendPrintable(WString& out, const WCHAR* text) {
+    for (; *text; ++text) {
+        char16_t unit = static_cast<char16_t>(*text);
+        out += unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) ? static_cast<WCHAR>(0xFFFD) : *text;
+    }
+}
+
 } // namespace
 
 void printOut(const char* format, ...) {
@@ -37,7 +47,7 @@ void printOut(const char* format, ...) {
         switch (*p) {
         case 'S':
             if (const WCHAR* text = va_arg(args, const WCHAR*))
-                out += text;
+                appendPrintable(out, text);
             break;
         case 's':
             if (const char* text = va_arg(args, const char*))
