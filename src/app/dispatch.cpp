@@ -28,6 +28,8 @@ void printFailure(const char* what, LONG status, const char* keyPath) {
         printOut("%s: access is denied.\n", what);
     else if (status == ERROR_BADDB)
         printOut("%s: the registry cannot be read.\n", what);
+    else if (status == ERROR_WRITE_FAULT)
+        printOut("%s: the registry could not be written.\n", what);
     else
         printOut("%s: error %d.\n", what, static_cast<int>(status));
 }
