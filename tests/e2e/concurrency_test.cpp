@@ -1,4 +1,5 @@
 // The built programs running at the same time on one root (Linux).
+#include "support/posix/drain.h"
 #include "support/support.h"
 
 #include <fcntl.h>
@@ -42,12 +43,7 @@ std::string output(const std::vector<std::string>& args, int* exitCode) {
         return "";
     pid_t pid = start(args, fds[1]);
     close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
+    std::string out = drain(fds[0]);
     *exitCode = finish(pid);
     return out;
 }

@@ -1,6 +1,7 @@
 #include "app/dispatch.h"
 // What survives when the file system fails underneath (Linux stand-in).
 #include "settings/audit_settings.h"
+#include "support/posix/drain.h"
 #include "support/support.h"
 
 #include <csignal>
@@ -15,13 +16,6 @@
 namespace {
 
 const WCHAR kVelmor[] = WSTR("System\\CurrentControlSet\\Control\\Velmor");
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::vector<std::string> filesIn(const std::string& dir) {
     std::vector<std::string> names;
@@ -53,12 +47,7 @@ std::string runWithFileLimit(rlim_t limit, std::vector<std::string> args, int* e
         _exit(runCommand(static_cast<int>(argv.size()), argv.data()));
     }
     close(pipeFds[1]);
-    std::string out;
-    char buf[512];
-    ssize_t n;
-    while ((n = read(pipeFds[0], buf, sizeof buf)) > 0)
-        out.append(buf, static_cast<size_t>(n));
-    close(pipeFds[0]);
+    std::string out = drain(pipeFds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

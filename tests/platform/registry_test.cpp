@@ -13,13 +13,6 @@ namespace {
 
 const WCHAR kVelmor[] = WSTR("System\\CurrentControlSet\\Control\\Velmor");
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 void writeFile(const std::string& path, const std::string& text) {
     mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
     std::ofstream(path, std::ios::binary) << text;

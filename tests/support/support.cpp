@@ -4,6 +4,8 @@
 #include "report/time_text.h"
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <cstdlib>
 
 LONG createKey(const WCHAR* path) {
@@ -79,4 +81,11 @@ std::string durationText(uint32_t seconds) {
     WCHAR out[kDurationUnits];
     formatDuration(out, seconds);
     return toUtf8(out);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }

@@ -37,6 +37,9 @@ std::string runAndCapture(std::vector<std::string> args, int* exitCode = nullptr
 
 std::string utf8(const WString& s);
 
+// The whole file, or an empty string.
+std::string readFile(const std::string& path);
+
 // formatDateTime(seconds, " ", 1) as UTF-8 ("<none>" when it gives none), and formatDuration.
 std::string dateTimeText(uint32_t seconds);
 std::string durationText(uint32_t seconds);
