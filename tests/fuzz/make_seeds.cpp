@@ -1,0 +1,77 @@
+// Writes the seed corpus of each fuzz target: records, logs and registry files the project's
+// own writers make, in the shapes the tests use.
+#include "evt_record.h"
+#include "evt_writer.h"
+#include "reg_file.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+void save(const std::string& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/" + name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> withFlag(uint8_t flag, std::vector<uint8_t> bytes) {
+    bytes.insert(bytes.begin(), flag);
+    return bytes;
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds DIR\n");
+        return 2;
+    }
+    std::string out = argv[1];
+    std::vector<EvtRecordSpec> specs = {
+        sessionRecord(kEvtLogon, 1000, 3, u"tcp#3\\DOM\\alice"),
+        sessionRecord(kEvtLogoff, 2000, 3, u"Console\\alice"),
+        sessionRecord(kEvtLogon, 3000, 5, u"a\\b\\c\\d"),
+        sessionRecord(kEvtReboot, 4000),
+    };
+    for (size_t i = 0; i < specs.size(); ++i)
+        save(out + "/record", "record" + std::to_string(i),
+             withFlag(1, buildEvtRecord(specs[i], 1)));
+
+    std::string scratch = out + "/scratch.evt";
+    std::string error;
+    std::filesystem::remove(scratch);
+    appendEvtRecords(scratch, specs, 0x10000, &error);
+    save(out + "/evt", "plain", withFlag(1, fileBytes(scratch)));
+    std::vector<EvtRecordSpec> many;
+    for (uint32_t i = 0; i < 400; ++i)
+        many.push_back(sessionRecord(i % 3 + 1, i, i % 4, u"rdp#1\\DOM\\someone-with-a-name"));
+    appendEvtRecords(scratch, many, 0x10000, &error);
+    save(out + "/evt", "wrapped", withFlag(0, fileBytes(scratch)));
+    std::vector<uint8_t> dirty = fileBytes(scratch);
+    dirty[36] |= 1;
+    dirty[20] = 0x30;
+    save(out + "/evt", "dirty", withFlag(1, dirty));
+    std::filesystem::remove(scratch);
+
+    RegFile reg;
+    reg.setValue("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor",
+                 {"wsxlumEvent", 4, {1, 0, 0, 0}});
+    reg.setValue("HKEY_LOCAL_MACHINE\\K", {"sz", 1, {'a', 0, 0, 0}});
+    reg.setValue("HKEY_LOCAL_MACHINE\\K", {"", 3, {1, 2, 3}});
+    reg.setValue("HKEY_LOCAL_MACHINE\\K\\S", {"short", 4, {1}});
+    std::string text = reg.serialize();
+    save(out + "/reg", "export", std::vector<uint8_t>(text.begin(), text.end()));
+    std::string edited = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"x\"=hex:01,\\\r\n  02\r\n"
+                         "; comment\r\n[-HKEY_LOCAL_MACHINE\\B]\r\n\"y\"=-\r\n@=\"d\\\\\\\"q\"\r\n";
+    save(out + "/reg", "regedit4", std::vector<uint8_t>(edited.begin(), edited.end()));
+    return 0;
+}
