@@ -3,8 +3,11 @@
 #include "support/support.h"
 
 #include <fcntl.h>
+#include <csignal>
+#include <fstream>
 #include <regex>
 #include <set>
+#include <sys/types.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,6 +117,56 @@ TEST(Concurrency, ReportsSeeWholeSnapshotsWhileAWriterAppends) {
     std::cout << lists.size() << " /list and " << times.size() << " /time runs saw " << sizes.size()
               << " different snapshots of " << kRecords << " appends\n";
     EXPECT_GT(sizes.size(), 2u) << "the reports ran while the writer appended";
+}
+
+// Another process, heedless of the lock, cuts the log short and puts it back while reports run.
+TEST(Concurrency, ReportsSurviveALogCutShortUnderThem) {
+    Sandbox sandbox;
+    enableAuditing();
+    const std::string log = sandbox.root() + "/eventlog/Application.evt";
+    std::string batch;
+    for (int i = 0; i < 300; ++i)
+        batch += (i % 2 ? "logoff " : "logon ") + std::to_string(1588291200 + i) + " " +
+                 std::to_string(i / 2 % 9) + " rdp#1\\DOM\\user" + std::to_string(i % 4) + "\n";
+    FILE* writer = popen((std::string(EVTUTIL_BINARY) + " batch " + log).c_str(), "w");
+    ASSERT_NE(writer, nullptr);
+    fputs(batch.c_str(), writer);
+    ASSERT_EQ(pclose(writer), 0);
+    const std::string whole = readFile(log);
+    pid_t cutter = fork();
+    if (cutter == 0) {
+        for (unsigned i = 0;; ++i) { // until stopped
+            if (truncate(log.c_str(), static_cast<off_t>((i * 7919u) % whole.size())) != 0)
+                _exit(1);
+            FILE* f = fopen(log.c_str(), "r+b");
+            if (!f)
+                _exit(1);
+            fwrite(whole.data(), 1, whole.size(), f);
+            fclose(f);
+        }
+    }
+    const std::regex listLine("DOM\\\\user[0-3] +rdp#1 +LOG(ON|OFF) +[0-8]   \\S+ \\S+");
+    const int kRuns = 60;
+    int failures = 0;
+    std::set<size_t> sizes;
+    for (int run = 0; run < kRuns; ++run) {
+        int rc = 0;
+        std::vector<std::string> seen = lines(output({VLMAUDIT_BINARY, "/list"}, &rc));
+        failures += rc != 0;
+        for (const std::string& line : seen)
+            EXPECT_TRUE(std::regex_match(line, listLine)) << line;
+        sizes.insert(seen.size());
+    }
+    kill(cutter, SIGKILL);
+    waitpid(cutter, nullptr, 0);
+    EXPECT_EQ(failures, 0);
+    std::cout << kRuns << " /list runs while the log was cut short and restored: " << sizes.size()
+              << " different outcomes, from " << *sizes.begin() << " to " << *sizes.rbegin()
+              << " of 300 records\n";
+    // Whole again, the log reads in full.
+    std::ofstream(log, std::ios::binary) << whole;
+    int rc = 0;
+    EXPECT_EQ(lines(output({VLMAUDIT_BINARY, "/list"}, &rc)).size(), 300u);
 }
 
 TEST(Concurrency, OnAndOffProcessesLoseNoOtherValue) {
