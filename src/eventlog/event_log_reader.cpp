@@ -5,6 +5,7 @@
 #include "little_endian.h"
 
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -45,6 +46,7 @@ EventLogReader::~EventLogReader() {
     if (logHandle_)
         CloseEventLog(logHandle_);
     releaseRecord();
+    std::free(scratch_);
     std::free(sourceName_);
 }
 
@@ -52,6 +54,7 @@ void EventLogReader::releaseRecord() {
     std::free(record_);
     record_ = nullptr;
     recordSize_ = 0;
+    recordCapacity_ = 0;
 }
 
 int EventLogReader::reopen() {
@@ -77,31 +80,41 @@ int EventLogReader::readNext() {
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytesNeeded == 0 ||
             bytesNeeded > kLargestRecord)
             return 0;
-        uint8_t* buffer = static_cast<uint8_t*>(std::malloc(bytesNeeded));
-        if (!buffer)
-            return 0;
-        DWORD stillNeeded = 0;
-        if (!ReadEventLogW(logHandle_, kBackwards, 0, buffer, bytesNeeded, &bytesRead,
-                           &stillNeeded) ||
-            bytesRead == 0 || bytesRead > bytesNeeded) {
-            std::free(buffer);
-            return 0;
+        if (bytesNeeded > scratchCapacity_) {
+            std::free(scratch_);
+            scratch_ = static_cast<uint8_t*>(std::malloc(bytesNeeded));
+            scratchCapacity_ = scratch_ ? bytesNeeded : 0;
+            if (!scratch_)
+                return 0;
         }
-        int taken = takeRecord(buffer, bytesRead);
-        if (taken >= 0)
-            return taken;
+        DWORD stillNeeded = 0;
+        if (!ReadEventLogW(logHandle_, kBackwards, 0, scratch_, bytesNeeded, &bytesRead,
+                           &stillNeeded) ||
+            bytesRead == 0 || bytesRead > bytesNeeded)
+            return 0;
+        if (!isOfSource(scratch_, bytesRead))
+            continue;
+        std::swap(record_, scratch_);
+        std::swap(recordCapacity_, scratchCapacity_);
+        recordSize_ = bytesRead;
+        return parseRecord();
     }
 }
 
+int EventLogReader::isOfSource(const uint8_t* record, uint32_t size) const {
+    const WCHAR* source = sourceNameOf(record, size);
+    return source && sourceName_ && _wcsicmp(source, sourceName_) == 0;
+}
+
 int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
-    const WCHAR* source = sourceNameOf(buffer, size);
-    if (!source || !sourceName_ || _wcsicmp(source, sourceName_) != 0) {
+    if (!isOfSource(buffer, size)) {
         std::free(buffer);
         return -1;
     }
     releaseRecord();
     record_ = buffer;
     recordSize_ = size;
+    recordCapacity_ = size;
     return parseRecord();
 }
 

@@ -35,11 +35,17 @@ class EventLogReader {
   private:
     int parseRecord();
     void releaseRecord();
+    int isOfSource(const uint8_t* record, uint32_t size) const;
 
     HANDLE logHandle_ = nullptr;
     WCHAR* sourceName_ = nullptr;
     uint8_t* record_ = nullptr;
     uint32_t recordSize_ = 0;
+    uint32_t recordCapacity_ = 0;
+    // The buffer the next record is read into, kept from one read to the next; a record of the
+    // source trades places with the current one.
+    uint8_t* scratch_ = nullptr;
+    uint32_t scratchCapacity_ = 0;
     uint32_t kind_ = 0;
     uint32_t time_ = 0;
     uint32_t sessionId_ = 0;

@@ -2,42 +2,100 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
-void appendNarrow(WString& out, const char* text) {
-    while (*text)
-        out += static_cast<WCHAR>(static_cast<unsigned char>(*text++));
-}
+// printOut's text, gathered on the stack and handed to the console in pieces that never split
+// a surrogate pair.
+class OutputBuffer {
+  public:
+    ~OutputBuffer() { flush(0); }
+    void put(WCHAR unit) {
+        if (used_ == kUnits)
+            flush(1);
+        units_[used_++] = unit;
+    }
+    void putNarrow(const char* text) { putNarrow(text, std::strlen(text)); }
+    void putNarrow(const char* text, size_t length) {
+        while (length > 0) {
+            if (used_ == kUnits)
+                flush(1);
+            size_t room = kUnits - used_, chunk = length < room ? length : room;
+            for (size_t i = 0; i < chunk; ++i)
+                units_[used_ + i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
+            used_ += chunk;
+            text += chunk;
+            length -= chunk;
+        }
+    }
+
+    // Puts text with every control character (C0, DEL, C1) as U+FFFD.
+    void putMapped(const WCHAR* text, size_t length) {
+        while (length > 0) {
+            if (used_ == kUnits)
+                flush(1);
+            size_t room = kUnits - used_, chunk = length < room ? length : room;
+            for (size_t i = 0; i < chunk; ++i) {
+                char16_t unit = static_cast<char16_t>(text[i]);
+                units_[used_ + i] = unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)
+                                        ? static_cast<WCHAR>(0xFFFD)
+                                        : text[i];
+            }
+            used_ += chunk;
+            text += chunk;
+            length -= chunk;
+        }
+    }
+
+  private:
+    static constexpr size_t kUnits = 512;
+    void flush(int keepHighSurrogate) {
+        size_t keep = keepHighSurrogate && used_ > 0 && (units_[used_ - 1] & 0xFC00) == 0xD800;
+        writeConsoleText(units_, used_ - keep);
+        units_[0] = units_[used_ - 1];
+        used_ = keep;
+    }
+    WCHAR units_[kUnits];
+    size_t used_ = 0;
+};
 
 // Integer conversions with an optional minimum width, right-aligned as printf does.
-void appendNumber(WString& out, const char* conversion, int width, long long value) {
-    char spec[16];
-    std::snprintf(spec, sizeof spec, "%%%d%s", width, conversion);
-    char digits[32];
-    std::snprintf(digits, sizeof digits, spec, value);
-    appendNarrow(out, digits);
+void putNumber(OutputBuffer& out, int width, long long value) {
+    char digits[24];
+    int length = 0;
+    unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                             : static_cast<unsigned long long>(value);
+    do {
+        digits[sizeof digits - 1 - length++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude > 0);
+    if (value < 0)
+        digits[sizeof digits - 1 - length++] = '-';
+    for (; width > length; --width)
+        out.put(' ');
+    out.putNarrow(digits + sizeof digits - length, static_cast<size_t>(length));
 }
 
 // Names come from a log that any process allowed to report events can fill: control
 // characters (C0, DEL and C1, which includes the 8-bit CSI) never reach the terminal raw. Each
 // becomes one U+FFFD, so column widths stay as counted.
-void appendPrintable(WString& out, const WCHAR* text) {
-    for (; *text; ++text) {
-        char16_t unit = static_cast<char16_t>(*text);
-        out += unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) ? static_cast<WCHAR>(0xFFFD) : *text;
-    }
+void putPrintable(OutputBuffer& out, const WCHAR* text) {
+    out.putMapped(text, wcslen(text));
 }
 
 } // namespace
 
 void printOut(const char* format, ...) {
-    WString out;
+    OutputBuffer out;
     va_list args;
     va_start(args, format);
     for (const char* p = format; *p; ++p) {
         if (*p != '%') {
-            out += static_cast<WCHAR>(static_cast<unsigned char>(*p));
+            const char* run = std::strchr(p, '%');
+            size_t length = run ? static_cast<size_t>(run - p) : std::strlen(p);
+            out.putNarrow(p, length);
+            p += length - 1;
             continue;
         }
         ++p;
@@ -47,30 +105,29 @@ void printOut(const char* format, ...) {
         switch (*p) {
         case 'S':
             if (const WCHAR* text = va_arg(args, const WCHAR*))
-                appendPrintable(out, text);
+                putPrintable(out, text);
             break;
         case 's':
             if (const char* text = va_arg(args, const char*))
-                appendNarrow(out, text);
+                out.putNarrow(text);
             break;
         case 'd':
-            appendNumber(out, "lld", width, va_arg(args, int));
+            putNumber(out, width, va_arg(args, int));
             break;
         case 'u':
-            appendNumber(out, "lld", width, va_arg(args, unsigned));
+            putNumber(out, width, va_arg(args, unsigned));
             break;
         case '%':
-            out += WCHAR('%');
+            out.put('%');
             break;
         default: // an unknown conversion is printed as it stands
-            out += WCHAR('%');
+            out.put('%');
             if (!*p)
                 --p;
             else
-                out += static_cast<WCHAR>(static_cast<unsigned char>(*p));
+                out.put(static_cast<WCHAR>(static_cast<unsigned char>(*p)));
             break;
         }
     }
     va_end(args);
-    writeConsoleText(out.data(), out.size());
 }

@@ -8,6 +8,11 @@
 
 using WString = std::basic_string<WCHAR>;
 
+// Process start-up of the platform layer. Linux: dates, times and separators follow the
+// user's locale (setlocale). Windows: nothing; the national-language functions read the user's
+// locale themselves, and the C runtime keeps its "C" locale for the name comparisons.
+void platformStartup();
+
 // Writes to standard output. The format is narrow; %S takes a UTF-16 string (a null pointer
 // prints nothing), %s a narrow string, %d/%u an int/unsigned with an optional width (%4d),
 // %% a percent sign.
@@ -19,5 +24,7 @@ void writeConsoleText(const WCHAR* text, size_t length);
 
 // UTF-16 <-> UTF-8. Unpaired surrogates and invalid UTF-8 become U+FFFD.
 void appendUtf8(std::string& out, const WCHAR* text, size_t length);
+// Writes the UTF-8 of text into out, which holds at least 3 bytes per unit; returns the bytes.
+size_t encodeUtf8(const WCHAR* text, size_t length, char* out);
 WString utf8ToUtf16(const std::string& text);
 std::string toUtf8(const WCHAR* text);

@@ -4,22 +4,28 @@ namespace {
 
 const char32_t kReplacement = 0xFFFD;
 
-void putUtf8(std::string& out, char32_t c) {
+// Writes c as UTF-8 at out; returns the bytes written (1 to 4).
+size_t putUtf8(char* out, char32_t c) {
     if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+        out[0] = static_cast<char>(c);
+        return 1;
     }
+    if (c < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (c >> 6));
+        out[1] = static_cast<char>(0x80 | (c & 0x3F));
+        return 2;
+    }
+    if (c < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (c >> 12));
+        out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (c & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (c >> 18));
+    out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (c & 0x3F));
+    return 4;
 }
 
 void putUtf16(WString& out, char32_t c) {
@@ -60,19 +66,34 @@ char32_t nextUtf8(const std::string& text, size_t& i) {
 
 } // namespace
 
-void appendUtf8(std::string& out, const WCHAR* text, size_t length) {
+size_t encodeUtf8(const WCHAR* text, size_t length, char* out) {
+    size_t used = 0;
     for (size_t i = 0; i < length; ++i) {
         char32_t c = static_cast<char16_t>(text[i]);
+        if (c < 0x80) { // most text is ASCII: copy a run of it at once
+            size_t end = i;
+            while (end < length && static_cast<char16_t>(text[end]) < 0x80)
+                out[used++] = static_cast<char>(text[end++]);
+            i = end - 1;
+            continue;
+        }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
             char32_t low = static_cast<char16_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                putUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+            if (low >= 0xDC00 && low <= 0xDFFF) { // a pair: 4 bytes for 2 units
+                used += putUtf8(out + used, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        putUtf8(out, c >= 0xD800 && c <= 0xDFFF ? kReplacement : c);
+        used += putUtf8(out + used, c >= 0xD800 && c <= 0xDFFF ? kReplacement : c);
     }
+    return used;
+}
+
+void appendUtf8(std::string& out, const WCHAR* text, size_t length) {
+    size_t start = out.size();
+    out.resize(start + 3 * length);
+    out.resize(start + encodeUtf8(text, length, &out[start]));
 }
 
 WString utf8ToUtf16(const std::string& text) {

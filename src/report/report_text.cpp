@@ -6,11 +6,14 @@
 #include "time_text.h"
 
 #include <cstdlib>
-#include <string>
 
 void printSpaces(size_t count) {
+    static const char kSpaces[] = "                                ";
+    const size_t most = sizeof kSpaces - 1;
+    for (; count > most; count -= most)
+        printOut("%s", kSpaces);
     if (count > 0)
-        printOut("%s", std::string(count, ' ').c_str());
+        printOut("%s", kSpaces + most - count);
 }
 
 void printDateTime(uint32_t seconds) {

@@ -2,6 +2,9 @@
 
 #include "eventlog/event_kind.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 const WCHAR kSystemDomain[] = WSTR("-");
@@ -41,13 +44,16 @@ int collectSessionEvents(EventLogReader& reader, UserList& list) {
     while (reader.readNext())
         if (reader.kind() != Reboot)
             fileUnderUser(reader, list);
+    // Every reboot goes into every user's timeline: gathered first, then merged into each
+    // timeline in one walk instead of one walk per reboot.
+    std::vector<uint32_t> reboots;
     reader.reopen();
-    while (reader.readNext()) {
-        if (reader.kind() != Reboot)
-            continue;
-        list.rewind();
-        while (UserEntry* entry = list.next())
-            entry->insertMarker(Reboot, reader.time());
-    }
+    while (reader.readNext())
+        if (reader.kind() == Reboot)
+            reboots.push_back(reader.time());
+    std::sort(reboots.begin(), reboots.end());
+    list.rewind();
+    while (UserEntry* entry = list.next())
+        entry->insertMarkers(Reboot, reboots);
     return 1;
 }

@@ -2,19 +2,9 @@
 
 #include "eventlog/duplicate_string.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
-
-namespace {
-
-// Present names compare without regard to case; a missing name matches only a missing one.
-int sameName(const WCHAR* a, const WCHAR* b) {
-    if (!a || !b)
-        return a == b;
-    return _wcsicmp(a, b) == 0;
-}
-
-} // namespace
 
 SessionEvent::SessionEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_t kind,
                            uint32_t time)
@@ -54,6 +44,20 @@ int UserEntry::insertMarker(uint32_t kind, uint32_t time) {
     return insertEvent(nullptr, 0, kind, time);
 }
 
+void UserEntry::insertMarkers(uint32_t kind, const std::vector<uint32_t>& ascendingTimes) {
+    SessionEvent** link = &firstEvent;
+    for (uint32_t time : ascendingTimes) {
+        while (*link && (*link)->time < time)
+            link = &(*link)->next;
+        SessionEvent* marker = new (std::nothrow) SessionEvent(nullptr, 0, kind, time);
+        if (!marker)
+            continue;
+        marker->next = *link;
+        *link = marker;
+        link = &marker->next;
+    }
+}
+
 SessionEvent* UserEntry::advance() {
     if (eventCursor)
         eventCursor = eventCursor->next;
@@ -68,11 +72,26 @@ UserList::~UserList() {
     }
 }
 
+// The key of a user in the index: domain and user name folded as the name comparison folds
+// them (ASCII letters), joined by a separator no name can hold. A missing name is a key of its
+// own, apart from every present name, even the empty one.
+const WString& UserList::keyOf(const WCHAR* domain, const WCHAR* userName) const {
+    size_t userLength = userName ? wcslen(userName) : 0;
+    size_t domainLength = domain ? wcslen(domain) : 0;
+    key_.resize(userLength + domainLength + 4);
+    WCHAR* out = &key_[0];
+    for (const WCHAR* name : {userName, domain}) {
+        *out++ = name ? WCHAR('=') : WCHAR('!');
+        for (const WCHAR* p = name; p && *p; ++p)
+            *out++ = *p >= 'A' && *p <= 'Z' ? static_cast<WCHAR>(*p + 32) : *p;
+        *out++ = 0;
+    }
+    return key_;
+}
+
 UserEntry* UserList::findUser(const WCHAR* domain, const WCHAR* userName) const {
-    for (UserEntry* entry = head; entry; entry = entry->next)
-        if (sameName(userName, entry->userName) && sameName(domain, entry->domain))
-            return entry;
-    return nullptr;
+    auto found = index_.find(keyOf(domain, userName));
+    return found == index_.end() ? nullptr : found->second;
 }
 
 UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
@@ -81,6 +100,7 @@ UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
         return nullptr;
     entry->next = head;
     head = entry;
+    index_[keyOf(domain, userName)] = entry; // the newest entry is the one nearest the head
     return entry;
 }
 
@@ -91,24 +111,42 @@ UserEntry* UserList::next() {
     return entry;
 }
 
+bool UserList::later(const Pending& a, const Pending& b) {
+    return a.time != b.time ? a.time > b.time : a.position > b.position;
+}
+
+void UserList::push(UserEntry* entry, size_t position) {
+    if (SessionEvent* event = entry->currentEvent()) {
+        pending_.push_back({event->time, position, entry});
+        std::push_heap(pending_.begin(), pending_.end(), later);
+    }
+}
+
 void UserList::resetCursors() {
-    rewind();
-    while (UserEntry* entry = next())
+    pending_.clear();
+    positions_.clear();
+    size_t position = 0;
+    for (UserEntry* entry = head; entry; entry = entry->next, ++position) {
         entry->rewindEvents();
+        positions_[entry] = position;
+        push(entry, position);
+    }
+    cursor = nullptr;
     selected = nullptr;
 }
 
+// One step of the merge: ties go to the entry nearer the head, as a walk from the head that
+// keeps the first of equal times would choose.
 UserEntry* UserList::nextEarliest() {
-    if (selected)
+    if (selected) {
         selected->advance();
-    selected = nullptr;
-    rewind();
-    UserEntry* best = nullptr;
-    while (UserEntry* entry = next()) {
-        SessionEvent* event = entry->currentEvent();
-        if (event && (!best || event->time < best->currentEvent()->time))
-            best = entry;
+        push(selected, positions_[selected]);
     }
-    selected = best;
-    return best;
+    selected = nullptr;
+    if (pending_.empty())
+        return nullptr;
+    std::pop_heap(pending_.begin(), pending_.end(), later);
+    selected = pending_.back().entry;
+    pending_.pop_back();
+    return selected;
 }

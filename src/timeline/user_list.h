@@ -5,6 +5,8 @@
 #include "platform.h"
 
 #include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 // One event in one user's timeline.
 class SessionEvent {
@@ -32,6 +34,9 @@ class UserEntry {
     // be allocated (it is dropped).
     int insertEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_t kind, uint32_t time);
     int insertMarker(uint32_t kind, uint32_t time);
+    // insertMarker for each of the times in one walk (the times ascending). Markers go in front
+    // of events of the same time, as one insertMarker call each would place them.
+    void insertMarkers(uint32_t kind, const std::vector<uint32_t>& ascendingTimes);
 
     void rewindEvents() { eventCursor = firstEvent; }
     SessionEvent* currentEvent() const { return eventCursor; }
@@ -68,4 +73,21 @@ class UserList {
     UserEntry* head = nullptr;
     UserEntry* cursor = nullptr;
     UserEntry* selected = nullptr;
+
+  private:
+    // Beside the list, so that finding a user costs the same with ten users or ten thousand:
+    // the case-folded 'domain\user' of every entry, to the entry nearest the head.
+    std::unordered_map<WString, UserEntry*> index_;
+    const WString& keyOf(const WCHAR* domain, const WCHAR* userName) const;
+    mutable WString key_; // built anew for each lookup, in a buffer kept from one to the next
+    // The merge: entries with a current event, earliest first, then nearest the head.
+    struct Pending {
+        uint32_t time;
+        size_t position;
+        UserEntry* entry;
+    };
+    static bool later(const Pending& a, const Pending& b);
+    void push(UserEntry* entry, size_t position);
+    std::vector<Pending> pending_;
+    std::unordered_map<UserEntry*, size_t> positions_;
 };

@@ -199,13 +199,16 @@ TEST_F(EvtStandIn, TheSourceIsReadFromTheLogItIsRegisteredIn) {
     EXPECT_EQ(walk(), (std::vector<uint32_t>{7}));
 }
 
-TEST_F(EvtStandIn, AHandleReadsTheSnapshotItOpened) {
-    append({sessionRecord(Reboot, 1)});
+TEST_F(EvtStandIn, AWalkReadsOneSnapshotAndTheNextOpenSeesMore) {
+    append({sessionRecord(Reboot, 1), sessionRecord(Reboot, 2)});
     EventLogReader reader(WSTR("wsxlum"));
-    append({sessionRecord(Reboot, 2)});
+    ASSERT_EQ(reader.readNext(), 1);
+    EXPECT_EQ(reader.time(), 2u);
+    append({sessionRecord(Reboot, 3)}); // while the walk is under way
     ASSERT_EQ(reader.readNext(), 1);
     EXPECT_EQ(reader.time(), 1u);
-    EXPECT_EQ(walk(reader), (std::vector<uint32_t>{2, 1}));
+    EXPECT_EQ(reader.readNext(), 0);
+    EXPECT_EQ(walk(reader), (std::vector<uint32_t>{3, 2, 1}));
 }
 
 TEST_F(EvtStandIn, TheWriterLeavesAnUnreadableLogAlone) {

@@ -1,8 +1,9 @@
 // Event log functions over $VLMAUDIT_ROOT/eventlog/<Log>.evt. A handle reads the whole file
-// once, under a shared lock that the writer's exclusive lock excludes, so it sees one
-// consistent snapshot: records appended later appear to the next open.
+// once, when its walk begins, under a shared lock that the writer's exclusive lock excludes, so
+// the walk sees one consistent snapshot: records appended during it appear to the next open.
 #include "evt_file.h"
 #include "file_io.h"
+#include "little_endian.h"
 #include "platform.h"
 #include "registry_store.h"
 #include "root.h"
@@ -17,21 +18,58 @@
 namespace {
 
 struct PosixEventLog {
+    int fd = -1;      // until the walk begins; -1 for a missing file
+    int loaded = 0;   // the snapshot is read
+    int readable = 1; // it held an event log
     EvtFile log;
     size_t backwardRead = 0; // records already read newest first
     size_t forwardRead = 0;  // records already read oldest first
 };
 
-// ERROR_SUCCESS with the file's bytes (none for a missing file), or why it cannot be read.
-DWORD readLogFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+// Opens the file and checks that it begins with an event log header (an empty file is an empty
+// log). ERROR_SUCCESS with the descriptor (-1 for a missing file), or why it cannot be read.
+DWORD openLogFile(const std::string& path, int* fd) {
+    *fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (*fd < 0)
         return errno == ENOENT ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
-    while (flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+    struct stat st;
+    uint8_t header[kEvtHeaderSize];
+    DWORD status = ERROR_SUCCESS;
+    if (fstat(*fd, &st) != 0 || !S_ISREG(st.st_mode))
+        status = ERROR_ACCESS_DENIED;
+    else if (st.st_size > 0 &&
+             (pread(*fd, header, sizeof header, 0) != sizeof header ||
+              readLe32(header) != kEvtHeaderSize || readLe32(header + 4) != kEvtSignature))
+        status = ERROR_EVENTLOG_FILE_CORRUPT;
+    if (status != ERROR_SUCCESS) {
+        close(*fd);
+        *fd = -1;
     }
-    DWORD result = readWholeFile(fd, bytes) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
-    close(fd);
-    return result;
+    return status;
+}
+
+// The memory of the last snapshot closed, for the next one to read into: a report reopens the
+// same log for each pass, and a log's worth of fresh pages costs more than reading it.
+std::vector<uint8_t>& spareBuffer() {
+    thread_local std::vector<uint8_t> spare;
+    return spare;
+}
+
+// The snapshot of a handle, read when its walk begins.
+void load(PosixEventLog& handle) {
+    if (handle.loaded)
+        return;
+    handle.loaded = 1;
+    if (handle.fd < 0)
+        return;
+    while (flock(handle.fd, LOCK_SH) != 0 && errno == EINTR) {
+    }
+    std::vector<uint8_t> bytes;
+    bytes.swap(spareBuffer());
+    int ok = readWholeFile(handle.fd, bytes);
+    close(handle.fd);
+    handle.fd = -1;
+    handle.readable = ok && (bytes.empty() || handle.log.load(std::move(bytes)));
 }
 
 } // namespace
@@ -44,22 +82,20 @@ HANDLE OpenEventLogW(const WCHAR* serverName, const WCHAR* sourceName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    std::vector<uint8_t> bytes;
-    DWORD status = readLogFile(eventLogPath(eventLogOfSource(toUtf8(sourceName))), bytes);
+    int fd = -1;
+    DWORD status = openLogFile(eventLogPath(eventLogOfSource(toUtf8(sourceName))), &fd);
     if (status != ERROR_SUCCESS) {
         SetLastError(status);
         return nullptr;
     }
     PosixEventLog* handle = new (std::nothrow) PosixEventLog;
     if (!handle) {
+        if (fd >= 0)
+            close(fd);
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    if (!bytes.empty() && !handle->log.load(std::move(bytes))) {
-        delete handle;
-        SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
-        return nullptr;
-    }
+    handle->fd = fd;
     return handle;
 }
 
@@ -81,8 +117,10 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    load(*handle);
     const EvtFile& file = handle->log;
-    if (forwards && file.corrupt()) { // the oldest records lie beyond the corrupt one
+    if (!handle->readable || (forwards && file.corrupt())) {
+        // Not an event log after all, or the oldest records lie beyond a corrupt one.
         SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
         return FALSE;
     }
@@ -118,6 +156,11 @@ BOOL CloseEventLog(HANDLE log) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    delete static_cast<PosixEventLog*>(log);
+    PosixEventLog* handle = static_cast<PosixEventLog*>(log);
+    if (handle->fd >= 0)
+        close(handle->fd);
+    if (handle->log.bytes().size() > spareBuffer().size())
+        handle->log.bytes().swap(spareBuffer());
+    delete handle;
     return TRUE;
 }

@@ -16,6 +16,10 @@ uint32_t EvtFile::advance(uint32_t offset, uint32_t by) const {
 }
 
 void EvtFile::copyOut(uint32_t offset, uint32_t length, uint8_t* out) const {
+    if (length <= bytes_.size() - offset) { // the usual case: nothing wraps
+        std::memcpy(out, bytes_.data() + offset, length);
+        return;
+    }
     while (length > 0) {
         uint32_t chunk = static_cast<uint32_t>(bytes_.size()) - offset;
         if (chunk > length)
@@ -40,6 +44,8 @@ void EvtFile::copyIn(uint32_t offset, const uint8_t* in, uint32_t length) {
 }
 
 uint32_t EvtFile::read32(uint32_t offset) const {
+    if (offset + 4 <= bytes_.size())
+        return readLe32(bytes_.data() + offset);
     uint8_t b[4];
     copyOut(offset, 4, b);
     return readLe32(b);

@@ -1,7 +1,12 @@
 // National-language and time functions over the C library: the locale's LC_TIME and TZ.
+// Reports format a date and a time for every line, so what depends only on the locale or the
+// time zone is worked out once and kept, keyed by everything it depends on.
+#include "civil.h"
 #include "platform.h"
 #include "time_format.h"
 
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <cwchar>
@@ -12,41 +17,56 @@ namespace {
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
 
-int64_t fileTimeTicks(const FILETIME* t) {
-    return static_cast<int64_t>(static_cast<uint64_t>(t->dwHighDateTime) << 32 | t->dwLowDateTime);
+int64_t floorDiv(int64_t a, int64_t b) {
+    return a / b - (a % b < 0);
 }
 
-void toSystemTime(const struct tm& tm, WORD milliseconds, SYSTEMTIME* st) {
-    st->wYear = static_cast<WORD>(tm.tm_year + 1900);
-    st->wMonth = static_cast<WORD>(tm.tm_mon + 1);
-    st->wDayOfWeek = static_cast<WORD>(tm.tm_wday);
-    st->wDay = static_cast<WORD>(tm.tm_mday);
-    st->wHour = static_cast<WORD>(tm.tm_hour);
-    st->wMinute = static_cast<WORD>(tm.tm_min);
-    st->wSecond = static_cast<WORD>(tm.tm_sec);
+unsigned daysInMonth(int64_t y, unsigned m) {
+    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    int leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return m == 2 && leap ? 29 : kDays[m - 1];
+}
+
+void secondsToSystemTime(int64_t seconds, WORD milliseconds, SYSTEMTIME* st) {
+    int64_t days = floorDiv(seconds, 86400);
+    int64_t rest = seconds - days * 86400;
+    int64_t y;
+    unsigned m, d;
+    civilFromDays(days, &y, &m, &d);
+    st->wYear = static_cast<WORD>(y);
+    st->wMonth = static_cast<WORD>(m);
+    st->wDayOfWeek = static_cast<WORD>(weekdayFromDays(days));
+    st->wDay = static_cast<WORD>(d);
+    st->wHour = static_cast<WORD>(rest / 3600);
+    st->wMinute = static_cast<WORD>(rest / 60 % 60);
+    st->wSecond = static_cast<WORD>(rest % 60);
     st->wMilliseconds = milliseconds;
 }
 
-// The calendar fields of st, checked as Windows checks them; 0 when they name no real time.
-int toTm(const SYSTEMTIME* st, struct tm* tm, time_t* utcSeconds) {
+// The seconds since 1970 that st names, checked as Windows checks it; 0 when it names no time.
+int systemTimeToSeconds(const SYSTEMTIME* st, int64_t* seconds) {
     if (!st || st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 ||
-        st->wDay < 1 || st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 ||
-        st->wMilliseconds > 999)
+        st->wDay < 1 || st->wDay > daysInMonth(st->wYear, st->wMonth) || st->wHour > 23 ||
+        st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999)
         return 0;
-    std::memset(tm, 0, sizeof *tm);
-    tm->tm_year = st->wYear - 1900;
-    tm->tm_mon = st->wMonth - 1;
-    tm->tm_mday = st->wDay;
-    tm->tm_hour = st->wHour;
-    tm->tm_min = st->wMinute;
-    tm->tm_sec = st->wSecond;
-    struct tm check = *tm;
-    *utcSeconds = timegm(&check);
-    if (check.tm_mday != st->wDay) // 31 April and the like
-        return 0;
-    tm->tm_wday = check.tm_wday;
-    tm->tm_yday = check.tm_yday;
+    *seconds = daysFromCivil(st->wYear, st->wMonth, st->wDay) * 86400 + st->wHour * 3600 +
+               st->wMinute * 60 + st->wSecond;
     return 1;
+}
+
+struct tm toTm(const SYSTEMTIME& st, int64_t seconds) {
+    struct tm tm;
+    std::memset(&tm, 0, sizeof tm);
+    int64_t days = floorDiv(seconds, 86400);
+    tm.tm_year = st.wYear - 1900;
+    tm.tm_mon = st.wMonth - 1;
+    tm.tm_mday = st.wDay;
+    tm.tm_hour = st.wHour;
+    tm.tm_min = st.wMinute;
+    tm.tm_sec = st.wSecond;
+    tm.tm_wday = static_cast<int>(weekdayFromDays(days));
+    tm.tm_yday = static_cast<int>(days - daysFromCivil(st.wYear, 1, 1));
+    return tm;
 }
 
 // Windows' size protocol: with no buffer the units needed (terminator included); otherwise
@@ -63,12 +83,47 @@ int deliver(const WString& text, WCHAR* out, int outSize) {
     return needed;
 }
 
+void putTwoDigits(WString& out, int value, WCHAR pad) {
+    out += value < 10 ? pad : static_cast<WCHAR>('0' + value / 10);
+    out += static_cast<WCHAR>('0' + value % 10);
+}
+
+// The formats the time of day comes in (%H, %k, %M, %S and plain ASCII text), written
+// directly; 0 for anything else, which strftime then does.
+int formatPlainTime(const std::string& format, const struct tm& tm, WString& out) {
+    for (size_t i = 0; i < format.size(); ++i) {
+        char c = format[i];
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return 0;
+        if (c != '%') {
+            out += static_cast<WCHAR>(c);
+            continue;
+        }
+        char field = i + 1 < format.size() ? format[++i] : 0;
+        if (field == 'H' || field == 'k')
+            putTwoDigits(out, tm.tm_hour, field == 'H' ? '0' : ' ');
+        else if (field == 'M')
+            putTwoDigits(out, tm.tm_min, '0');
+        else if (field == 'S')
+            putTwoDigits(out, tm.tm_sec, '0');
+        else if (field == '%')
+            out += WCHAR('%');
+        else
+            return 0;
+    }
+    return 1;
+}
+
 // strftime in the wide form, so the text comes out right in any LC_CTYPE, then as UTF-16.
-WString formatTm(const std::string& format, const struct tm& tm) {
+// The text replaces what out held (its buffer is reused).
+void formatTm(const std::string& format, const struct tm& tm, WString& out) {
+    out.clear();
+    if (formatPlainTime(format, tm, out))
+        return;
+    out.clear();
     std::wstring wideFormat(format.begin(), format.end());
     wchar_t buf[256];
     size_t n = std::wcsftime(buf, sizeof buf / sizeof buf[0], wideFormat.c_str(), &tm);
-    WString out;
     for (size_t i = 0; i < n; ++i) {
         char32_t c = static_cast<char32_t>(buf[i]);
         if (c >= 0x10000) {
@@ -78,70 +133,123 @@ WString formatTm(const std::string& format, const struct tm& tm) {
             out += static_cast<WCHAR>(c);
         }
     }
-    return out;
 }
 
-std::string localeTimeFormat() {
-    return nl_langinfo(T_FMT);
+// What the locale's T_FMT gives, worked out again only when T_FMT changes.
+struct TimeFormats {
+    unsigned generation = 0; // changes whenever the formats are worked out again
+    std::string tfmt;
+    std::string withSeconds, withoutSeconds;
+    WString picture, separator;
+};
+
+const TimeFormats& timeFormats() {
+    thread_local TimeFormats cache;
+    const char* tfmt = nl_langinfo(T_FMT);
+    if (cache.generation == 0 || std::strcmp(cache.tfmt.c_str(), tfmt) != 0) {
+        ++cache.generation;
+        cache.tfmt = tfmt;
+        cache.withSeconds = twentyFourHourFormat(tfmt, 1);
+        cache.withoutSeconds = twentyFourHourFormat(tfmt, 0);
+        cache.picture = utf8ToUtf16(timePicture(tfmt));
+        cache.separator = utf8ToUtf16(timeSeparator(tfmt));
+    }
+    return cache;
+}
+
+// The offset from UTC in force at a moment under TZ, as the C library's local time has it.
+long utcOffsetAt(int64_t seconds) {
+    time_t t = static_cast<time_t>(seconds);
+    struct tm tm;
+    return localtime_r(&t, &tm) ? tm.tm_gmtoff : 0L;
 }
 
 } // namespace
 
 // The locale's %x.
 int GetDateFormatW(LCID, DWORD, const SYSTEMTIME* time, const WCHAR*, WCHAR* out, int outSize) {
-    struct tm tm;
-    time_t ignored;
-    if (!toTm(time, &tm, &ignored) || outSize < 0) {
+    // Lines in a row mostly fall on one day: the text of the last date is kept, for the locale
+    // it was made in.
+    struct DateCache {
+        std::string locale;
+        WORD year = 0, month = 0, day = 0;
+        WString text;
+    };
+    thread_local DateCache cache;
+    const char* locale = std::setlocale(LC_TIME, nullptr);
+    if (!locale)
+        locale = "";
+    if (time && outSize >= 0 && cache.year != 0 && time->wYear == cache.year &&
+        time->wMonth == cache.month && time->wDay == cache.day && time->wHour <= 23 &&
+        time->wMinute <= 59 && time->wSecond <= 59 && time->wMilliseconds <= 999 &&
+        std::strcmp(cache.locale.c_str(), locale) == 0)
+        return deliver(cache.text, out, outSize);
+    int64_t seconds;
+    if (!systemTimeToSeconds(time, &seconds) || outSize < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    return deliver(formatTm("%x", tm), out, outSize);
+    cache.locale = locale;
+    cache.year = time->wYear;
+    cache.month = time->wMonth;
+    cache.day = time->wDay;
+    formatTm("%x", toTm(*time, seconds), cache.text);
+    return deliver(cache.text, out, outSize);
 }
 
 // The locale's T_FMT, in 24-hour form without marker when asked (always, in this program).
 int GetTimeFormatW(LCID, DWORD flags, const SYSTEMTIME* time, const WCHAR*, WCHAR* out,
                    int outSize) {
-    struct tm tm;
-    time_t ignored;
-    if (!toTm(time, &tm, &ignored) || outSize < 0) {
+    const TimeFormats& formats = timeFormats();
+    const std::string& format =
+        !(flags & (TIME_FORCE24HOURFORMAT | TIME_NOTIMEMARKER | TIME_NOSECONDS)) ? formats.tfmt
+        : flags & TIME_NOSECONDS ? formats.withoutSeconds
+                                 : formats.withSeconds;
+    // Callers ask for the size first, then for the text: the same time twice in a row.
+    struct TimeCache {
+        const std::string* format = nullptr;
+        unsigned generation = 0;
+        SYSTEMTIME time = {};
+        WString text;
+    };
+    thread_local TimeCache cache;
+    if (time && outSize >= 0 && cache.format == &format && cache.generation == formats.generation &&
+        std::memcmp(time, &cache.time, sizeof cache.time) == 0)
+        return deliver(cache.text, out, outSize);
+    int64_t seconds;
+    if (!systemTimeToSeconds(time, &seconds) || outSize < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    std::string format = localeTimeFormat();
-    if (flags & (TIME_FORCE24HOURFORMAT | TIME_NOTIMEMARKER | TIME_NOSECONDS))
-        format = twentyFourHourFormat(format, !(flags & TIME_NOSECONDS));
-    return deliver(formatTm(format, tm), out, outSize);
+    cache.format = &format;
+    cache.generation = formats.generation;
+    cache.time = *time;
+    formatTm(format, toTm(*time, seconds), cache.text);
+    return deliver(cache.text, out, outSize);
 }
 
 // LOCALE_STIME and LOCALE_STIMEFORMAT, derived from T_FMT.
 int GetLocaleInfoW(LCID, DWORD type, WCHAR* out, int outSize) {
-    std::string value;
     if (type == LOCALE_STIME)
-        value = timeSeparator(localeTimeFormat());
-    else if (type == LOCALE_STIMEFORMAT)
-        value = timePicture(localeTimeFormat());
-    else {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
-    return deliver(utf8ToUtf16(value), out, outSize);
+        return deliver(timeFormats().separator, out, outSize);
+    if (type == LOCALE_STIMEFORMAT)
+        return deliver(timeFormats().picture, out, outSize);
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
 }
 
 void GetSystemTime(SYSTEMTIME* time) {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    struct tm tm;
-    gmtime_r(&now.tv_sec, &tm);
-    toSystemTime(tm, static_cast<WORD>(now.tv_nsec / 1000000), time);
+    secondsToSystemTime(now.tv_sec, static_cast<WORD>(now.tv_nsec / 1000000), time);
 }
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime) {
-    struct tm tm;
-    time_t seconds;
-    if (!fileTime || !toTm(time, &tm, &seconds))
+    int64_t seconds;
+    if (!fileTime || !systemTimeToSeconds(time, &seconds))
         return FALSE;
-    int64_t ticks = (static_cast<int64_t>(seconds) + kSecondsFrom1601To1970) * kTicksPerSecond +
-                    time->wMilliseconds * 10000LL;
+    int64_t ticks =
+        (seconds + kSecondsFrom1601To1970) * kTicksPerSecond + time->wMilliseconds * 10000LL;
     fileTime->dwLowDateTime = static_cast<DWORD>(ticks);
     fileTime->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
     return TRUE;
@@ -150,25 +258,19 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime) {
 BOOL FileTimeToSystemTime(const FILETIME* fileTime, SYSTEMTIME* time) {
     if (!fileTime || !time || fileTime->dwHighDateTime & 0x80000000u)
         return FALSE;
-    int64_t ticks = fileTimeTicks(fileTime);
-    time_t seconds = static_cast<time_t>(ticks / kTicksPerSecond - kSecondsFrom1601To1970);
-    struct tm tm;
-    if (!gmtime_r(&seconds, &tm))
-        return FALSE;
-    toSystemTime(tm, static_cast<WORD>(ticks / 10000 % 1000), time);
+    int64_t ticks = static_cast<int64_t>(static_cast<uint64_t>(fileTime->dwHighDateTime) << 32 |
+                                         fileTime->dwLowDateTime);
+    secondsToSystemTime(ticks / kTicksPerSecond - kSecondsFrom1601To1970,
+                        static_cast<WORD>(ticks / 10000 % 1000), time);
     return TRUE;
 }
 
 // Local time under TZ, with the rules in force on that date.
 BOOL SystemTimeToTzSpecificLocalTime(const void*, const SYSTEMTIME* utc, SYSTEMTIME* local) {
-    struct tm tm;
-    time_t seconds;
-    if (!local || !toTm(utc, &tm, &seconds))
+    int64_t seconds;
+    if (!local || !systemTimeToSeconds(utc, &seconds))
         return FALSE;
-    struct tm localTm;
-    if (!localtime_r(&seconds, &localTm))
-        return FALSE;
-    toSystemTime(localTm, utc->wMilliseconds, local);
+    secondsToSystemTime(seconds + utcOffsetAt(seconds), utc->wMilliseconds, local);
     return TRUE;
 }
 

@@ -24,3 +24,5 @@ void writeConsoleText(const WCHAR* text, size_t length) {
     appendUtf8(bytes, text, length);
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
+
+void platformStartup() {}
