@@ -94,6 +94,8 @@ TEST(RegFileParse, RejectsAnythingItCannotRead) {
              std::string(""),
              section,
              std::string(kHead) + "[HKEY_LOCAL_MACHINE\\K\n",
+             std::string(kHead) + "[\\]\n", // found by fuzzing: no key name at all
+             std::string(kHead) + "[-\\\\]\n",
              std::string(kHead) + "\"v\"=dword:1\n",
              std::string(kHead) + section + "\"v\"=dword:xyz\n",
              std::string(kHead) + section + "\"v\"=dword:123456789\n",

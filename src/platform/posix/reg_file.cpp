@@ -274,13 +274,17 @@ int RegFile::parseLine(const std::string& raw, RegFileKey*& current, int& skippi
             return 0;
         std::string path = line.substr(1, line.size() - 2);
         skipping = path[0] == '-';
+        if (skipping)
+            path.erase(0, 1);
+        while (!path.empty() && path.back() == '\\')
+            path.pop_back();
+        if (path.empty()) // a section of backslashes alone names no key
+            return 0;
         if (skipping) {
-            deleteKey(path.substr(1));
+            deleteKey(path);
             current = nullptr;
             return 1;
         }
-        while (!path.empty() && path.back() == '\\')
-            path.pop_back();
         current = &addKey(path);
         return 1;
     }
