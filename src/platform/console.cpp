@@ -51,9 +51,12 @@ class OutputBuffer {
   private:
     static constexpr size_t kUnits = 512;
     void flush(int keepHighSurrogate) {
-        size_t keep = keepHighSurrogate && used_ > 0 && (units_[used_ - 1] & 0xFC00) == 0xD800;
+        if (used_ == 0)
+            return;
+        size_t keep = keepHighSurrogate && (units_[used_ - 1] & 0xFC00) == 0xD800;
         writeConsoleText(units_, used_ - keep);
-        units_[0] = units_[used_ - 1];
+        if (keep)
+            units_[0] = units_[used_ - 1];
         used_ = keep;
     }
     WCHAR units_[kUnits];

@@ -17,6 +17,22 @@ TEST(PrintOut, FormatsNarrowWideAndNumbers) {
               "w|n|-1|   3|12345|4294967295|%|.");
 }
 
+TEST(PrintOut, EmptyTextWritesNothing) {
+    EXPECT_EQ(captured([] { printOut("%S", WSTR("")); }), "");
+    EXPECT_EQ(captured([] { printOut(""); }), "");
+}
+
+// Text longer than the output buffer, with a surrogate pair across its edge.
+TEST(PrintOut, LongTextKeepsSurrogatePairsWhole) {
+    static WString text;
+    text.assign(511, WCHAR('a'));
+    text += static_cast<WCHAR>(0xD835);
+    text += static_cast<WCHAR>(0xDC9C);
+    text.append(600, WCHAR('b'));
+    std::string expected = std::string(511, 'a') + "\xF0\x9D\x92\x9C" + std::string(600, 'b');
+    EXPECT_EQ(captured([] { printOut("%S", text.c_str()); }), expected);
+}
+
 TEST(PrintOut, WritesUtf8AndReplacesLoneSurrogates) {
     static const WCHAR text[] = {0xE9, 0x65E5, 0xD835, 0xDC9C, 0xD800, 'x', 0xDC00, 0};
     EXPECT_EQ(captured([] { printOut("%S", text); }),

@@ -58,6 +58,8 @@ TEST(TimeFormat, TranslatesTheCLibraryFormat) {
     EXPECT_EQ(twentyFourHourFormat("%p %I:%M:%S", 1), "%H:%M:%S");
     EXPECT_EQ(twentyFourHourFormat("%T", 0), "%H:%M");
     EXPECT_EQ(twentyFourHourFormat("%H.%M.%S Uhr", 0), "%H.%M Uhr");
+    EXPECT_EQ(twentyFourHourFormat("%p %S", 0), "");
+    EXPECT_EQ(twentyFourHourFormat("%H%%%M", 1), "%H%%%M");
     EXPECT_EQ(timePicture("%H:%M:%S"), "HH:mm:ss");
     EXPECT_EQ(timePicture("%r"), "hh:mm:ss tt");
     EXPECT_EQ(timePicture("%T"), "HH:mm:ss");

@@ -79,7 +79,7 @@ std::string twentyFourHourFormat(const std::string& tfmt, int withSeconds) {
             // The literal text before dropped seconds goes with them, and the spaces before a
             // marker with it.
             size_t literal = i > 0 && !pieces[i - 1].field ? pieces[i - 1].text.size() : 0;
-            for (; literal > 0 && (dropSeconds || out.back() == ' '); --literal)
+            for (; literal > 0 && !out.empty() && (dropSeconds || out.back() == ' '); --literal)
                 out.pop_back();
             afterLeadingMarker = marker && out.empty();
             continue;
