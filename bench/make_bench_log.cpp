@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
         return 1;
     std::remove(argv[3]);
     std::vector<int> open(users, 0);
-    std::vector<EvtRecordSpec> batch;
+    std::vector<EvtRecordFields> batch;
     uint32_t time = 1588291200;
     for (uint32_t i = 0; i < records; ++i) {
         time += 1 + i % 3;

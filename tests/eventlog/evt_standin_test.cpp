@@ -24,13 +24,13 @@ void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
                static_cast<std::streamsize>(bytes.size()));
 }
 
-EvtRecordSpec foreign(uint32_t time, const std::u16string& source = u"Application Error") {
-    EvtRecordSpec spec;
-    spec.source = source;
-    spec.eventId = 1000;
-    spec.timeGenerated = time;
-    spec.data = {1, 2, 3};
-    return spec;
+EvtRecordFields foreign(uint32_t time, const std::u16string& source = u"Application Error") {
+    EvtRecordFields fields;
+    fields.source = source;
+    fields.eventId = 1000;
+    fields.timeGenerated = time;
+    fields.data = {1, 2, 3};
+    return fields;
 }
 
 class EvtStandIn : public testing::Test {
@@ -38,7 +38,7 @@ class EvtStandIn : public testing::Test {
     std::string logPath(const std::string& log = "Application") const {
         return sandbox.root() + "/eventlog/" + log + ".evt";
     }
-    void append(const std::vector<EvtRecordSpec>& records, uint32_t maxSize = kDefaultEvtMaxSize,
+    void append(const std::vector<EvtRecordFields>& records, uint32_t maxSize = kDefaultEvtMaxSize,
                 const std::string& log = "Application") {
         std::string error;
         ASSERT_TRUE(appendEvtRecords(logPath(log), records, maxSize, &error)) << error;
@@ -77,7 +77,7 @@ TEST_F(EvtStandIn, ALogOfOtherSourcesYieldsNothing) {
 }
 
 TEST_F(EvtStandIn, AMalformedLogonEndsTheWalkThere) {
-    EvtRecordSpec bad = sessionRecord(Logon, 200, 1, u"s\\d\\u");
+    EvtRecordFields bad = sessionRecord(Logon, 200, 1, u"s\\d\\u");
     writeLe32(bad.data.data(), static_cast<uint32_t>(bad.data.size() - 2));
     append({sessionRecord(Reboot, 100), bad, sessionRecord(Reboot, 300)});
     EXPECT_EQ(walk(), (std::vector<uint32_t>{300}));
@@ -117,7 +117,7 @@ TEST_F(EvtStandIn, ReadResultsFollowTheWindowsContract) {
 }
 
 TEST_F(EvtStandIn, AWrappedLogReadsItsNewestWholeRecords) {
-    std::vector<EvtRecordSpec> records;
+    std::vector<EvtRecordFields> records;
     for (uint32_t i = 1; i <= 2000; ++i)
         records.push_back(sessionRecord(Logon, i, i % 5, u"rdp#1\\DOM\\user"));
     append(records, 0x10000);

@@ -19,7 +19,7 @@ class RecordParse : public testing::Test {
             std::memcpy(copy, record.data(), record.size());
         return reader.takeRecord(copy, static_cast<uint32_t>(record.size()));
     }
-    int take(const EvtRecordSpec& spec) { return take(buildEvtRecord(spec, 1)); }
+    int take(const EvtRecordFields& fields) { return take(buildEvtRecord(fields, 1)); }
     std::string name(const WCHAR* s) { return s ? toUtf8(s) : "<none>"; }
 
     Sandbox sandbox;
@@ -52,13 +52,13 @@ TEST_F(RecordParse, SplitsSessionDomainAndUser) {
 
 TEST_F(RecordParse, OtherKindsCarryNoNamesAndKeepTheSessionNumber) {
     ASSERT_EQ(take(sessionRecord(Logon, 1, 7, u"s\\d\\u")), 1);
-    EvtRecordSpec reboot = sessionRecord(Reboot, 2);
+    EvtRecordFields reboot = sessionRecord(Reboot, 2);
     reboot.data = sessionPayload(99, u"x\\y\\z"); // a reboot's payload is never read
     ASSERT_EQ(take(reboot), 1);
     EXPECT_EQ(reader.kind(), static_cast<uint32_t>(Reboot));
     EXPECT_EQ(reader.sessionId(), 7u);
     EXPECT_EQ(reader.sessionName(), nullptr);
-    EvtRecordSpec severe = sessionRecord(Logon, 3, 8, u"s\\d\\u");
+    EvtRecordFields severe = sessionRecord(Logon, 3, 8, u"s\\d\\u");
     severe.eventId = 0x40000002; // a severity bit set: not a logon
     ASSERT_EQ(take(severe), 1);
     EXPECT_EQ(reader.kind(), 0x40000002u);
@@ -67,13 +67,13 @@ TEST_F(RecordParse, OtherKindsCarryNoNamesAndKeepTheSessionNumber) {
 }
 
 TEST_F(RecordParse, MatchesTheSourceWithoutRegardToCase) {
-    EvtRecordSpec spec = sessionRecord(Reboot, 5);
-    spec.source = u"WsXLUM";
-    EXPECT_EQ(take(spec), 1);
-    spec.source = u"wsxlum2";
-    EXPECT_EQ(take(spec), -1);
-    spec.source = u"Application Error";
-    EXPECT_EQ(take(spec), -1);
+    EvtRecordFields fields = sessionRecord(Reboot, 5);
+    fields.source = u"WsXLUM";
+    EXPECT_EQ(take(fields), 1);
+    fields.source = u"wsxlum2";
+    EXPECT_EQ(take(fields), -1);
+    fields.source = u"Application Error";
+    EXPECT_EQ(take(fields), -1);
 }
 
 TEST_F(RecordParse, ASourceNameThatDoesNotEndInTheRecordIsNotTheSource) {
@@ -121,9 +121,9 @@ TEST_F(RecordParse, NamesStopAtTheirFirstZero) {
     std::vector<uint8_t> payload = sessionPayload(1, u"s\\d\\u");
     payload.insert(payload.end() - 2, {'x', 0, 0, 0, 'y', 0}); // text ends early; last unit 0
     writeLe32(payload.data(), static_cast<uint32_t>(payload.size()));
-    EvtRecordSpec spec = sessionRecord(Logon, 1);
-    spec.data = payload;
-    ASSERT_EQ(take(spec), 1);
+    EvtRecordFields fields = sessionRecord(Logon, 1);
+    fields.data = payload;
+    ASSERT_EQ(take(fields), 1);
     EXPECT_EQ(name(reader.userName()), "ux");
 }
 

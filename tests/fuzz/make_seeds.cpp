@@ -36,22 +36,22 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string out = argv[1];
-    std::vector<EvtRecordSpec> specs = {
+    std::vector<EvtRecordFields> samples = {
         sessionRecord(kEvtLogon, 1000, 3, u"tcp#3\\DOM\\alice"),
         sessionRecord(kEvtLogoff, 2000, 3, u"Console\\alice"),
         sessionRecord(kEvtLogon, 3000, 5, u"a\\b\\c\\d"),
         sessionRecord(kEvtReboot, 4000),
     };
-    for (size_t i = 0; i < specs.size(); ++i)
+    for (size_t i = 0; i < samples.size(); ++i)
         save(out + "/record", "record" + std::to_string(i),
-             withFlag(1, buildEvtRecord(specs[i], 1)));
+             withFlag(1, buildEvtRecord(samples[i], 1)));
 
     std::string scratch = out + "/scratch.evt";
     std::string error;
     std::filesystem::remove(scratch);
-    appendEvtRecords(scratch, specs, 0x10000, &error);
+    appendEvtRecords(scratch, samples, 0x10000, &error);
     save(out + "/evt", "plain", withFlag(1, fileBytes(scratch)));
-    std::vector<EvtRecordSpec> many;
+    std::vector<EvtRecordFields> many;
     for (uint32_t i = 0; i < 400; ++i)
         many.push_back(sessionRecord(i % 3 + 1, i, i % 4, u"rdp#1\\DOM\\someone-with-a-name"));
     appendEvtRecords(scratch, many, 0x10000, &error);

@@ -31,7 +31,7 @@ std::vector<Seen> contents(UserList& list) {
 
 class Collect : public testing::Test {
   protected:
-    void log(const std::vector<EvtRecordSpec>& records) {
+    void log(const std::vector<EvtRecordFields>& records) {
         std::string error;
         ASSERT_TRUE(appendEvtRecords(sandbox.root() + "/eventlog/Application.evt", records,
                                      kDefaultEvtMaxSize, &error))
@@ -87,7 +87,7 @@ TEST_F(Collect, CaseVariantsAreOneUserNamedAsTheNewestRecord) {
 }
 
 TEST_F(Collect, RecordsWithoutDomainOrUserAreSkipped) {
-    EvtRecordSpec other = sessionRecord(Logon, 4, 9, u"s\\D\\x");
+    EvtRecordFields other = sessionRecord(Logon, 4, 9, u"s\\D\\x");
     other.eventId = 7; // a kind that carries no names
     log({sessionRecord(Logon, 1, 1, u"Console\\alice"), sessionRecord(Logon, 2, 2, u"alone"),
          sessionRecord(Logon, 3, 3, u"s\\D\\u"), other});
@@ -96,7 +96,7 @@ TEST_F(Collect, RecordsWithoutDomainOrUserAreSkipped) {
 }
 
 TEST_F(Collect, AMalformedRecordStopsEachPassThere) {
-    EvtRecordSpec bad = sessionRecord(Logon, 150, 1, u"s\\D\\u");
+    EvtRecordFields bad = sessionRecord(Logon, 150, 1, u"s\\D\\u");
     bad.data[0] = static_cast<uint8_t>(bad.data.size() - 2); // the size misses the terminator
     log({sessionRecord(Reboot, 50), sessionRecord(Logon, 100, 1, u"s\\D\\old"), bad,
          sessionRecord(Logon, 200, 2, u"s\\D\\new"), sessionRecord(Reboot, 300)});

@@ -52,26 +52,27 @@ int parseHex(const std::string& text, std::vector<uint8_t>* out) {
 }
 
 // One record from words: logon/logoff TIME SESSION NAMES, reboot TIME, event SOURCE ID TIME [HEX].
-int parseRecordWords(const std::vector<std::string>& w, EvtRecordSpec* spec) {
+int parseRecordWords(const std::vector<std::string>& w, EvtRecordFields* fields) {
     uint32_t time, session, id;
     if (w.empty())
         return 0;
     if ((w[0] == "logon" || w[0] == "logoff") && w.size() == 4 && parseNumber(w[1], &time) &&
         parseNumber(w[2], &session)) {
-        *spec = sessionRecord(w[0] == "logon" ? kEvtLogon : kEvtLogoff, time, session, toU16(w[3]));
+        *fields =
+            sessionRecord(w[0] == "logon" ? kEvtLogon : kEvtLogoff, time, session, toU16(w[3]));
         return 1;
     }
     if (w[0] == "reboot" && w.size() == 2 && parseNumber(w[1], &time)) {
-        *spec = sessionRecord(kEvtReboot, time);
+        *fields = sessionRecord(kEvtReboot, time);
         return 1;
     }
     if (w[0] == "event" && (w.size() == 4 || w.size() == 5) && parseNumber(w[2], &id) &&
         parseNumber(w[3], &time)) {
-        *spec = EvtRecordSpec();
-        spec->source = toU16(w[1]);
-        spec->eventId = id;
-        spec->timeGenerated = time;
-        return w.size() == 4 || parseHex(w[4], &spec->data);
+        *fields = EvtRecordFields();
+        fields->source = toU16(w[1]);
+        fields->eventId = id;
+        fields->timeGenerated = time;
+        return w.size() == 4 || parseHex(w[4], &fields->data);
     }
     return 0;
 }
@@ -150,7 +151,7 @@ int listLog(const std::string& path) {
     return 0;
 }
 
-int appendOrFail(const std::string& path, const std::vector<EvtRecordSpec>& records,
+int appendOrFail(const std::string& path, const std::vector<EvtRecordFields>& records,
                  uint32_t maxSize) {
     std::string error;
     if (appendEvtRecords(path, records, maxSize, &error))
@@ -184,28 +185,28 @@ int main(int argc, char** argv) {
         return listLog(path);
     if (command == "create" && args.size() == 2)
         return appendOrFail(path, {}, maxSize);
-    std::vector<EvtRecordSpec> records;
+    std::vector<EvtRecordFields> records;
     if (command == "batch" && args.size() == 2) {
         std::string line;
         for (int number = 1; std::getline(std::cin, line); ++number) {
             std::vector<std::string> words = splitLine(line);
             if (words.empty() || words[0][0] == '#')
                 continue;
-            EvtRecordSpec spec;
-            if (!parseRecordWords(words, &spec)) {
+            EvtRecordFields fields;
+            if (!parseRecordWords(words, &fields)) {
                 std::fprintf(stderr, "evtutil: line %d: cannot read '%s'\n", number, line.c_str());
                 return 2;
             }
-            records.push_back(spec);
+            records.push_back(fields);
         }
         return appendOrFail(path, records, maxSize);
     }
     std::vector<std::string> words(args.begin(), args.end());
     words.erase(words.begin() + 1);
-    EvtRecordSpec spec;
-    if (!parseRecordWords(words, &spec)) {
+    EvtRecordFields fields;
+    if (!parseRecordWords(words, &fields)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    return appendOrFail(path, {spec}, maxSize);
+    return appendOrFail(path, {fields}, maxSize);
 }

@@ -21,14 +21,14 @@ void padToFour(std::vector<uint8_t>& out) {
 
 } // namespace
 
-std::vector<uint8_t> buildEvtRecord(const EvtRecordSpec& spec, uint32_t recordNumber) {
+std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t recordNumber) {
     std::vector<uint8_t> r(56, 0);
-    appendString(r, spec.source);
-    appendString(r, spec.computer);
+    appendString(r, fields.source);
+    appendString(r, fields.computer);
     padToFour(r);
     uint32_t sidOffset = static_cast<uint32_t>(r.size());
     uint32_t dataOffset = sidOffset;
-    r.insert(r.end(), spec.data.begin(), spec.data.end());
+    r.insert(r.end(), fields.data.begin(), fields.data.end());
     padToFour(r);
     uint32_t length = static_cast<uint32_t>(r.size()) + 4;
     r.resize(length);
@@ -36,16 +36,16 @@ std::vector<uint8_t> buildEvtRecord(const EvtRecordSpec& spec, uint32_t recordNu
     writeLe32(h, length);
     writeLe32(h + 4, 0x654c664c);
     writeLe32(h + 8, recordNumber);
-    writeLe32(h + 12, spec.timeGenerated);
-    writeLe32(h + 16, spec.timeWritten ? spec.timeWritten : spec.timeGenerated);
-    writeLe32(h + 20, spec.eventId);
-    writeLe16(h + 24, spec.eventType);
+    writeLe32(h + 12, fields.timeGenerated);
+    writeLe32(h + 16, fields.timeWritten ? fields.timeWritten : fields.timeGenerated);
+    writeLe32(h + 20, fields.eventId);
+    writeLe16(h + 24, fields.eventType);
     writeLe16(h + 26, 0); // strings
-    writeLe16(h + 28, spec.category);
+    writeLe16(h + 28, fields.category);
     writeLe32(h + 36, sidOffset); // StringOffset: no strings, so where they would start
     writeLe32(h + 40, 0);         // UserSidLength
     writeLe32(h + 44, sidOffset);
-    writeLe32(h + 48, static_cast<uint32_t>(spec.data.size()));
+    writeLe32(h + 48, static_cast<uint32_t>(fields.data.size()));
     writeLe32(h + 52, dataOffset);
     writeLe32(h + length - 4, length);
     return r;
@@ -59,15 +59,15 @@ std::vector<uint8_t> sessionPayload(uint32_t sessionId, const std::u16string& na
     return p;
 }
 
-EvtRecordSpec sessionRecord(uint32_t kind, uint32_t time, uint32_t sessionId,
-                            const std::u16string& names) {
-    EvtRecordSpec spec;
-    spec.source = u"wsxlum";
-    spec.eventId = kind;
-    spec.timeGenerated = time;
+EvtRecordFields sessionRecord(uint32_t kind, uint32_t time, uint32_t sessionId,
+                              const std::u16string& names) {
+    EvtRecordFields fields;
+    fields.source = u"wsxlum";
+    fields.eventId = kind;
+    fields.timeGenerated = time;
     if (kind == kEvtLogon || kind == kEvtLogoff)
-        spec.data = sessionPayload(sessionId, names);
-    return spec;
+        fields.data = sessionPayload(sessionId, names);
+    return fields;
 }
 
 std::u16string toU16(const std::string& utf8) {

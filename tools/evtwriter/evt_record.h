@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-struct EvtRecordSpec {
+struct EvtRecordFields {
     std::u16string source;
     std::u16string computer = u"VLMHOST";
     uint32_t eventId = 0;
@@ -18,7 +18,7 @@ struct EvtRecordSpec {
 
 // Header, source and computer names, no user SID and no strings, the data, padding to four
 // bytes and the length repeated at the end.
-std::vector<uint8_t> buildEvtRecord(const EvtRecordSpec& spec, uint32_t recordNumber);
+std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t recordNumber);
 
 // The payload of a logon or logoff: size, session number, 'session\domain\user' and its zero.
 std::vector<uint8_t> sessionPayload(uint32_t sessionId, const std::u16string& names);
@@ -26,8 +26,8 @@ std::vector<uint8_t> sessionPayload(uint32_t sessionId, const std::u16string& na
 enum : uint32_t { kEvtReboot = 1, kEvtLogon = 2, kEvtLogoff = 3 };
 
 // A record of the source wsxlum: a reboot (no payload) or a logon or logoff with its payload.
-EvtRecordSpec sessionRecord(uint32_t kind, uint32_t time, uint32_t sessionId = 0,
-                            const std::u16string& names = u"");
+EvtRecordFields sessionRecord(uint32_t kind, uint32_t time, uint32_t sessionId = 0,
+                              const std::u16string& names = u"");
 
 std::u16string toU16(const std::string& utf8);
 std::string fromU16(const std::u16string& text);

@@ -31,7 +31,7 @@ class Appender {
         limit_ = log.maxSize();
     }
 
-    int append(const EvtRecordSpec& spec);
+    int append(const EvtRecordFields& fields);
     void finish(uint32_t extraFlags);
 
   private:
@@ -44,8 +44,8 @@ class Appender {
     uint32_t start_, eof_, next_, oldest_, limit_;
 };
 
-int Appender::append(const EvtRecordSpec& spec) {
-    std::vector<uint8_t> record = buildEvtRecord(spec, next_);
+int Appender::append(const EvtRecordFields& fields) {
+    std::vector<uint8_t> record = buildEvtRecord(fields, next_);
     uint32_t length = static_cast<uint32_t>(record.size());
     uint64_t need = static_cast<uint64_t>(length) + kEvtEofSize;
     std::vector<uint8_t>& bytes = log_.bytes();
@@ -92,7 +92,7 @@ int fail(std::string* error, const std::string& why) {
 
 } // namespace
 
-int appendEvtRecords(const std::string& path, const std::vector<EvtRecordSpec>& records,
+int appendEvtRecords(const std::string& path, const std::vector<EvtRecordFields>& records,
                      uint32_t maxSizeIfNew, std::string* error) {
     makeParents(path);
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -110,8 +110,8 @@ int appendEvtRecords(const std::string& path, const std::vector<EvtRecordSpec>& 
         return fail(error, path + ": not a readable event log; left as it is");
     }
     Appender appender(log);
-    for (const EvtRecordSpec& spec : records) {
-        if (!appender.append(spec)) {
+    for (const EvtRecordFields& fields : records) {
+        if (!appender.append(fields)) {
             close(fd);
             return fail(error, path + ": a record is larger than the log");
         }

@@ -13,5 +13,5 @@ constexpr uint32_t kDefaultEvtMaxSize = 16u << 20;
 // oldest whole records are overwritten and the log wraps around. The file is locked for the
 // whole append, and a log that cannot be read whole is left untouched.
 // 1 on success; otherwise 0 and *error says why.
-int appendEvtRecords(const std::string& path, const std::vector<EvtRecordSpec>& records,
+int appendEvtRecords(const std::string& path, const std::vector<EvtRecordFields>& records,
                      uint32_t maxSizeIfNew, std::string* error);
