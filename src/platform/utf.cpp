@@ -28,16 +28,6 @@ size_t putUtf8(char* out, char32_t c) {
     return 4;
 }
 
-void putUtf16(WString& out, char32_t c) {
-    if (c < 0x10000) {
-        out += static_cast<WCHAR>(c);
-    } else {
-        c -= 0x10000;
-        out += static_cast<WCHAR>(0xD800 | (c >> 10));
-        out += static_cast<WCHAR>(0xDC00 | (c & 0x3FF));
-    }
-}
-
 // Decodes one UTF-8 sequence at text[i]; moves i past it. Overlong forms, surrogates and
 // truncated sequences give U+FFFD for their first byte.
 char32_t nextUtf8(const std::string& text, size_t& i) {
@@ -65,6 +55,16 @@ char32_t nextUtf8(const std::string& text, size_t& i) {
 }
 
 } // namespace
+
+void appendUtf16(WString& out, char32_t c) {
+    if (c < 0x10000) {
+        out += static_cast<WCHAR>(c);
+    } else {
+        c -= 0x10000;
+        out += static_cast<WCHAR>(0xD800 | (c >> 10));
+        out += static_cast<WCHAR>(0xDC00 | (c & 0x3FF));
+    }
+}
 
 size_t encodeUtf8(const WCHAR* text, size_t length, char* out) {
     size_t used = 0;
@@ -100,7 +100,7 @@ WString utf8ToUtf16(const std::string& text) {
     WString out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();)
-        putUtf16(out, nextUtf8(text, i));
+        appendUtf16(out, nextUtf8(text, i));
     return out;
 }
 

@@ -124,11 +124,9 @@ void UserList::push(UserEntry* entry, size_t position) {
 
 void UserList::resetCursors() {
     pending_.clear();
-    positions_.clear();
     size_t position = 0;
     for (UserEntry* entry = head; entry; entry = entry->next, ++position) {
         entry->rewindEvents();
-        positions_[entry] = position;
         push(entry, position);
     }
     cursor = nullptr;
@@ -140,13 +138,14 @@ void UserList::resetCursors() {
 UserEntry* UserList::nextEarliest() {
     if (selected) {
         selected->advance();
-        push(selected, positions_[selected]);
+        push(selected, selectedPosition_);
     }
     selected = nullptr;
     if (pending_.empty())
         return nullptr;
     std::pop_heap(pending_.begin(), pending_.end(), later);
     selected = pending_.back().entry;
+    selectedPosition_ = pending_.back().position;
     pending_.pop_back();
     return selected;
 }

@@ -89,5 +89,5 @@ class UserList {
     static bool later(const Pending& a, const Pending& b);
     void push(UserEntry* entry, size_t position);
     std::vector<Pending> pending_;
-    std::unordered_map<UserEntry*, size_t> positions_;
+    size_t selectedPosition_ = 0;
 };

@@ -124,15 +124,8 @@ void formatTm(const std::string& format, const struct tm& tm, WString& out) {
     std::wstring wideFormat(format.begin(), format.end());
     wchar_t buf[256];
     size_t n = std::wcsftime(buf, sizeof buf / sizeof buf[0], wideFormat.c_str(), &tm);
-    for (size_t i = 0; i < n; ++i) {
-        char32_t c = static_cast<char32_t>(buf[i]);
-        if (c >= 0x10000) {
-            out += static_cast<WCHAR>(0xD800 | ((c - 0x10000) >> 10));
-            out += static_cast<WCHAR>(0xDC00 | ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<WCHAR>(c);
-        }
-    }
+    for (size_t i = 0; i < n; ++i)
+        appendUtf16(out, static_cast<char32_t>(buf[i]));
 }
 
 // What the locale's T_FMT gives, worked out again only when T_FMT changes.

@@ -93,7 +93,6 @@ LONG RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* 
                       DWORD* dataSize);
 LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data,
                     DWORD dataSize);
-LONG RegDeleteValueW(HKEY key, const WCHAR* valueName);
 LONG RegCloseKey(HKEY key);
 
 // Event log: $VLMAUDIT_ROOT/eventlog/<Log>.evt.

@@ -141,18 +141,6 @@ LONG RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD, DWORD type, const B
     });
 }
 
-// Deletes a value. ERROR_FILE_NOT_FOUND when there is none.
-LONG RegDeleteValueW(HKEY key, const WCHAR* valueName) {
-    if (!key || isHiveHandle(key))
-        return key ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE;
-    if (!(key->access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    return updateRegistry([&](RegFile& registry, int& changed) {
-        changed = registry.deleteValue(key->path, toUtf8(valueName));
-        return changed ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-    });
-}
-
 LONG RegCloseKey(HKEY key) {
     if (!key)
         return ERROR_INVALID_HANDLE;
