@@ -83,11 +83,6 @@ void printUsage(const WCHAR* programName) {
     printOut(" ]\n");
 }
 
-void printNotEnabledWarning() {
-    printOut("\nWARNING: Velmor auditing not currently enabled.\n"
-             "Use /on option to enable and reboot.\n\n");
-}
-
 int runCommand(int argc, char** argv) {
     int exitCode = 0;
     switch (classifyArguments(argc, argv)) {

@@ -17,7 +17,6 @@ enum CommandCode {
 
 int classifyArguments(int argc, char** argv);
 void printUsage(const WCHAR* programName);
-void printNotEnabledWarning();
 
 // Runs the action the command line selects; returns the process exit code: 1 when /on or /off
 // could not write their settings, 0 otherwise.

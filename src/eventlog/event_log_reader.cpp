@@ -118,8 +118,10 @@ int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
     return parseRecord();
 }
 
-// Takes the current record apart. A logon or logoff whose payload is missing, does not fit in
-// the record, or whose text does not end inside it, is malformed and ends the walk.
+// Takes the current record apart. A logon or logoff whose payload is missing or does not fit in
+// the record, or whose last two bytes are not zero, is malformed and ends the walk. The names
+// are read up to their first zero unit, which may lie past an odd size but must lie inside the
+// record.
 int EventLogReader::parseRecord() {
     if (!record_)
         return 0;
@@ -138,11 +140,11 @@ int EventLogReader::parseRecord() {
     if (size < kPayloadMinimum || size > recordSize_ - offset || readLe16(payload + size - 2) != 0)
         return 0;
     WCHAR* text = reinterpret_cast<WCHAR*>(record_ + offset + kPayloadText);
-    uint32_t units = (size - kPayloadText) / 2;
+    uint32_t units = (recordSize_ - offset - kPayloadText) / 2;
     uint32_t end = 0;
     while (end < units && text[end] != 0)
         ++end;
-    if (end == units) // an odd size: the zero it ends with straddles two units
+    if (end == units)
         return 0;
     sessionId_ = readLe32(payload + 4);
     sessionName_ = text;

@@ -1,6 +1,5 @@
 #include "report_text.h"
 
-#include "app/dispatch.h"
 #include "platform.h"
 #include "settings/audit_settings.h"
 #include "time_text.h"
@@ -21,6 +20,11 @@ void printDateTime(uint32_t seconds) {
         printOut("%S", text);
         std::free(text);
     }
+}
+
+void printNotEnabledWarning() {
+    printOut("\nWARNING: Velmor auditing not currently enabled.\n"
+             "Use /on option to enable and reboot.\n\n");
 }
 
 void runReport(void (*printReport)(EventLogReader&)) {

@@ -12,6 +12,9 @@ void printSpaces(size_t count);
 // Writes the local date and time of seconds; nothing when it cannot be converted.
 void printDateTime(uint32_t seconds);
 
+// The warning both reports print first when auditing is disabled.
+void printNotEnabledWarning();
+
 // A report command: the warning when auditing is disabled (the report runs anyway), then the
 // report over the source wsxlum.
 void runReport(void (*printReport)(EventLogReader&));

@@ -86,35 +86,69 @@ TEST_F(RecordParse, ASourceNameThatDoesNotEndInTheRecordIsNotTheSource) {
     EXPECT_EQ(take(std::vector<uint8_t>()), -1);
 }
 
-// Each case changes one thing of a good logon and expects the walk to end there.
-TEST_F(RecordParse, MalformedPayloadsEndTheWalk) {
+std::vector<uint8_t> patched(std::vector<uint8_t> record, size_t at, uint32_t value) {
+    if (at + 4 <= record.size())
+        writeLe32(record.data() + at, value);
+    return record;
+}
+
+// A logon whose payload is the last thing in the record: units of text (no terminator added),
+// the size field given.
+std::vector<uint8_t> tightLogon(const std::u16string& units, uint32_t size) {
+    std::vector<uint8_t> payload(8);
+    for (char16_t unit : units)
+        payload.insert(payload.end(),
+                       {static_cast<uint8_t>(unit), static_cast<uint8_t>(unit >> 8)});
+    writeLe32(payload.data(), size);
+    writeLe32(payload.data() + 4, 5);
+    EvtRecordFields fields = sessionRecord(Logon, 1);
+    fields.data = payload;
+    std::vector<uint8_t> record = buildEvtRecord(fields, 1);
+    record.resize(readLe32(&record[52]) + payload.size());
+    return record;
+}
+
+// Each row changes one thing of a good logoff: 0 where the walk ends there, 1 with the user
+// read where the record is accepted.
+TEST_F(RecordParse, PayloadBounds) {
     const std::vector<uint8_t> good =
         buildEvtRecord(sessionRecord(Logoff, 9, 3, u"s\\DOM\\bob"), 1);
-    const uint32_t dataOffset = readLe32(&good[52]);
-    const uint32_t size = readLe32(&good[dataOffset]);
-    ASSERT_EQ(take(sessionRecord(Logon, 1, 42, u"s\\d\\u")), 1);
-    auto with = [&](uint32_t fieldOffset, uint32_t value) {
-        std::vector<uint8_t> r = good;
-        writeLe32(&r[fieldOffset], value);
-        return r;
+    const uint32_t at = readLe32(&good[52]);
+    const uint32_t size = readLe32(&good[at]); // 28: eight bytes and ten units
+    const uint32_t end = static_cast<uint32_t>(good.size());
+    const std::vector<uint8_t> tight(good.begin(), good.begin() + at + size);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> record;
+        int result;
+        const char* user;
+    } rows[] = {
+        {"well formed", good, 1, "bob"},
+        {"payload ends at the record's end", tight, 1, "bob"},
+        {"odd size ending in zero bytes", patched(good, at, size - 1), 1, "bob"},
+        {"odd size, tight", patched(tight, at, size - 1), 1, "bob"},
+        {"odd size ending in a letter", patched(good, at, size - 3), 0, ""},
+        {"odd size, no zero unit in the record", tightLogon(u"s\\d\\u\x0100", 19), 0, ""},
+        {"odd size, zero unit past the size", tightLogon(std::u16string(u"s\\d\\u\x0100\0", 7), 19),
+         1, "u\u0100"},
+        {"no payload", patched(good, 52, 0), 0, ""},
+        {"size short of the terminator", patched(good, at, size - 2), 0, ""},
+        {"payload below 10 bytes", patched(good, at, 9), 0, ""},
+        {"size 0", patched(good, at, 0), 0, ""},
+        {"size past the record", patched(good, at, 0xFFFFFFFF), 0, ""},
+        {"size reaching the record's end", patched(good, at, end), 0, ""},
+        {"offset at the end", patched(good, 52, end), 0, ""},
+        {"offset far outside", patched(good, 52, 0xFFFFFFF0), 0, ""},
+        {"odd offset", patched(good, 52, at + 1), 0, ""},
     };
-    EXPECT_EQ(take(with(52, 0)), 0) << "no payload";
-    EXPECT_EQ(take(with(dataOffset, size - 2)), 0) << "size short of the terminator";
-    EXPECT_EQ(take(with(dataOffset, size - 1)), 0) << "odd size, zero straddles two units";
-    EXPECT_EQ(take(with(dataOffset, 9)), 0) << "payload below 10 bytes";
-    EXPECT_EQ(take(with(dataOffset, 0)), 0) << "size 0";
-    EXPECT_EQ(take(with(dataOffset, 0xFFFFFFFF)), 0) << "size past the record";
-    EXPECT_EQ(take(with(dataOffset, static_cast<uint32_t>(good.size()))), 0) << "size past";
-    EXPECT_EQ(take(with(52, static_cast<uint32_t>(good.size()))), 0) << "offset at the end";
-    EXPECT_EQ(take(with(52, 0xFFFFFFF0)), 0) << "offset far outside";
-    EXPECT_EQ(take(with(52, dataOffset + 1)), 0) << "odd offset";
-    EXPECT_EQ(reader.sessionId(), 42u);
-    EXPECT_EQ(take(good), 1);
-    EXPECT_EQ(reader.sessionId(), 3u);
-    // The payload may end exactly at the record's end.
-    std::vector<uint8_t> tight(good.begin(), good.begin() + dataOffset + size);
-    EXPECT_EQ(take(tight), 1);
-    EXPECT_EQ(name(reader.userName()), "bob");
+    for (const auto& row : rows) {
+        ASSERT_EQ(take(sessionRecord(Logon, 1, 42, u"s\\d\\u")), 1);
+        EXPECT_EQ(take(row.record), row.result) << row.what;
+        if (row.result)
+            EXPECT_EQ(name(reader.userName()), row.user) << row.what;
+        else
+            EXPECT_EQ(reader.sessionId(), 42u) << row.what << ": a malformed record sets nothing";
+    }
 }
 
 TEST_F(RecordParse, NamesStopAtTheirFirstZero) {
