@@ -20,18 +20,14 @@ const OptionEntry kOptions[] = {
 
 const char kVelmorKeyPath[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor";
 
-// Why a registry write failed, in plain words.
+// Why a registry write failed, in plain words, on standard error.
 void printFailure(const char* what, LONG status, const char* keyPath) {
     if (status == ERROR_FILE_NOT_FOUND && keyPath)
-        printOut("%s: the registry key %s does not exist.\n", what, keyPath);
-    else if (status == ERROR_ACCESS_DENIED)
-        printOut("%s: access is denied.\n", what);
-    else if (status == ERROR_BADDB)
-        printOut("%s: the registry cannot be read.\n", what);
-    else if (status == ERROR_WRITE_FAULT)
-        printOut("%s: the registry could not be written.\n", what);
+        printError("%s: the registry key %s does not exist.\n", what, keyPath);
+    else if (const char* text = errorText(status))
+        printError("%s: %s.\n", what, text);
     else
-        printOut("%s: error %d.\n", what, static_cast<int>(status));
+        printError("%s: error %d.\n", what, static_cast<int>(status));
 }
 
 int enableAuditing() {
@@ -97,15 +93,18 @@ int runCommand(int argc, char** argv) {
         exitCode = disableAuditing();
         break;
     case CommandTime:
-        runLogonTimeCommand();
+        exitCode = runLogonTimeCommand();
         break;
     case CommandList:
-        runActivityListCommand();
+        exitCode = runActivityListCommand();
         break;
     default:
         printUsage(WSTR("vlmaudit"));
         break;
     }
-    std::fflush(stdout);
+    if (standardOutputFailed()) {
+        printError("vlmaudit: the output could not be written; it is incomplete.\n");
+        exitCode = 1;
+    }
     return exitCode;
 }

@@ -19,5 +19,6 @@ int classifyArguments(int argc, char** argv);
 void printUsage(const WCHAR* programName);
 
 // Runs the action the command line selects; returns the process exit code: 1 when /on or /off
-// could not write their settings, 0 otherwise.
+// could not write their settings, when a report could not show the whole log, or when standard
+// output could not be written (each said on standard error), 0 otherwise.
 int runCommand(int argc, char** argv);

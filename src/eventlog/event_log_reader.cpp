@@ -38,8 +38,19 @@ const WCHAR* sourceNameOf(const uint8_t* record, uint32_t size) {
 } // namespace
 
 EventLogReader::EventLogReader(const WCHAR* sourceName) {
-    logHandle_ = OpenEventLogW(nullptr, sourceName);
+    open(sourceName);
     sourceName_ = duplicateString(sourceName);
+}
+
+void EventLogReader::open(const WCHAR* sourceName) {
+    logHandle_ = OpenEventLogW(nullptr, sourceName);
+    openError_ = logHandle_ ? ERROR_SUCCESS : GetLastError();
+}
+
+int EventLogReader::endWalk(WalkEnd end, DWORD error) {
+    walkEnd_ = end;
+    walkError_ = error;
+    return 0;
 }
 
 EventLogReader::~EventLogReader() {
@@ -63,41 +74,46 @@ int EventLogReader::reopen() {
         logHandle_ = nullptr;
     }
     releaseRecord();
+    openError_ = ERROR_NOT_ENOUGH_MEMORY; // no copy of the name to open with
     if (sourceName_)
-        logHandle_ = OpenEventLogW(nullptr, sourceName_);
+        open(sourceName_);
+    walkEnd_ = WalkComplete;
     return logHandle_ != nullptr;
 }
 
 int EventLogReader::readNext() {
     if (!logHandle_)
-        return 0;
+        return endWalk(WalkNotOpened, openError_);
     for (;;) {
         // Learn the size of the next record, then read exactly that record.
         BYTE probe[4];
         DWORD bytesRead = 0, bytesNeeded = 0;
         if (ReadEventLogW(logHandle_, kBackwards, 0, probe, 0, &bytesRead, &bytesNeeded))
-            return 0;
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytesNeeded == 0 ||
-            bytesNeeded > kLargestRecord)
-            return 0;
+            return endWalk(WalkReadFailed, ERROR_SUCCESS);
+        DWORD error = GetLastError();
+        if (error == ERROR_HANDLE_EOF)
+            return endWalk(WalkComplete, ERROR_SUCCESS);
+        if (error != ERROR_INSUFFICIENT_BUFFER || bytesNeeded == 0 || bytesNeeded > kLargestRecord)
+            return endWalk(WalkReadFailed, error);
         if (bytesNeeded > scratchCapacity_) {
             std::free(scratch_);
             scratch_ = static_cast<uint8_t*>(std::malloc(bytesNeeded));
             scratchCapacity_ = scratch_ ? bytesNeeded : 0;
             if (!scratch_)
-                return 0;
+                return endWalk(WalkReadFailed, ERROR_NOT_ENOUGH_MEMORY);
         }
         DWORD stillNeeded = 0;
         if (!ReadEventLogW(logHandle_, kBackwards, 0, scratch_, bytesNeeded, &bytesRead,
-                           &stillNeeded) ||
-            bytesRead == 0 || bytesRead > bytesNeeded)
-            return 0;
+                           &stillNeeded))
+            return endWalk(WalkReadFailed, GetLastError());
+        if (bytesRead == 0 || bytesRead > bytesNeeded)
+            return endWalk(WalkReadFailed, ERROR_SUCCESS);
         if (!isOfSource(scratch_, bytesRead))
             continue;
         std::swap(record_, scratch_);
         std::swap(recordCapacity_, scratchCapacity_);
         recordSize_ = bytesRead;
-        return parseRecord();
+        return parseRecord() ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
     }
 }
 

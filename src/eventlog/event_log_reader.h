@@ -6,6 +6,14 @@
 
 #include <cstdint>
 
+// How the last walk ended.
+enum WalkEnd {
+    WalkComplete,   // at the oldest record, or in an empty or missing log
+    WalkNotOpened,  // the log exists but could not be opened
+    WalkReadFailed, // a read failed before the oldest record
+    WalkMalformed,  // at a malformed logon or logoff of the source (the current record)
+};
+
 class EventLogReader {
   public:
     explicit EventLogReader(const WCHAR* sourceName);
@@ -24,6 +32,11 @@ class EventLogReader {
     // another source (the buffer is then released).
     int takeRecord(uint8_t* buffer, uint32_t size);
 
+    // Why the last readNext that returned 0 did, and the platform's result code for
+    // WalkNotOpened and WalkReadFailed. kind() and time() name a malformed record.
+    WalkEnd walkEnd() const { return walkEnd_; }
+    DWORD walkError() const { return walkError_; }
+
     uint32_t kind() const { return kind_; }
     uint32_t time() const { return time_; }
     uint32_t sessionId() const { return sessionId_; }
@@ -36,8 +49,13 @@ class EventLogReader {
     int parseRecord();
     void releaseRecord();
     int isOfSource(const uint8_t* record, uint32_t size) const;
+    void open(const WCHAR* sourceName);
+    int endWalk(WalkEnd end, DWORD error);
 
     HANDLE logHandle_ = nullptr;
+    DWORD openError_ = ERROR_SUCCESS;
+    WalkEnd walkEnd_ = WalkComplete;
+    DWORD walkError_ = ERROR_SUCCESS;
     WCHAR* sourceName_ = nullptr;
     uint8_t* record_ = nullptr;
     uint32_t recordSize_ = 0;

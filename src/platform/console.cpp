@@ -10,6 +10,7 @@ namespace {
 // a surrogate pair.
 class OutputBuffer {
   public:
+    explicit OutputBuffer(void (*sink)(const WCHAR*, size_t)) : sink_(sink) {}
     ~OutputBuffer() { flush(0); }
     void put(WCHAR unit) {
         if (used_ == kUnits)
@@ -54,11 +55,12 @@ class OutputBuffer {
         if (used_ == 0)
             return;
         size_t keep = keepHighSurrogate && (units_[used_ - 1] & 0xFC00) == 0xD800;
-        writeConsoleText(units_, used_ - keep);
+        sink_(units_, used_ - keep);
         if (keep)
             units_[0] = units_[used_ - 1];
         used_ = keep;
     }
+    void (*sink_)(const WCHAR*, size_t);
     WCHAR units_[kUnits];
     size_t used_ = 0;
 };
@@ -87,12 +89,13 @@ void putPrintable(OutputBuffer& out, const WCHAR* text) {
     out.putMapped(text, wcslen(text));
 }
 
-} // namespace
+void writeErrorText(const WCHAR* text, size_t length) {
+    std::string bytes;
+    appendUtf8(bytes, text, length);
+    std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+}
 
-void printOut(const char* format, ...) {
-    OutputBuffer out;
-    va_list args;
-    va_start(args, format);
+void formatTo(OutputBuffer& out, const char* format, va_list args) {
     for (const char* p = format; *p; ++p) {
         if (*p != '%') {
             const char* run = std::strchr(p, '%');
@@ -132,5 +135,44 @@ void printOut(const char* format, ...) {
             break;
         }
     }
+}
+
+} // namespace
+
+void printOut(const char* format, ...) {
+    OutputBuffer out(writeConsoleText);
+    va_list args;
+    va_start(args, format);
+    formatTo(out, format, args);
     va_end(args);
+}
+
+void printError(const char* format, ...) {
+    {
+        OutputBuffer out(writeErrorText);
+        va_list args;
+        va_start(args, format);
+        formatTo(out, format, args);
+        va_end(args);
+    }
+    std::fflush(stderr);
+}
+
+const char* errorText(LONG status) {
+    switch (status) {
+    case ERROR_FILE_NOT_FOUND:
+        return "the file does not exist";
+    case ERROR_ACCESS_DENIED:
+        return "access is denied";
+    case ERROR_NOT_ENOUGH_MEMORY:
+        return "not enough memory";
+    case ERROR_BADDB:
+        return "the registry cannot be read";
+    case ERROR_WRITE_FAULT:
+        return "the registry could not be written";
+    case ERROR_EVENTLOG_FILE_CORRUPT:
+        return "the event log file is corrupt";
+    default:
+        return nullptr;
+    }
 }

@@ -18,6 +18,17 @@ void platformStartup();
 // %% a percent sign.
 void printOut(const char* format, ...);
 
+// Writes to standard error, formatted as printOut does (UTF-8; CRLF on Windows): the one place
+// diagnostics go, so that standard output holds exactly the reports.
+void printError(const char* format, ...);
+
+// Flushes standard output; 1 when anything written to it since the start was lost (a full
+// disk, a closed pipe, a console that refused the text).
+int standardOutputFailed();
+
+// A platform result code in plain words ("access is denied"), or none for codes without.
+const char* errorText(LONG status);
+
 // Hands UTF-16 text to the console layer of the platform (UTF-8 on Linux; the console's wide
 // output or UTF-8 with CRLF on Windows).
 void writeConsoleText(const WCHAR* text, size_t length);

@@ -52,8 +52,8 @@ void printActivityLine(const UserEntry& user, const SessionEvent& event) {
 
 } // namespace
 
-void runActivityListCommand() {
-    runReport(printActivityList);
+int runActivityListCommand() {
+    return runReport(printActivityList);
 }
 
 void printActivityList(EventLogReader& reader) {

@@ -3,5 +3,6 @@
 
 #include "eventlog/event_log_reader.h"
 
-void runActivityListCommand();
+// The command: 0, or 1 when the report is incomplete (said on standard error).
+int runActivityListCommand();
 void printActivityList(EventLogReader& reader);

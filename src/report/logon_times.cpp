@@ -66,8 +66,8 @@ SessionEvent* findSessionEnd(SessionEvent* logon) {
     return nullptr;
 }
 
-void runLogonTimeCommand() {
-    runReport(printLogonTimes);
+int runLogonTimeCommand() {
+    return runReport(printLogonTimes);
 }
 
 void printLogonTimes(EventLogReader& reader) {

@@ -4,7 +4,8 @@
 #include "eventlog/event_log_reader.h"
 #include "timeline/user_list.h"
 
-void runLogonTimeCommand();
+// The command: 0, or 1 when the report is incomplete (said on standard error).
+int runLogonTimeCommand();
 void printLogonTimes(EventLogReader& reader);
 
 // The event that ends a logon: the next reboot, or the next event of the same user with the

@@ -1,5 +1,6 @@
 #include "report_text.h"
 
+#include "eventlog/event_kind.h"
 #include "platform.h"
 #include "settings/audit_settings.h"
 #include "time_text.h"
@@ -27,9 +28,50 @@ void printNotEnabledWarning() {
              "Use /on option to enable and reboot.\n\n");
 }
 
-void runReport(void (*printReport)(EventLogReader&)) {
+namespace {
+
+// The result code in words for a diagnostic line.
+void printCause(DWORD error) {
+    if (const char* text = errorText(static_cast<LONG>(error)))
+        printError(" (%s)", text);
+    else if (error != ERROR_SUCCESS)
+        printError(" (error %u)", static_cast<unsigned>(error));
+}
+
+// One line on standard error when the report does not show the whole log; 1 then, else 0.
+int reportWalkEnd(const EventLogReader& reader) {
+    switch (reader.walkEnd()) {
+    case WalkComplete:
+        return 0;
+    case WalkNotOpened:
+        printError("vlmaudit: the event log could not be opened");
+        printCause(reader.walkError());
+        printError("; no records are shown.\n");
+        return 1;
+    case WalkReadFailed:
+        printError("vlmaudit: reading the event log failed");
+        printCause(reader.walkError());
+        printError("; older records are not shown.\n");
+        return 1;
+    case WalkMalformed:
+        printError("vlmaudit: a malformed %s record of wsxlum",
+                   reader.kind() == Logon ? "logon" : "logoff");
+        if (WCHAR* when = formatDateTime(reader.time(), WSTR(" "), 1)) {
+            printError(" dated %S", when);
+            std::free(when);
+        }
+        printError(" stopped the report; older records are not shown.\n");
+        return 1;
+    }
+    return 1;
+}
+
+} // namespace
+
+int runReport(void (*printReport)(EventLogReader&)) {
     if (!isAuditingEnabled())
         printNotEnabledWarning();
     EventLogReader reader(WSTR("wsxlum"));
     printReport(reader);
+    return reportWalkEnd(reader);
 }

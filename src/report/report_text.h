@@ -16,5 +16,6 @@ void printDateTime(uint32_t seconds);
 void printNotEnabledWarning();
 
 // A report command: the warning when auditing is disabled (the report runs anyway), then the
-// report over the source wsxlum.
-void runReport(void (*printReport)(EventLogReader&));
+// report over the source wsxlum. 0, or 1 after one line on standard error when the log could
+// not be opened or its walk stopped before the oldest record.
+int runReport(void (*printReport)(EventLogReader&));

@@ -84,8 +84,7 @@ TEST(Dispatch, OffKeepsTheRegistrationAndOnWritesItAgain) {
 TEST(Dispatch, OnWithoutTheVelmorKeyRegistersTheSourceAndReportsTheFailure) {
     Sandbox sandbox;
     int rc = -1;
-    std::string out = runAndCapture({"/on"}, &rc);
-    EXPECT_EQ(out, "Could not enable Velmor logon auditing: the registry key "
+    EXPECT_EQ(runForErrors({"/on"}, &rc), "Could not enable Velmor logon auditing: the registry key "
                    "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor does not "
                    "exist.\n");
     EXPECT_EQ(rc, 1);
@@ -99,7 +98,7 @@ TEST(Dispatch, OnWithoutTheVelmorKeyRegistersTheSourceAndReportsTheFailure) {
 TEST(Dispatch, OffWithoutTheVelmorKeyReportsTheFailure) {
     Sandbox sandbox;
     int rc = -1;
-    EXPECT_EQ(runAndCapture({"/off"}, &rc).rfind("Could not disable Velmor logon auditing: ", 0),
+    EXPECT_EQ(runForErrors({"/off"}, &rc).rfind("Could not disable Velmor logon auditing: ", 0),
               0u);
     EXPECT_EQ(rc, 1);
 }

@@ -10,6 +10,7 @@
 #   max-size: 65536              the log's maximum size (it wraps when full)
 #   faketime: 2020-05-01 12:00:00  the present moment, frozen (needs faketime)
 #   exit: 1                      the expected exit status (default 0)
+#   stderr: vlmaudit: ...        the one line expected on standard error (default: nothing)
 set -u
 vlmaudit=$1 evtutil=$2 case=$3
 
@@ -19,6 +20,7 @@ auditing=$(header auditing)
 maxsize=$(header max-size)
 faketime=$(header faketime)
 want_exit=$(header exit)
+want_stderr=$(header stderr)
 
 root=$(mktemp -d /tmp/vlmaudit-e2e-XXXXXX)
 trap 'rm -rf "$root"' EXIT
@@ -37,8 +39,14 @@ if [ -n "$faketime" ]; then
   run=(faketime -f "$faketime" env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "${run[@]:1}")
 fi
 # shellcheck disable=SC2086 # args are words
-"${run[@]}" $args > "$root/actual"
+"${run[@]}" $args > "$root/actual" 2> "$root/errors"
 status=$?
+if [ "$(cat "$root/errors")" != "$want_stderr" ]; then
+  echo "standard error differs from $case:"
+  echo "expected: $want_stderr"
+  echo "actual:   $(cat "$root/errors")"
+  exit 1
+fi
 if ! cmp -s "$root/expected" "$root/actual"; then
   echo "output differs from $case:"
   diff -u "$root/expected" "$root/actual" | cat -A

@@ -21,7 +21,7 @@ std::vector<std::string> filesIn(const std::string& dir) {
     std::vector<std::string> names;
     if (DIR* d = opendir(dir.c_str())) {
         while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.' || std::string(e->d_name) == ".lock")
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
                 names.push_back(e->d_name);
         closedir(d);
     }
@@ -29,13 +29,15 @@ std::vector<std::string> filesIn(const std::string& dir) {
     return names;
 }
 
-// Runs the front end in a child whose files may not grow past limit bytes, as on a full disk.
+// Runs the front end in a child whose files may not grow past limit bytes, as on a full disk;
+// standard output and standard error, together.
 std::string runWithFileLimit(rlim_t limit, std::vector<std::string> args, int* exitCode) {
     int pipeFds[2];
     EXPECT_EQ(pipe(pipeFds), 0);
     pid_t pid = fork();
     if (pid == 0) {
         dup2(pipeFds[1], 1);
+        dup2(pipeFds[1], 2);
         close(pipeFds[0]);
         signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead
         struct rlimit rl = {limit, limit};
@@ -79,7 +81,7 @@ TEST(Faults, AReadOnlyRootRefusesToCreateTheRegistry) {
     Sandbox sandbox;
     ASSERT_EQ(chmod(sandbox.root().c_str(), 0555), 0);
     int rc = -1;
-    EXPECT_EQ(runAndCapture({"/on"}, &rc),
+    EXPECT_EQ(runForErrors({"/on"}, &rc),
               "Could not register the wsxlum event source: access is denied.\n"
               "Could not enable Velmor logon auditing: the registry key "
               "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor does not exist.\n");

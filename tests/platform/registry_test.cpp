@@ -75,11 +75,11 @@ TEST_F(PosixRegistry, AnUnreadableFileIsNeverReplaced) {
     EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVelmor, 0, KEY_QUERY_VALUE, &key), ERROR_BADDB);
     EXPECT_EQ(isAuditingEnabled(), 0);
     int rc = -1;
-    EXPECT_EQ(runAndCapture({"/on"}, &rc),
+    EXPECT_EQ(runForErrors({"/on"}, &rc),
               "Could not register the wsxlum event source: the registry cannot be read.\n"
               "Could not enable Velmor logon auditing: the registry cannot be read.\n");
     EXPECT_EQ(rc, 1);
-    EXPECT_EQ(runAndCapture({"/off"}, &rc),
+    EXPECT_EQ(runForErrors({"/off"}, &rc),
               "Could not disable Velmor logon auditing: the registry cannot be read.\n");
     EXPECT_EQ(rc, 1);
     EXPECT_EQ(readFile(regFile()), text);
@@ -91,10 +91,10 @@ TEST_F(PosixRegistry, AReadOnlyRegistryDeniesWrites) {
     std::string before = readFile(regFile());
     ASSERT_EQ(chmod((sandbox.root() + "/registry").c_str(), 0555), 0);
     int rc = -1;
-    EXPECT_EQ(runAndCapture({"/off"}, &rc),
+    EXPECT_EQ(runForErrors({"/off"}, &rc),
               "Could not disable Velmor logon auditing: access is denied.\n");
     EXPECT_EQ(rc, 1);
-    EXPECT_EQ(runAndCapture({"/on"}, &rc),
+    EXPECT_EQ(runForErrors({"/on"}, &rc),
               "Could not register the wsxlum event source: access is denied.\n"
               "Could not enable Velmor logon auditing: access is denied.\n");
     EXPECT_EQ(rc, 1);

@@ -49,19 +49,29 @@ std::vector<BYTE> dwordBytes(DWORD value) {
             static_cast<BYTE>(value >> 24)};
 }
 
-std::string runAndCapture(std::vector<std::string> args, int* exitCode) {
+std::string runAndCapture(std::vector<std::string> args, int* exitCode, std::string* errors) {
     args.insert(args.begin(), "vlmaudit");
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(&arg[0]);
     argv.push_back(nullptr);
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     int rc = runCommand(static_cast<int>(args.size()), argv.data());
     std::fflush(stdout);
     std::string out = testing::internal::GetCapturedStdout();
+    std::string err = testing::internal::GetCapturedStderr();
     if (exitCode)
         *exitCode = rc;
+    if (errors)
+        *errors = err;
     return out;
+}
+
+std::string runForErrors(std::vector<std::string> args, int* exitCode) {
+    std::string errors;
+    EXPECT_EQ(runAndCapture(args, exitCode, &errors), "") << "standard output";
+    return errors;
 }
 
 std::string utf8(const WString& s) {

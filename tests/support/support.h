@@ -32,8 +32,13 @@ LONG setValue(const WCHAR* path, const WCHAR* name, DWORD type, const std::vecto
 LONG queryValue(const WCHAR* path, const WCHAR* name, DWORD* type, std::vector<BYTE>* data);
 std::vector<BYTE> dwordBytes(DWORD value);
 
-// Runs the front end as the program does and returns what it wrote to standard output.
-std::string runAndCapture(std::vector<std::string> args, int* exitCode = nullptr);
+// Runs the front end as the program does and returns what it wrote to standard output; what it
+// wrote to standard error goes to errors when asked for.
+std::string runAndCapture(std::vector<std::string> args, int* exitCode = nullptr,
+                          std::string* errors = nullptr);
+// The same for a run that must write nothing to standard output: what it wrote to standard
+// error.
+std::string runForErrors(std::vector<std::string> args, int* exitCode);
 
 std::string utf8(const WString& s);
 

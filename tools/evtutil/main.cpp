@@ -2,16 +2,19 @@
 // component that logs the wsxlum records and for the event log service's writer.
 #include "evt_file.h"
 #include "evt_writer.h"
+#include "file_io.h"
 #include "little_endian.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -118,12 +121,15 @@ std::u16string stringAt(const std::vector<uint8_t>& r, size_t offset, size_t end
 }
 
 int listLog(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    int fd = openRegularFile(path, O_RDONLY);
+    std::vector<uint8_t> bytes;
+    int ok = fd >= 0 && readWholeFile(fd, bytes);
+    if (fd >= 0)
+        close(fd);
+    if (!ok) {
         std::fprintf(stderr, "evtutil: %s: cannot be read\n", path.c_str());
         return 1;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
     EvtFile log;
     if (!log.load(std::move(bytes))) {
         std::fprintf(stderr, "evtutil: %s: not an event log\n", path.c_str());

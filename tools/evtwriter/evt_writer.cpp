@@ -95,9 +95,10 @@ int fail(std::string* error, const std::string& why) {
 int appendEvtRecords(const std::string& path, const std::vector<EvtRecordFields>& records,
                      uint32_t maxSizeIfNew, std::string* error) {
     makeParents(path);
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    int fd = openRegularFile(path, O_RDWR | O_CREAT, 0644);
     if (fd < 0)
-        return fail(error, path + ": " + std::strerror(errno));
+        return fail(error, path + ": " +
+                               (errno == EINVAL ? "not a regular file" : std::strerror(errno)));
     while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
     std::vector<uint8_t> bytes;

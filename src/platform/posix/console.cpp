@@ -16,6 +16,10 @@ void writeConsoleText(const WCHAR* text, size_t length) {
     }
 }
 
+int standardOutputFailed() {
+    return std::fflush(stdout) != 0 || std::ferror(stdout);
+}
+
 void platformStartup() {
     std::setlocale(LC_ALL, "");
 }

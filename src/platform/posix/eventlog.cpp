@@ -29,13 +29,13 @@ struct PosixEventLog {
 // Opens the file and checks that it begins with an event log header (an empty file is an empty
 // log). ERROR_SUCCESS with the descriptor (-1 for a missing file), or why it cannot be read.
 DWORD openLogFile(const std::string& path, int* fd) {
-    *fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    *fd = openRegularFile(path, O_RDONLY);
     if (*fd < 0)
         return errno == ENOENT ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     struct stat st;
     uint8_t header[kEvtHeaderSize];
     DWORD status = ERROR_SUCCESS;
-    if (fstat(*fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (fstat(*fd, &st) != 0)
         status = ERROR_ACCESS_DENIED;
     else if (st.st_size > 0 &&
              (pread(*fd, header, sizeof header, 0) != sizeof header ||

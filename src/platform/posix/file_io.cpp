@@ -1,8 +1,23 @@
 #include "file_io.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+int openRegularFile(const std::string& path, int flags, mode_t mode) {
+    int fd = open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
 
 int readWholeFile(int fd, std::vector<uint8_t>& bytes) {
     struct stat st;

@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -13,6 +14,12 @@ char foldAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
 }
 
+std::string folded(std::string text) {
+    for (char& c : text)
+        c = foldAscii(c);
+    return text;
+}
+
 int validUtf8(const std::string& text) {
     WString units = utf8ToUtf16(text);
     std::string back;
@@ -20,7 +27,23 @@ int validUtf8(const std::string& text) {
     return back == text;
 }
 
-// Turns the file's bytes into UTF-8 text, whatever encoding the registry editor used.
+// Windows-1252, the ANSI code page a REGEDIT4 export of a Western system is written in. Its
+// five unassigned bytes map to the C1 code points, as Windows maps them.
+char16_t fromWindows1252(unsigned char b) {
+    static const char16_t k80[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    return b >= 0x80 && b < 0xA0 ? k80[b - 0x80] : b;
+}
+
+int startsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// Turns the file's bytes into UTF-8 text, whatever encoding the registry editor used: UTF-16LE
+// after its BOM; REGEDIT4 in the ANSI code page; otherwise UTF-8, which must be valid: a file
+// read in the wrong encoding would be written back with every other value changed.
 int decodeText(const std::string& bytes, std::string& text) {
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
@@ -34,15 +57,17 @@ int decodeText(const std::string& bytes, std::string& text) {
         appendUtf8(text, units.data(), units.size());
         return 1;
     }
-    text = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? bytes.substr(3) : bytes;
-    if (!validUtf8(text)) { // REGEDIT4 files are in the ANSI code page; read it as Latin-1
+    int bom = startsWith(bytes, "\xEF\xBB\xBF");
+    if (!bom && startsWith(bytes, kHeader4)) {
         WString units;
-        for (char c : text)
-            units += static_cast<WCHAR>(static_cast<unsigned char>(c));
+        for (char c : bytes)
+            units += static_cast<WCHAR>(fromWindows1252(static_cast<unsigned char>(c)));
         text.clear();
         appendUtf8(text, units.data(), units.size());
+        return 1;
     }
-    return 1;
+    text = bom ? bytes.substr(3) : bytes;
+    return validUtf8(text);
 }
 
 std::string trimRight(const std::string& s) {
@@ -215,6 +240,24 @@ std::string formatValue(const RegFileValue& v) {
     return line;
 }
 
+// A value line whose hex data goes on in the next line, as the registry editor wraps long
+// values ("name"=hex:01,02,\). No other line continues: a comment or a string ending in a
+// backslash is whole.
+int continuesHexData(const std::string& line) {
+    if (line.empty() || line.back() != '\\')
+        return 0;
+    std::string text = trimLeft(line), name;
+    size_t pos = 0;
+    if (!text.empty() && text[0] == '@')
+        pos = 1;
+    else if (!readQuoted(text, pos, name))
+        return 0;
+    if (pos >= text.size() || text[pos] != '=')
+        return 0;
+    std::string data = text.substr(pos + 1);
+    return startsWith(data, "hex:") || startsWith(data, "hex(");
+}
+
 } // namespace
 
 int equalsIgnoringCase(const std::string& a, const std::string& b) {
@@ -234,7 +277,7 @@ int isAtOrBelow(const std::string& path, const std::string& prefix) {
 }
 
 int RegFile::parse(const std::string& bytes) {
-    keys_.clear();
+    *this = RegFile();
     std::string text;
     if (!decodeText(bytes, text))
         return 0;
@@ -253,15 +296,16 @@ int RegFile::parse(const std::string& bytes) {
     int skipping = 0;
     for (size_t i = 1; i < lines.size(); ++i) {
         std::string line = lines[i];
-        while (!line.empty() && line.back() == '\\' && i + 1 < lines.size()) {
+        while (continuesHexData(line) && i + 1 < lines.size()) {
             line.pop_back();
             line += trimLeft(lines[++i]);
         }
         if (!parseLine(line, current, skipping)) {
-            keys_.clear();
+            *this = RegFile();
             return 0;
         }
     }
+    compact();
     return 1;
 }
 
@@ -322,64 +366,100 @@ std::string RegFile::serialize() const {
 }
 
 int RegFile::keyExists(const std::string& path) const {
-    for (const RegFileKey& key : keys_)
-        if (isAtOrBelow(key.path, path))
-            return 1;
-    return 0;
+    std::string key = folded(path);
+    if (keyIndex_.count(key))
+        return 1;
+    auto below = keyIndex_.lower_bound(key + '\\');
+    return below != keyIndex_.end() && below->first.compare(0, key.size() + 1, key + '\\') == 0;
 }
 
 RegFileKey* RegFile::findKey(const std::string& path) {
-    for (RegFileKey& key : keys_)
-        if (equalsIgnoringCase(key.path, path))
-            return &key;
-    return nullptr;
+    auto found = keyIndex_.find(folded(path));
+    return found == keyIndex_.end() ? nullptr : &keys_[found->second];
 }
 
 RegFileKey& RegFile::addKey(const std::string& path) {
     if (RegFileKey* key = findKey(path))
         return *key;
-    keys_.push_back(RegFileKey{path, {}});
+    keyIndex_.emplace(folded(path), keys_.size());
+    keys_.push_back(RegFileKey{path, {}, 0});
     return keys_.back();
 }
 
+// The key and every key below it: one range of the index, since '\\' + 1 is ']'.
 void RegFile::deleteKey(const std::string& path) {
-    std::vector<RegFileKey> kept;
-    for (RegFileKey& key : keys_)
-        if (!isAtOrBelow(key.path, path))
-            kept.push_back(std::move(key));
-    keys_.swap(kept);
+    std::string key = folded(path);
+    auto first = keyIndex_.lower_bound(key + '\\'), last = keyIndex_.lower_bound(key + ']');
+    auto self = keyIndex_.find(key);
+    if (self != keyIndex_.end()) {
+        keys_[self->second].removed = 1;
+        keyIndex_.erase(self);
+    }
+    for (auto it = first; it != last; ++it)
+        keys_[it->second].removed = 1;
+    keyIndex_.erase(first, last);
+}
+
+std::string RegFile::valueKey(size_t keyIndex, const std::string& name) const {
+    return std::to_string(keyIndex) + '\\' + folded(name);
+}
+
+const RegFileValue* RegFile::lookValue(size_t keyIndex, const std::string& name) const {
+    auto found = valueIndex_.find(valueKey(keyIndex, name));
+    return found == valueIndex_.end() ? nullptr : &keys_[keyIndex].values[found->second];
 }
 
 const RegFileValue* RegFile::findValue(const std::string& path, const std::string& name) const {
-    for (const RegFileKey& key : keys_)
-        if (equalsIgnoringCase(key.path, path))
-            for (const RegFileValue& value : key.values)
-                if (equalsIgnoringCase(value.name, name))
-                    return &value;
-    return nullptr;
+    auto key = keyIndex_.find(folded(path));
+    return key == keyIndex_.end() ? nullptr : lookValue(key->second, name);
 }
 
 void RegFile::setValue(const std::string& path, const RegFileValue& value) {
     RegFileKey& key = addKey(path);
-    for (RegFileValue& existing : key.values) {
-        if (equalsIgnoringCase(existing.name, value.name)) {
-            existing.type = value.type;
-            existing.data = value.data;
-            return;
-        }
+    size_t keyIndex = static_cast<size_t>(&key - keys_.data());
+    auto inserted = valueIndex_.emplace(valueKey(keyIndex, value.name), key.values.size());
+    if (!inserted.second) {
+        RegFileValue& existing = key.values[inserted.first->second];
+        existing.type = value.type;
+        existing.data = value.data;
+        return;
     }
     key.values.push_back(value);
+    key.values.back().removed = 0;
 }
 
 int RegFile::deleteValue(const std::string& path, const std::string& name) {
     RegFileKey* key = findKey(path);
     if (!key)
         return 0;
-    for (size_t i = 0; i < key->values.size(); ++i) {
-        if (equalsIgnoringCase(key->values[i].name, name)) {
-            key->values.erase(key->values.begin() + static_cast<long>(i));
-            return 1;
-        }
+    auto found = valueIndex_.find(valueKey(static_cast<size_t>(key - keys_.data()), name));
+    if (found == valueIndex_.end())
+        return 0;
+    key->values[found->second].removed = 1;
+    valueIndex_.erase(found);
+    return 1;
+}
+
+void RegFile::compact() {
+    std::vector<RegFileKey> kept;
+    kept.reserve(keys_.size());
+    for (RegFileKey& key : keys_) {
+        if (key.removed)
+            continue;
+        std::vector<RegFileValue> values;
+        values.reserve(key.values.size());
+        for (RegFileValue& value : key.values)
+            if (!value.removed)
+                values.push_back(std::move(value));
+        key.values.swap(values);
+        kept.push_back(std::move(key));
     }
-    return 0;
+    keys_.swap(kept);
+    keyIndex_.clear();
+    valueIndex_.clear();
+    for (size_t k = 0; k < keys_.size(); ++k) {
+        keyIndex_.emplace(folded(keys_[k].path), k);
+        for (size_t v = 0; v < keys_[k].values.size(); ++v)
+            valueIndex_.emplace(valueKey(k, keys_[k].values[v].name), v);
+    }
 }

@@ -2,24 +2,31 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct RegFileValue {
     std::string name; // UTF-8; empty for the default value (@)
     uint32_t type = 0;
     std::vector<uint8_t> data;
+    int removed = 0; // deleted by a later line of the file being parsed
 };
 
 struct RegFileKey {
     std::string path; // UTF-8, full path from the hive: HKEY_LOCAL_MACHINE\System\...
     std::vector<RegFileValue> values;
+    int removed = 0;
 };
 
+// Keys keep the order of the file; an index on the case-folded paths and value names keeps
+// parsing and look-ups near-linear in the size of the hive.
 class RegFile {
   public:
     // Strict: a missing header or any line that cannot be read fails the whole text.
-    // Takes UTF-8 (with or without BOM), UTF-16LE with BOM, and REGEDIT4 ANSI text.
+    // Takes UTF-16LE with BOM, UTF-8 (with or without BOM; it must be valid), and REGEDIT4
+    // files in the ANSI code page (Windows-1252).
     int parse(const std::string& bytes);
     std::string serialize() const;
 
@@ -36,7 +43,14 @@ class RegFile {
 
   private:
     int parseLine(const std::string& line, RegFileKey*& current, int& skipping);
+    std::string valueKey(size_t keyIndex, const std::string& name) const;
+    const RegFileValue* lookValue(size_t keyIndex, const std::string& name) const;
+    // Drops what deletions marked and builds the indexes again.
+    void compact();
+
     std::vector<RegFileKey> keys_;
+    std::map<std::string, size_t> keyIndex_;                // folded path -> keys_
+    std::unordered_map<std::string, size_t> valueIndex_;    // valueKey -> values
 };
 
 int equalsIgnoringCase(const std::string& a, const std::string& b);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -27,7 +28,7 @@ int makeDirectory(const std::string& path) {
 
 LONG loadRegistry(RegFile& registry) {
     registry = RegFile();
-    int fd = open(registryFilePath().c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = openRegularFile(registryFilePath(), O_RDONLY);
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     std::vector<uint8_t> bytes;
@@ -51,7 +52,9 @@ int lockRegistry() {
     std::string dir = registryDirectory();
     if (!makeDirectory(standInRoot()) || !makeDirectory(dir))
         return -1;
-    int fd = open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Not through a link: whoever may write the directory must not make a root run create or
+    // lock a file elsewhere.
+    int fd = openRegularFile(dir + "/.lock", O_RDWR | O_CREAT | O_NOFOLLOW, 0644);
     if (fd < 0)
         return -1;
     while (flock(fd, LOCK_EX) != 0) {
@@ -68,20 +71,74 @@ void unlockRegistry(int lockFd) {
     close(lockFd);
 }
 
+namespace {
+
+// Temporary files are named .<file>.vlmaudit-XXXXXX beside the file they replace.
+std::string tempPrefix(const std::string& fileName) {
+    return "." + fileName + ".vlmaudit-";
+}
+
+// The file a write replaces: the registry file, or the file its link points to, so that the
+// link stays and its target is updated. Empty when a link leads nowhere.
+std::string replacedFile() {
+    std::string path = registryFilePath();
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char* resolved = realpath(path.c_str(), nullptr);
+    std::string target = resolved ? resolved : "";
+    std::free(resolved);
+    return target;
+}
+
+// Temporary files a writer left when it died; only called under the lock, when no writer of
+// ours is between creating one and renaming it.
+void removeLeftovers(const std::string& dir, const std::string& fileName) {
+    const std::string prefix = tempPrefix(fileName);
+    DIR* listing = opendir(dir.c_str());
+    if (!listing)
+        return;
+    while (struct dirent* entry = readdir(listing)) {
+        std::string name = entry->d_name;
+        struct stat st;
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0 &&
+            fstatat(dirfd(listing), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            unlinkat(dirfd(listing), name.c_str(), 0);
+    }
+    closedir(listing);
+}
+
+} // namespace
+
+// The new text goes to a temporary file beside the one it replaces, with that file's mode and
+// owner, and is renamed over it: a crash leaves the old file or the new one, never half of it.
 LONG saveRegistry(const RegFile& registry) {
-    std::string target = registryFilePath();
-    std::string temp = target + ".XXXXXX";
+    std::string target = replacedFile();
+    if (target.empty())
+        return ERROR_WRITE_FAULT;
+    size_t slash = target.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    std::string fileName = target.substr(slash + 1);
+    removeLeftovers(dir, fileName);
+    std::string temp = dir + "/" + tempPrefix(fileName) + "XXXXXX";
     int fd = mkstemp(&temp[0]);
     if (fd < 0)
         return ERROR_ACCESS_DENIED;
+    struct stat old;
+    int hadFile = stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    // The owner is kept where this process may give it (root may); the mode always.
+    if (hadFile && (old.st_uid != geteuid() || old.st_gid != getegid()))
+        (void)!fchown(fd, old.st_uid, old.st_gid);
     std::string text = registry.serialize();
-    int ok = writeAllAt(fd, text.data(), text.size(), 0) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
+    int ok = writeAllAt(fd, text.data(), text.size(), 0) &&
+             fchmod(fd, hadFile ? old.st_mode & 07777 : 0644) == 0 && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
         unlink(temp.c_str());
         return ERROR_WRITE_FAULT;
     }
-    int dirFd = open(registryDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         fsync(dirFd);
         close(dirFd);
