@@ -20,16 +20,7 @@ work=$(mktemp -d /tmp/vlmaudit-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export LC_ALL=C TZ=UTC VLMAUDIT_ROOT=$work
 
-# measure CMD...: prints "seconds peak_MB" (best time of $repeat runs, its peak RSS)
-measure() {
-  local best="" mem="" t m
-  for _ in $(seq "$repeat"); do
-    /usr/bin/time -o "$work/time.out" -f "%e %M" "$@" > /dev/null 2>&1
-    read -r t m < "$work/time.out"
-    if [ -z "$best" ] || awk "BEGIN{exit !($t < $best)}"; then best=$t; mem=$m; fi
-  done
-  printf '%s %s' "$best" "$(( (mem + 1023) / 1024 ))"
-}
+. "$(dirname "$0")/lib.sh"
 
 printf '| records | users | log MB | cat .evt | vlmaudit /list | vlmaudit /time | last -f | ac -p -f | /list / last | /time / last |\n'
 printf '|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n'

@@ -6,6 +6,15 @@
 
 namespace {
 
+// Units a name must not send to a terminal as they are: C0, DEL and C1 controls (C1 holds the
+// 8-bit CSI), and the bidirectional and invisible format controls that reorder or hide text
+// (a name with U+202E could make a line read as another).
+int isHidden(char16_t unit) {
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == 0x061C || unit == 0x200E ||
+           unit == 0x200F || (unit >= 0x202A && unit <= 0x202E) ||
+           (unit >= 0x2066 && unit <= 0x2069);
+}
+
 // printOut's text, gathered on the stack and handed to the console in pieces that never split
 // a surrogate pair.
 class OutputBuffer {
@@ -31,18 +40,15 @@ class OutputBuffer {
         }
     }
 
-    // Puts text with every control character (C0, DEL, C1) as U+FFFD.
+    // Puts text with every control character as U+FFFD.
     void putMapped(const WCHAR* text, size_t length) {
         while (length > 0) {
             if (used_ == kUnits)
                 flush(1);
             size_t room = kUnits - used_, chunk = length < room ? length : room;
-            for (size_t i = 0; i < chunk; ++i) {
-                char16_t unit = static_cast<char16_t>(text[i]);
-                units_[used_ + i] = unit < 0x20 || (unit >= 0x7F && unit <= 0x9F)
-                                        ? static_cast<WCHAR>(0xFFFD)
-                                        : text[i];
-            }
+            for (size_t i = 0; i < chunk; ++i)
+                units_[used_ + i] =
+                    isHidden(static_cast<char16_t>(text[i])) ? static_cast<WCHAR>(0xFFFD) : text[i];
             used_ += chunk;
             text += chunk;
             length -= chunk;
@@ -83,8 +89,8 @@ void putNumber(OutputBuffer& out, int width, long long value) {
 }
 
 // Names come from a log that any process allowed to report events can fill: control
-// characters (C0, DEL and C1, which includes the 8-bit CSI) never reach the terminal raw. Each
-// becomes one U+FFFD, so column widths stay as counted.
+// characters never reach the terminal raw. Each becomes one U+FFFD, so column widths stay as
+// counted.
 void putPrintable(OutputBuffer& out, const WCHAR* text) {
     out.putMapped(text, wcslen(text));
 }

@@ -38,6 +38,9 @@ void appendUtf8(std::string& out, const WCHAR* text, size_t length);
 // Writes the UTF-8 of text into out, which holds at least 3 bytes per unit; returns the bytes.
 size_t encodeUtf8(const WCHAR* text, size_t length, char* out);
 WString utf8ToUtf16(const std::string& text);
+// Decodes the code point at text[i] and moves i past it; U+FFFD for each maximal ill-formed
+// subpart.
+char32_t nextCodePoint(const std::string& text, size_t& i);
 // Appends one code point (surrogate pair above U+FFFF).
 void appendUtf16(WString& out, char32_t c);
 std::string toUtf8(const WCHAR* text);

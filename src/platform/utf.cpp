@@ -28,33 +28,39 @@ size_t putUtf8(char* out, char32_t c) {
     return 4;
 }
 
-// Decodes one UTF-8 sequence at text[i]; moves i past it. Overlong forms, surrogates and
-// truncated sequences give U+FFFD for their first byte.
-char32_t nextUtf8(const std::string& text, size_t& i) {
+// Decodes one UTF-8 sequence at text[i] and moves i past it. An ill-formed sequence gives one
+// U+FFFD for its maximal subpart (the longest start of a well-formed sequence it holds, or one
+// byte), as Unicode recommends: lead bytes C0, C1 and F5 to FF, overlongs, surrogates, code
+// points past U+10FFFF and truncations all stop at the first byte that cannot follow.
+} // namespace
+
+char32_t nextCodePoint(const std::string& text, size_t& i) {
     unsigned char b = static_cast<unsigned char>(text[i++]);
     if (b < 0x80)
         return b;
-    int extra = b >= 0xF0 && b < 0xF5 ? 3 : b >= 0xE0 ? 2 : b >= 0xC2 && b < 0xE0 ? 1 : -1;
-    if (extra < 0 || (b >= 0xE0 && b < 0xF0 && extra != 2))
+    int extra = b >= 0xC2 && b <= 0xDF   ? 1
+                : b >= 0xE0 && b <= 0xEF ? 2
+                : b >= 0xF0 && b <= 0xF4 ? 3
+                                         : 0;
+    if (extra == 0)
         return kReplacement;
+    // The second byte's range depends on the lead; the others are 80 to BF.
+    unsigned char low = b == 0xE0 ? 0xA0 : b == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = b == 0xED ? 0x9F : b == 0xF4 ? 0x8F : 0xBF;
     char32_t c = b & (0x3F >> extra);
-    size_t start = i;
     for (int k = 0; k < extra; ++k) {
-        if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            i = start;
+        if (i >= text.size())
             return kReplacement;
-        }
-        c = (c << 6) | (static_cast<unsigned char>(text[i++]) & 0x3F);
-    }
-    static const char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (c < kMinimum[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-        i = start;
-        return kReplacement;
+        unsigned char next = static_cast<unsigned char>(text[i]);
+        if (next < low || next > high)
+            return kReplacement;
+        c = (c << 6) | (next & 0x3F);
+        ++i;
+        low = 0x80;
+        high = 0xBF;
     }
     return c;
 }
-
-} // namespace
 
 void appendUtf16(WString& out, char32_t c) {
     if (c < 0x10000) {
@@ -100,7 +106,7 @@ WString utf8ToUtf16(const std::string& text) {
     WString out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();)
-        appendUtf16(out, nextUtf8(text, i));
+        appendUtf16(out, nextCodePoint(text, i));
     return out;
 }
 

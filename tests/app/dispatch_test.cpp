@@ -84,9 +84,10 @@ TEST(Dispatch, OffKeepsTheRegistrationAndOnWritesItAgain) {
 TEST(Dispatch, OnWithoutTheVelmorKeyRegistersTheSourceAndReportsTheFailure) {
     Sandbox sandbox;
     int rc = -1;
-    EXPECT_EQ(runForErrors({"/on"}, &rc), "Could not enable Velmor logon auditing: the registry key "
-                   "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor does not "
-                   "exist.\n");
+    EXPECT_EQ(runForErrors({"/on"}, &rc),
+              "Could not enable Velmor logon auditing: the registry key "
+              "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor does not "
+              "exist.\n");
     EXPECT_EQ(rc, 1);
     DWORD type = 0;
     std::vector<BYTE> data;

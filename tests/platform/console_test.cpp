@@ -50,3 +50,50 @@ TEST(PrintOut, NamesNeverCarryControlCharactersToTheTerminal) {
 }
 
 } // namespace
+
+namespace {
+
+// One U+FFFD for each maximal ill-formed subpart.
+TEST(Utf8ToUtf16, ReplacesEachMaximalIllFormedSubpart) {
+    const struct {
+        const char* bytes;
+        std::u16string units;
+    } rows[] = {
+        {"a\xC3\xA9", u"a\u00e9"},
+        {"\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"\xC0\xAF", u"\uFFFD\uFFFD"}, // C0 lead: two replacements
+        {"\xC1\xBF", u"\uFFFD\uFFFD"},
+        {"\xF8\x80\x80", u"\uFFFD\uFFFD\uFFFD"}, // F8 is no lead byte (was U+8000)
+        {"\xF5\x80", u"\uFFFD\uFFFD"},
+        {"\xFF", u"\uFFFD"},
+        {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},           // overlong
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},           // a surrogate
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // past U+10FFFF
+        {"\xE6\x97", u"\uFFFD"},                           // truncated: one for the subpart
+        {"\xF0\x9F\x98x", u"\uFFFDx"},
+        {"\xE6\x97\xE6\x97\xA5", u"\uFFFD\u65e5"},
+        {"\x80x", u"\uFFFDx"},
+    };
+    for (const auto& row : rows) {
+        WString got = utf8ToUtf16(row.bytes);
+        EXPECT_EQ(std::u16string(got.begin(), got.end()), row.units) << row.bytes;
+    }
+}
+
+TEST(PrintOut, NamesNeverCarryBidirectionalOrInvisibleControls) {
+    const char16_t hidden[] = {0x061C, 0x200E, 0x200F, 0x202A, 0x202B, 0x202C,
+                               0x202D, 0x202E, 0x2066, 0x2067, 0x2068, 0x2069};
+    for (char16_t unit : hidden) {
+        static WCHAR name[4];
+        name[0] = 'a';
+        name[1] = static_cast<WCHAR>(unit);
+        name[2] = 'b';
+        EXPECT_EQ(captured([] { printOut("%S", name); }), "a\xEF\xBF\xBD"
+                                                          "b")
+            << unit;
+    }
+    static const WCHAR kept[] = {0x200D, 0x2070, 0x2029, 0x05D0, 0};
+    EXPECT_EQ(captured([] { printOut("%S", kept); }), toUtf8(kept));
+}
+
+} // namespace

@@ -75,6 +75,53 @@ TEST(RegFileParse, ReadsRegistryEditorExports) {
     ASSERT_TRUE(bom.parse("\xEF\xBB\xBF" + std::string(kHead)));
 }
 
+// What the text means, byte for byte: the encoding each header implies, and where a line ends.
+TEST(RegFileParse, ReadsTheTextAsTheRegistryEditorWroteIt) {
+    const std::string section = "[HKEY_LOCAL_MACHINE\\K]\n";
+    const struct {
+        const char* what;
+        std::string text;
+        int parses;
+        std::vector<std::string> keys;
+    } rows[] = {
+        {"REGEDIT4 is Windows-1252",
+         "REGEDIT4\n" + section + "\"v\"=\"M\xFCller \x80\"\n",
+         1,
+         {"HKEY_LOCAL_MACHINE\\K"}},
+        {"version 5 must be UTF-8, comments too",
+         std::string(kHead) + "; M\xFCller\n" + section + "\"v\"=\"x\"\n",
+         0,
+         {}},
+        {"a comment ending in a backslash is whole",
+         std::string(kHead) + "; old path was C:\\temp\\\n[HKEY_LOCAL_MACHINE\\A]\n" + section,
+         1,
+         {"HKEY_LOCAL_MACHINE\\A", "HKEY_LOCAL_MACHINE\\K"}},
+        {"so is a string ending in one",
+         std::string(kHead) + section + "\"v\"=\"C:\\\\\"\n[HKEY_LOCAL_MACHINE\\B]\n",
+         1,
+         {"HKEY_LOCAL_MACHINE\\K", "HKEY_LOCAL_MACHINE\\B"}},
+        {"hex data goes on",
+         std::string(kHead) + section + "@=hex(2):41,\\\n  00,00,00\n",
+         1,
+         {"HKEY_LOCAL_MACHINE\\K"}},
+    };
+    for (const auto& row : rows) {
+        RegFile file;
+        EXPECT_EQ(file.parse(row.text), row.parses) << row.what;
+        std::vector<std::string> keys;
+        for (const RegFileKey& key : file.keys())
+            keys.push_back(key.path);
+        EXPECT_EQ(keys, row.keys) << row.what;
+    }
+    RegFile ansi;
+    ASSERT_TRUE(ansi.parse(rows[0].text));
+    EXPECT_EQ(bytesOf(ansi, "HKEY_LOCAL_MACHINE\\K", "v"),
+              (std::vector<uint8_t>{'M', 0, 0xfc, 0, 'l', 0, 'l', 0, 'e', 0, 'r', 0, ' ', 0, 0xac,
+                                    0x20, 0, 0}));
+    // Written back as UTF-8: once, not twice.
+    EXPECT_NE(ansi.serialize().find("\"v\"=\"M\xC3\xBCller \xE2\x82\xAC\""), std::string::npos);
+}
+
 TEST(RegFileParse, AppliesDeletions) {
     RegFile file;
     ASSERT_TRUE(file.parse(std::string(kHead) +
@@ -85,6 +132,26 @@ TEST(RegFileParse, AppliesDeletions) {
     EXPECT_EQ(file.findValue("HKEY_LOCAL_MACHINE\\A\\B", "x"), nullptr);
     EXPECT_NE(file.findValue("HKEY_LOCAL_MACHINE\\A\\B", "y"), nullptr);
     EXPECT_FALSE(file.keyExists("HKEY_LOCAL_MACHINE\\A\\C"));
+}
+
+// Keys with few values and with many (those get an index): the same rules.
+TEST(RegFileParse, ValuesMatchWithoutRegardToCaseInKeysOfAnySize) {
+    for (int count : {3, 40}) {
+        std::string text = std::string(kHead) + "[HKEY_LOCAL_MACHINE\\K]\n";
+        for (int i = 0; i < count; ++i)
+            text += "\"v" + std::to_string(i) + "\"=dword:1\n";
+        text += "\"V1\"=dword:2\n\"v2\"=-\n[-HKEY_LOCAL_MACHINE\\K\\Sub]\n"
+                "[hkey_local_machine\\k]\n\"v2\"=dword:3\n\"v0\"=-\n";
+        RegFile file;
+        ASSERT_TRUE(file.parse(text)) << count;
+        EXPECT_EQ(bytesOf(file, "HKEY_LOCAL_MACHINE\\K", "v1"), dwordBytes(2)) << count;
+        EXPECT_EQ(bytesOf(file, "HKEY_LOCAL_MACHINE\\K", "V2"), dwordBytes(3)) << count;
+        EXPECT_EQ(file.findValue("HKEY_LOCAL_MACHINE\\K", "v0"), nullptr) << count;
+        ASSERT_EQ(file.keys().size(), 1u);
+        EXPECT_EQ(file.keys()[0].values.size(), static_cast<size_t>(count - 1)) << count;
+        file.setValue("HKEY_LOCAL_MACHINE\\K", {"V0", REG_DWORD, dwordBytes(4)});
+        EXPECT_EQ(bytesOf(file, "HKEY_LOCAL_MACHINE\\K", "v0"), dwordBytes(4)) << count;
+    }
 }
 
 TEST(RegFileParse, RejectsAnythingItCannotRead) {

@@ -13,11 +13,6 @@ namespace {
 
 const WCHAR kVelmor[] = WSTR("System\\CurrentControlSet\\Control\\Velmor");
 
-void writeFile(const std::string& path, const std::string& text) {
-    mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 class PosixRegistry : public testing::Test {
   protected:
     std::string regFile() const { return sandbox.root() + "/registry/HKEY_LOCAL_MACHINE.reg"; }

@@ -42,6 +42,29 @@ TEST_F(TimeText, GermanAndAmericanLocales) {
     EXPECT_EQ(durationText(3725), "01:02:05");
 }
 
+// Formats with multibyte text convert from the locale's encoding, not byte by byte.
+TEST_F(TimeText, EastAsianLocales) {
+    const struct {
+        const char* locale;
+        const char* dateTime;
+        const char* duration;
+    } rows[] = {
+        {"ja_JP.UTF-8", "2001年09月09日 01時46分40秒", "27時46時40"},
+        {"ko_KR.UTF-8", "2001년 09월 09일 01시 46분 40초", "27시 46시 40"},
+        {"zh_CN.UTF-8", "2001年09月09日 01时46分40秒", "27时46时40"},
+    };
+    int tried = 0;
+    for (const auto& row : rows) {
+        if (!use(row.locale, "UTC"))
+            continue;
+        ++tried;
+        EXPECT_EQ(dateTimeText(1000000000), row.dateTime) << row.locale;
+        EXPECT_EQ(durationText(100000), row.duration) << row.locale;
+    }
+    if (tried < 3)
+        GTEST_SKIP() << 3 - tried << " of the locales are not installed (locale-gen)";
+}
+
 TEST_F(TimeText, LocalTimeFollowsTheRulesOfEachDate) {
     ASSERT_TRUE(use("C", "Europe/Berlin"));
     if (dateTimeText(0) != "01/01/70 01:00:00")

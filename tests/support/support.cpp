@@ -4,6 +4,7 @@
 #include "report/time_text.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <cstdlib>
@@ -98,4 +99,11 @@ std::string readFile(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::string dir = path.substr(0, path.rfind('/'));
+    if (!dir.empty() && !std::ifstream(dir))
+        std::filesystem::create_directory(dir);
+    std::ofstream(path, std::ios::binary) << text;
 }

@@ -44,6 +44,8 @@ std::string utf8(const WString& s);
 
 // The whole file, or an empty string.
 std::string readFile(const std::string& path);
+// Replaces the file's content, making its directory first when missing (one level).
+void writeFile(const std::string& path, const std::string& text);
 
 // formatDateTime(seconds, " ", 1) as UTF-8 ("<none>" when it gives none), and formatDuration.
 std::string dateTimeText(uint32_t seconds);

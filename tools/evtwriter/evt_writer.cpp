@@ -97,8 +97,8 @@ int appendEvtRecords(const std::string& path, const std::vector<EvtRecordFields>
     makeParents(path);
     int fd = openRegularFile(path, O_RDWR | O_CREAT, 0644);
     if (fd < 0)
-        return fail(error, path + ": " +
-                               (errno == EINVAL ? "not a regular file" : std::strerror(errno)));
+        return fail(error,
+                    path + ": " + (errno == EINVAL ? "not a regular file" : std::strerror(errno)));
     while (flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
     std::vector<uint8_t> bytes;

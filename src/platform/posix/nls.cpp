@@ -114,6 +114,37 @@ int formatPlainTime(const std::string& format, const struct tm& tm, WString& out
     return 1;
 }
 
+// Text in the locale's multibyte encoding (T_FMT and its pieces) as wide characters; a byte
+// that does not convert becomes U+FFFD.
+std::wstring wideFromLocale(const std::string& text) {
+    std::wstring out;
+    std::mbstate_t state{};
+    const char* p = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        wchar_t c = 0;
+        size_t n = std::mbrtowc(&c, p, left, &state);
+        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+            c = 0xFFFD;
+            n = 1;
+            state = std::mbstate_t{};
+        } else if (n == 0) {
+            n = 1;
+        }
+        out += c;
+        p += n;
+        left -= n;
+    }
+    return out;
+}
+
+WString utf16FromLocale(const std::string& text) {
+    WString out;
+    for (wchar_t c : wideFromLocale(text))
+        appendUtf16(out, static_cast<char32_t>(c));
+    return out;
+}
+
 // strftime in the wide form, so the text comes out right in any LC_CTYPE, then as UTF-16.
 // The text replaces what out held (its buffer is reused).
 void formatTm(const std::string& format, const struct tm& tm, WString& out) {
@@ -121,7 +152,7 @@ void formatTm(const std::string& format, const struct tm& tm, WString& out) {
     if (formatPlainTime(format, tm, out))
         return;
     out.clear();
-    std::wstring wideFormat(format.begin(), format.end());
+    std::wstring wideFormat = wideFromLocale(format);
     wchar_t buf[256];
     size_t n = std::wcsftime(buf, sizeof buf / sizeof buf[0], wideFormat.c_str(), &tm);
     for (size_t i = 0; i < n; ++i)
@@ -144,8 +175,8 @@ const TimeFormats& timeFormats() {
         cache.tfmt = tfmt;
         cache.withSeconds = twentyFourHourFormat(tfmt, 1);
         cache.withoutSeconds = twentyFourHourFormat(tfmt, 0);
-        cache.picture = utf8ToUtf16(timePicture(tfmt));
-        cache.separator = utf8ToUtf16(timeSeparator(tfmt));
+        cache.picture = utf16FromLocale(timePicture(tfmt));
+        cache.separator = utf16FromLocale(timeSeparator(tfmt));
     }
     return cache;
 }

@@ -9,6 +9,8 @@ namespace {
 
 const char kHeader5[] = "Windows Registry Editor Version 5.00";
 const char kHeader4[] = "REGEDIT4";
+constexpr size_t kNoKey = static_cast<size_t>(-1);
+constexpr size_t kNoValue = static_cast<size_t>(-1);
 
 char foldAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
@@ -21,10 +23,16 @@ std::string folded(std::string text) {
 }
 
 int validUtf8(const std::string& text) {
-    WString units = utf8ToUtf16(text);
-    std::string back;
-    appendUtf8(back, units.data(), units.size());
-    return back == text;
+    for (size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) { // most of a hive is ASCII
+            ++i;
+            continue;
+        }
+        size_t start = i;
+        if (nextCodePoint(text, i) == 0xFFFD && text.compare(start, 3, "\xEF\xBF\xBD") != 0)
+            return 0;
+    }
+    return 1;
 }
 
 // Windows-1252, the ANSI code page a REGEDIT4 export of a Western system is written in. Its
@@ -37,8 +45,8 @@ char16_t fromWindows1252(unsigned char b) {
     return b >= 0x80 && b < 0xA0 ? k80[b - 0x80] : b;
 }
 
-int startsWith(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
+int startsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
 }
 
 // Turns the file's bytes into UTF-8 text, whatever encoding the registry editor used: UTF-16LE
@@ -70,18 +78,18 @@ int decodeText(const std::string& bytes, std::string& text) {
     return validUtf8(text);
 }
 
-std::string trimRight(const std::string& s) {
+std::string_view trimRight(std::string_view s) {
     size_t end = s.find_last_not_of(" \t\r");
-    return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+    return end == std::string_view::npos ? std::string_view() : s.substr(0, end + 1);
 }
 
-std::string trimLeft(const std::string& s) {
+std::string_view trimLeft(std::string_view s) {
     size_t start = s.find_first_not_of(" \t");
-    return start == std::string::npos ? std::string() : s.substr(start);
+    return start == std::string_view::npos ? std::string_view() : s.substr(start);
 }
 
 // Reads a quoted string with \\ and \" escapes starting at s[pos] == '"'; pos ends past it.
-int readQuoted(const std::string& s, size_t& pos, std::string& out) {
+int readQuoted(std::string_view s, size_t& pos, std::string& out) {
     if (pos >= s.size() || s[pos] != '"')
         return 0;
     out.clear();
@@ -105,9 +113,9 @@ int hexDigit(char c) {
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-int readHexBytes(const std::string& s, std::vector<uint8_t>& out) {
+int readHexBytes(std::string_view s, std::vector<uint8_t>& out) {
     out.clear();
-    std::string rest = trimRight(s);
+    std::string_view rest = trimRight(s);
     if (rest.empty())
         return 1;
     size_t pos = 0;
@@ -130,9 +138,9 @@ int readHexBytes(const std::string& s, std::vector<uint8_t>& out) {
     }
 }
 
-int readData(const std::string& s, RegFileValue& value, int& remove) {
+int readData(std::string_view s, RegFileValue& value, int& remove) {
     remove = 0;
-    std::string data = trimRight(s);
+    std::string_view data = trimRight(s);
     if (data == "-") {
         remove = 1;
         return 1;
@@ -154,7 +162,7 @@ int readData(const std::string& s, RegFileValue& value, int& remove) {
         return 1;
     }
     if (data.compare(0, 6, "dword:") == 0) {
-        std::string digits = data.substr(6);
+        std::string_view digits = data.substr(6);
         if (digits.empty() || digits.size() > 8)
             return 0;
         uint32_t n = 0;
@@ -243,10 +251,11 @@ std::string formatValue(const RegFileValue& v) {
 // A value line whose hex data goes on in the next line, as the registry editor wraps long
 // values ("name"=hex:01,02,\). No other line continues: a comment or a string ending in a
 // backslash is whole.
-int continuesHexData(const std::string& line) {
+int continuesHexData(std::string_view line) {
     if (line.empty() || line.back() != '\\')
         return 0;
-    std::string text = trimLeft(line), name;
+    std::string_view text = trimLeft(line);
+    std::string name;
     size_t pos = 0;
     if (!text.empty() && text[0] == '@')
         pos = 1;
@@ -254,7 +263,7 @@ int continuesHexData(const std::string& line) {
         return 0;
     if (pos >= text.size() || text[pos] != '=')
         return 0;
-    std::string data = text.substr(pos + 1);
+    std::string_view data = text.substr(pos + 1);
     return startsWith(data, "hex:") || startsWith(data, "hex(");
 }
 
@@ -281,55 +290,64 @@ int RegFile::parse(const std::string& bytes) {
     std::string text;
     if (!decodeText(bytes, text))
         return 0;
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(trimRight(text.substr(start, end - start)));
-        start = end + 1;
-    }
-    if (lines.empty() || (lines[0] != kHeader5 && lines[0] != kHeader4))
+    std::string_view rest = text;
+    // The next line without its line end and trailing blanks; none after the last.
+    auto nextLine = [&rest](std::string_view& line) {
+        if (rest.data() == nullptr)
+            return 0;
+        size_t end = rest.find('\n');
+        line = trimRight(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        return 1;
+    };
+    std::string_view line;
+    if (!nextLine(line) || (line != kHeader5 && line != kHeader4))
         return 0;
-    RegFileKey* current = nullptr;
+    size_t current = kNoKey;
     int skipping = 0;
-    for (size_t i = 1; i < lines.size(); ++i) {
-        std::string line = lines[i];
-        while (continuesHexData(line) && i + 1 < lines.size()) {
-            line.pop_back();
-            line += trimLeft(lines[++i]);
+    std::string joined;
+    while (nextLine(line)) {
+        if (continuesHexData(line)) {
+            joined.assign(line.substr(0, line.size() - 1));
+            std::string_view more;
+            while (nextLine(more)) {
+                joined += trimLeft(more);
+                if (more.empty() || more.back() != '\\')
+                    break;
+                joined.pop_back();
+            }
+            line = joined;
         }
         if (!parseLine(line, current, skipping)) {
             *this = RegFile();
             return 0;
         }
     }
-    compact();
+    if (removed_)
+        compact();
     return 1;
 }
 
-int RegFile::parseLine(const std::string& raw, RegFileKey*& current, int& skipping) {
-    std::string line = trimLeft(raw);
+int RegFile::parseLine(std::string_view raw, size_t& current, int& skipping) {
+    std::string_view line = trimLeft(raw);
     if (line.empty() || line[0] == ';')
         return 1;
     if (line[0] == '[') {
         if (line.back() != ']' || line.size() < 3)
             return 0;
-        std::string path = line.substr(1, line.size() - 2);
+        std::string_view path = line.substr(1, line.size() - 2);
         skipping = path[0] == '-';
         if (skipping)
-            path.erase(0, 1);
+            path.remove_prefix(1);
         while (!path.empty() && path.back() == '\\')
-            path.pop_back();
+            path.remove_suffix(1);
         if (path.empty()) // a section of backslashes alone names no key
             return 0;
-        if (skipping) {
-            deleteKey(path);
-            current = nullptr;
-            return 1;
-        }
-        current = &addKey(path);
+        current = kNoKey;
+        if (skipping)
+            deleteKey(std::string(path));
+        else
+            current = static_cast<size_t>(&addKey(std::string(path)) - keys_.data());
         return 1;
     }
     if (line[0] != '"' && line[0] != '@')
@@ -343,14 +361,14 @@ int RegFile::parseLine(const std::string& raw, RegFileKey*& current, int& skippi
     if (pos >= line.size() || line[pos] != '=')
         return 0;
     int remove = 0;
-    if (!readData(line.substr(pos + 1), value, remove) || (!current && !skipping))
+    if (!readData(line.substr(pos + 1), value, remove) || (current == kNoKey && !skipping))
         return 0;
     if (skipping)
         return 1; // values of a deleted key are dropped with it
     if (remove)
-        deleteValue(current->path, value.name);
+        deleteValue(keys_[current].path, value.name);
     else
-        setValue(current->path, value);
+        putValue(current, std::move(value));
     return 1;
 }
 
@@ -394,53 +412,85 @@ void RegFile::deleteKey(const std::string& path) {
     if (self != keyIndex_.end()) {
         keys_[self->second].removed = 1;
         keyIndex_.erase(self);
+        removed_ = 1;
     }
     for (auto it = first; it != last; ++it)
-        keys_[it->second].removed = 1;
+        keys_[it->second].removed = removed_ = 1;
     keyIndex_.erase(first, last);
 }
 
-std::string RegFile::valueKey(size_t keyIndex, const std::string& name) const {
-    return std::to_string(keyIndex) + '\\' + folded(name);
+// Most keys hold a few values, looked up by a scan; a key with more gets an index of its own.
+constexpr size_t kScannedValues = 8;
+
+size_t RegFile::valuePosition(size_t keyIndex, const std::string& name) const {
+    const std::vector<RegFileValue>& values = keys_[keyIndex].values;
+    auto index = valueIndex_.find(keyIndex);
+    if (index == valueIndex_.end()) {
+        for (size_t i = 0; i < values.size(); ++i)
+            if (!values[i].removed && equalsIgnoringCase(values[i].name, name))
+                return i;
+        return kNoValue;
+    }
+    auto found = index->second.find(folded(name));
+    return found == index->second.end() ? kNoValue : found->second;
 }
 
-const RegFileValue* RegFile::lookValue(size_t keyIndex, const std::string& name) const {
-    auto found = valueIndex_.find(valueKey(keyIndex, name));
-    return found == valueIndex_.end() ? nullptr : &keys_[keyIndex].values[found->second];
+void RegFile::indexValues(size_t keyIndex) {
+    const std::vector<RegFileValue>& values = keys_[keyIndex].values;
+    std::unordered_map<std::string, size_t>& index = valueIndex_[keyIndex];
+    index.clear();
+    for (size_t i = 0; i < values.size(); ++i)
+        if (!values[i].removed)
+            index.emplace(folded(values[i].name), i);
 }
 
 const RegFileValue* RegFile::findValue(const std::string& path, const std::string& name) const {
     auto key = keyIndex_.find(folded(path));
-    return key == keyIndex_.end() ? nullptr : lookValue(key->second, name);
+    if (key == keyIndex_.end())
+        return nullptr;
+    size_t position = valuePosition(key->second, name);
+    return position == kNoValue ? nullptr : &keys_[key->second].values[position];
 }
 
 void RegFile::setValue(const std::string& path, const RegFileValue& value) {
     RegFileKey& key = addKey(path);
-    size_t keyIndex = static_cast<size_t>(&key - keys_.data());
-    auto inserted = valueIndex_.emplace(valueKey(keyIndex, value.name), key.values.size());
-    if (!inserted.second) {
-        RegFileValue& existing = key.values[inserted.first->second];
-        existing.type = value.type;
-        existing.data = value.data;
+    putValue(static_cast<size_t>(&key - keys_.data()), RegFileValue(value));
+}
+
+void RegFile::putValue(size_t keyIndex, RegFileValue&& value) {
+    std::vector<RegFileValue>& values = keys_[keyIndex].values;
+    size_t position = valuePosition(keyIndex, value.name);
+    if (position != kNoValue) {
+        values[position].type = value.type;
+        values[position].data = std::move(value.data);
         return;
     }
-    key.values.push_back(value);
-    key.values.back().removed = 0;
+    value.removed = 0;
+    values.push_back(std::move(value));
+    auto index = valueIndex_.find(keyIndex);
+    if (index != valueIndex_.end())
+        index->second.emplace(folded(values.back().name), values.size() - 1);
+    else if (values.size() > kScannedValues)
+        indexValues(keyIndex);
 }
 
 int RegFile::deleteValue(const std::string& path, const std::string& name) {
     RegFileKey* key = findKey(path);
     if (!key)
         return 0;
-    auto found = valueIndex_.find(valueKey(static_cast<size_t>(key - keys_.data()), name));
-    if (found == valueIndex_.end())
+    size_t keyIndex = static_cast<size_t>(key - keys_.data());
+    size_t position = valuePosition(keyIndex, name);
+    if (position == kNoValue)
         return 0;
-    key->values[found->second].removed = 1;
-    valueIndex_.erase(found);
+    key->values[position].removed = removed_ = 1;
+    auto index = valueIndex_.find(keyIndex);
+    if (index != valueIndex_.end())
+        index->second.erase(folded(name));
     return 1;
 }
 
 void RegFile::compact() {
+    removed_ = 0;
     std::vector<RegFileKey> kept;
     kept.reserve(keys_.size());
     for (RegFileKey& key : keys_) {
@@ -459,7 +509,7 @@ void RegFile::compact() {
     valueIndex_.clear();
     for (size_t k = 0; k < keys_.size(); ++k) {
         keyIndex_.emplace(folded(keys_[k].path), k);
-        for (size_t v = 0; v < keys_[k].values.size(); ++v)
-            valueIndex_.emplace(valueKey(k, keys_[k].values[v].name), v);
+        if (keys_[k].values.size() > kScannedValues)
+            indexValues(k);
     }
 }

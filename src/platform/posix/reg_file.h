@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -42,15 +43,18 @@ class RegFile {
     const std::vector<RegFileKey>& keys() const { return keys_; }
 
   private:
-    int parseLine(const std::string& line, RegFileKey*& current, int& skipping);
-    std::string valueKey(size_t keyIndex, const std::string& name) const;
-    const RegFileValue* lookValue(size_t keyIndex, const std::string& name) const;
+    int parseLine(std::string_view line, size_t& current, int& skipping);
+    void putValue(size_t keyIndex, RegFileValue&& value);
+    size_t valuePosition(size_t keyIndex, const std::string& name) const;
+    void indexValues(size_t keyIndex);
     // Drops what deletions marked and builds the indexes again.
     void compact();
 
     std::vector<RegFileKey> keys_;
-    std::map<std::string, size_t> keyIndex_;                // folded path -> keys_
-    std::unordered_map<std::string, size_t> valueIndex_;    // valueKey -> values
+    std::map<std::string, size_t> keyIndex_; // folded path -> keys_
+    // For keys with many values: folded name -> position in the key's values.
+    std::unordered_map<size_t, std::unordered_map<std::string, size_t>> valueIndex_;
+    int removed_ = 0; // marks for compact to drop
 };
 
 int equalsIgnoringCase(const std::string& a, const std::string& b);
