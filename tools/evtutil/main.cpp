@@ -2,6 +2,7 @@
 // component that logs the wsxlum records and for the event log service's writer.
 #include "evt_file.h"
 #include "evt_writer.h"
+#include "evtx_file.h"
 #include "file_io.h"
 #include "little_endian.h"
 
@@ -120,6 +121,21 @@ std::u16string stringAt(const std::vector<uint8_t>& r, size_t offset, size_t end
     return s;
 }
 
+void printRecord(const std::vector<uint8_t>& r) {
+    std::string source = fromU16(stringAt(r, 56, r.size()));
+    uint32_t dataLength = readLe32(&r[48]), dataOffset = readLe32(&r[52]);
+    std::printf("%u\t%s\t%u\t%s", readLe32(&r[8]), utcText(readLe32(&r[12])).c_str(),
+                readLe32(&r[20]), source.c_str());
+    if (dataLength >= 10 && dataOffset <= r.size() && r.size() - dataOffset >= dataLength &&
+        readLe32(&r[dataOffset]) == dataLength && source == "wsxlum")
+        std::printf("\t%u\t%s", readLe32(&r[dataOffset + 4]),
+                    fromU16(stringAt(r, dataOffset + 8, dataOffset + dataLength)).c_str());
+    else if (dataLength > 0)
+        std::printf("\t%u bytes of data", dataLength);
+    std::printf("\n");
+}
+
+// Prints the records of a .evt or .evtx file, newest first; 1 when it cannot be read whole.
 int listLog(const std::string& path) {
     int fd = openRegularFile(path, O_RDONLY);
     std::vector<uint8_t> bytes;
@@ -130,6 +146,20 @@ int listLog(const std::string& path) {
         std::fprintf(stderr, "evtutil: %s: cannot be read\n", path.c_str());
         return 1;
     }
+    if (isEvtxSignature(bytes.data(), bytes.size())) {
+        EvtxFile log;
+        log.load(std::move(bytes));
+        std::vector<uint8_t> record;
+        for (size_t i = 0; i < log.recordCount(); ++i) {
+            if (!log.decodeRecord(i, record)) {
+                std::fprintf(stderr, "evtutil: %s: record %llu cannot be decoded; the walk ends\n",
+                             path.c_str(), static_cast<unsigned long long>(log.recordId(i)));
+                return 1;
+            }
+            printRecord(record);
+        }
+        return 0;
+    }
     EvtFile log;
     if (!log.load(std::move(bytes))) {
         std::fprintf(stderr, "evtutil: %s: not an event log\n", path.c_str());
@@ -138,17 +168,7 @@ int listLog(const std::string& path) {
     for (size_t i = 0; i < log.recordCount(); ++i) {
         std::vector<uint8_t> r(log.recordLength(i));
         log.copyRecord(i, r.data());
-        std::string source = fromU16(stringAt(r, 56, r.size()));
-        uint32_t dataLength = readLe32(&r[48]), dataOffset = readLe32(&r[52]);
-        std::printf("%u\t%s\t%u\t%s", readLe32(&r[8]), utcText(readLe32(&r[12])).c_str(),
-                    readLe32(&r[20]), source.c_str());
-        if (dataLength >= 10 && dataOffset <= r.size() && r.size() - dataOffset >= dataLength &&
-            readLe32(&r[dataOffset]) == dataLength && source == "wsxlum")
-            std::printf("\t%u\t%s", readLe32(&r[dataOffset + 4]),
-                        fromU16(stringAt(r, dataOffset + 8, dataOffset + dataLength)).c_str());
-        else if (dataLength > 0)
-            std::printf("\t%u bytes of data", dataLength);
-        std::printf("\n");
+        printRecord(r);
     }
     if (log.corrupt()) {
         std::fprintf(stderr, "evtutil: %s: a corrupt record ends the walk\n", path.c_str());

@@ -14,42 +14,7 @@ void appendString(std::vector<uint8_t>& out, const std::u16string& s) {
     out.push_back(0);
 }
 
-void padToFour(std::vector<uint8_t>& out) {
-    while (out.size() % 4 != 0)
-        out.push_back(0);
-}
-
 } // namespace
-
-std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t recordNumber) {
-    std::vector<uint8_t> r(56, 0);
-    appendString(r, fields.source);
-    appendString(r, fields.computer);
-    padToFour(r);
-    uint32_t sidOffset = static_cast<uint32_t>(r.size());
-    uint32_t dataOffset = sidOffset;
-    r.insert(r.end(), fields.data.begin(), fields.data.end());
-    padToFour(r);
-    uint32_t length = static_cast<uint32_t>(r.size()) + 4;
-    r.resize(length);
-    uint8_t* h = r.data();
-    writeLe32(h, length);
-    writeLe32(h + 4, 0x654c664c);
-    writeLe32(h + 8, recordNumber);
-    writeLe32(h + 12, fields.timeGenerated);
-    writeLe32(h + 16, fields.timeWritten ? fields.timeWritten : fields.timeGenerated);
-    writeLe32(h + 20, fields.eventId);
-    writeLe16(h + 24, fields.eventType);
-    writeLe16(h + 26, 0); // strings
-    writeLe16(h + 28, fields.category);
-    writeLe32(h + 36, sidOffset); // StringOffset: no strings, so where they would start
-    writeLe32(h + 40, 0);         // UserSidLength
-    writeLe32(h + 44, sidOffset);
-    writeLe32(h + 48, static_cast<uint32_t>(fields.data.size()));
-    writeLe32(h + 52, dataOffset);
-    writeLe32(h + length - 4, length);
-    return r;
-}
 
 std::vector<uint8_t> sessionPayload(uint32_t sessionId, const std::u16string& names) {
     std::vector<uint8_t> p(8, 0);

@@ -1,24 +1,11 @@
-// Building EVENTLOGRECORDs as the event log service writes them.
+// The records of the source wsxlum, and text helpers, for the writer and the tests.
 #pragma once
+
+#include "event_record.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-struct EvtRecordFields {
-    std::u16string source;
-    std::u16string computer = u"VLMHOST";
-    uint32_t eventId = 0;
-    uint16_t eventType = 4; // information
-    uint16_t category = 0;
-    uint32_t timeGenerated = 0;
-    uint32_t timeWritten = 0; // 0: the same as timeGenerated
-    std::vector<uint8_t> data;
-};
-
-// Header, source and computer names, no user SID and no strings, the data, padding to four
-// bytes and the length repeated at the end.
-std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t recordNumber);
 
 // The payload of a logon or logoff: size, session number, 'session\domain\user' and its zero.
 std::vector<uint8_t> sessionPayload(uint32_t sessionId, const std::u16string& names);

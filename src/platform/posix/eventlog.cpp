@@ -1,7 +1,9 @@
-// Event log functions over $VLMAUDIT_ROOT/eventlog/<Log>.evt. A handle reads the whole file
-// once, when its walk begins, under a shared lock that the writer's exclusive lock excludes, so
-// the walk sees one consistent snapshot: records appended during it appear to the next open.
+// Event log functions over $VLMAUDIT_ROOT/eventlog/<Log>.evtx or, where there is none,
+// <Log>.evt. A handle reads the whole file once, when its walk begins, under a shared lock that
+// the writer's exclusive lock excludes, so the walk sees one consistent snapshot: records
+// appended during it appear to the next open. Both formats give the same records.
 #include "evt_file.h"
+#include "evtx_file.h"
 #include "file_io.h"
 #include "little_endian.h"
 #include "platform.h"
@@ -9,6 +11,8 @@
 #include "root.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <sys/file.h>
@@ -21,14 +25,20 @@ struct PosixEventLog {
     int fd = -1;      // until the walk begins; -1 for a missing file
     int loaded = 0;   // the snapshot is read
     int readable = 1; // it held an event log
+    int xml = 0;      // a .evtx file
     EvtFile log;
+    EvtxFile xmlLog;
     size_t backwardRead = 0; // records already read newest first
     size_t forwardRead = 0;  // records already read oldest first
+    // .evtx: the record last decoded (for the size a read asks first, then for the read).
+    size_t decodedIndex = SIZE_MAX;
+    std::vector<uint8_t> decoded;
 };
 
-// Opens the file and checks that it begins with an event log header (an empty file is an empty
-// log). ERROR_SUCCESS with the descriptor (-1 for a missing file), or why it cannot be read.
-DWORD openLogFile(const std::string& path, int* fd) {
+// Opens the file and checks that it begins with the header of its format (an empty file is an
+// empty log). ERROR_SUCCESS with the descriptor (-1 for a missing file), or why it cannot be
+// read.
+DWORD openLogFile(const std::string& path, int xml, int* fd) {
     *fd = openRegularFile(path, O_RDONLY);
     if (*fd < 0)
         return errno == ENOENT ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
@@ -39,7 +49,8 @@ DWORD openLogFile(const std::string& path, int* fd) {
         status = ERROR_ACCESS_DENIED;
     else if (st.st_size > 0 &&
              (pread(*fd, header, sizeof header, 0) != sizeof header ||
-              readLe32(header) != kEvtHeaderSize || readLe32(header + 4) != kEvtSignature))
+              (xml ? !isEvtxSignature(header, sizeof header)
+                   : readLe32(header) != kEvtHeaderSize || readLe32(header + 4) != kEvtSignature)))
         status = ERROR_EVENTLOG_FILE_CORRUPT;
     if (status != ERROR_SUCCESS) {
         close(*fd);
@@ -69,7 +80,31 @@ void load(PosixEventLog& handle) {
     int ok = readWholeFile(handle.fd, bytes);
     close(handle.fd);
     handle.fd = -1;
-    handle.readable = ok && (bytes.empty() || handle.log.load(std::move(bytes)));
+    handle.readable = ok && (bytes.empty() || (handle.xml ? handle.xmlLog.load(std::move(bytes))
+                                                          : handle.log.load(std::move(bytes))));
+}
+
+size_t recordCount(const PosixEventLog& handle) {
+    return handle.xml ? handle.xmlLog.recordCount() : handle.log.recordCount();
+}
+
+// The length of record i counted from the newest; 0 for a record that cannot be decoded.
+uint32_t recordLength(PosixEventLog& handle, size_t i) {
+    if (!handle.xml)
+        return handle.log.recordLength(i);
+    if (handle.decodedIndex != i) {
+        handle.decodedIndex = i;
+        if (!handle.xmlLog.decodeRecord(i, handle.decoded))
+            handle.decoded.clear();
+    }
+    return static_cast<uint32_t>(handle.decoded.size());
+}
+
+void copyRecord(PosixEventLog& handle, size_t i, uint8_t* out) {
+    if (!handle.xml)
+        handle.log.copyRecord(i, out);
+    else if (recordLength(handle, i) > 0)
+        std::memcpy(out, handle.decoded.data(), handle.decoded.size());
 }
 
 } // namespace
@@ -82,8 +117,14 @@ HANDLE OpenEventLogW(const WCHAR* serverName, const WCHAR* sourceName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    int fd = -1;
-    DWORD status = openLogFile(eventLogPath(eventLogOfSource(toUtf8(sourceName))), &fd);
+    // A log kept as .evtx (every Windows since Vista) is read before one kept as .evt.
+    std::string log = eventLogOfSource(toUtf8(sourceName));
+    int fd = -1, xml = 1;
+    DWORD status = openLogFile(eventLogPath(log, ".evtx"), xml, &fd);
+    if (status == ERROR_SUCCESS && fd < 0) {
+        xml = 0;
+        status = openLogFile(eventLogPath(log), xml, &fd);
+    }
     if (status != ERROR_SUCCESS) {
         SetLastError(status);
         return nullptr;
@@ -96,6 +137,7 @@ HANDLE OpenEventLogW(const WCHAR* serverName, const WCHAR* sourceName) {
         return nullptr;
     }
     handle->fd = fd;
+    handle->xml = xml;
     return handle;
 }
 
@@ -118,20 +160,24 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         return FALSE;
     }
     load(*handle);
-    const EvtFile& file = handle->log;
-    if (!handle->readable || (forwards && file.corrupt())) {
+    if (!handle->readable || (forwards && !handle->xml && handle->log.corrupt())) {
         // Not an event log after all, or the oldest records lie beyond a corrupt one.
         SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
         return FALSE;
     }
     size_t& done = backwards ? handle->backwardRead : handle->forwardRead;
-    size_t count = file.recordCount();
+    size_t count = recordCount(*handle);
     DWORD copied = 0;
+    int corrupt = backwards && !handle->xml && handle->log.corrupt();
     *bytesRead = 0;
     *minBytesNeeded = 0;
     while (done < count) {
         size_t index = backwards ? done : count - 1 - done;
-        uint32_t length = file.recordLength(index);
+        uint32_t length = recordLength(*handle, index);
+        if (length == 0) { // a .evtx record that cannot be decoded ends the walk there
+            corrupt = 1;
+            break;
+        }
         if (length > bytesToRead - copied) {
             if (copied > 0)
                 break;
@@ -139,12 +185,12 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
             return FALSE;
         }
-        file.copyRecord(index, static_cast<uint8_t*>(buffer) + copied);
+        copyRecord(*handle, index, static_cast<uint8_t*>(buffer) + copied);
         copied += length;
         ++done;
     }
     if (copied == 0) {
-        SetLastError(backwards && file.corrupt() ? ERROR_EVENTLOG_FILE_CORRUPT : ERROR_HANDLE_EOF);
+        SetLastError(corrupt ? ERROR_EVENTLOG_FILE_CORRUPT : ERROR_HANDLE_EOF);
         return FALSE;
     }
     *bytesRead = copied;
@@ -159,8 +205,9 @@ BOOL CloseEventLog(HANDLE log) {
     PosixEventLog* handle = static_cast<PosixEventLog*>(log);
     if (handle->fd >= 0)
         close(handle->fd);
-    if (handle->log.bytes().size() > spareBuffer().size())
-        handle->log.bytes().swap(spareBuffer());
+    std::vector<uint8_t>& bytes = handle->xml ? handle->xmlLog.bytes() : handle->log.bytes();
+    if (bytes.size() > spareBuffer().size())
+        bytes.swap(spareBuffer());
     delete handle;
     return TRUE;
 }

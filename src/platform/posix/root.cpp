@@ -15,6 +15,6 @@ std::string registryFilePath() {
     return registryDirectory() + "/HKEY_LOCAL_MACHINE.reg";
 }
 
-std::string eventLogPath(const std::string& logName) {
-    return standInRoot() + "/eventlog/" + logName + ".evt";
+std::string eventLogPath(const std::string& logName, const char* extension) {
+    return standInRoot() + "/eventlog/" + logName + extension;
 }

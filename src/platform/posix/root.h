@@ -6,4 +6,5 @@
 std::string standInRoot();
 std::string registryDirectory();
 std::string registryFilePath();
-std::string eventLogPath(const std::string& logName);
+// eventlog/<Log>.evt, or with the extension given (".evtx").
+std::string eventLogPath(const std::string& logName, const char* extension = ".evt");

@@ -1,0 +1,29 @@
+// EVENTLOGRECORD, the record ReadEventLogW returns, built from its fields as the event log
+// service lays it out: the 56-byte header, the source and computer names, the user's SID, the
+// strings, the data, padding to four bytes and the length repeated at the end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr uint32_t kEventRecordHeaderSize = 56;
+constexpr uint32_t kEventRecordSignature = 0x654c664c; // "LfLe"
+
+struct EvtRecordFields {
+    std::u16string source;
+    std::u16string computer = u"VLMHOST";
+    uint32_t eventId = 0;
+    uint16_t eventType = 4; // information
+    uint16_t category = 0;
+    uint32_t timeGenerated = 0;
+    uint32_t timeWritten = 0; // 0: the same as timeGenerated
+    std::vector<std::u16string> strings;
+    std::vector<uint8_t> userSid;
+    std::vector<uint8_t> data;
+};
+
+std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t recordNumber);
+// The same into out, whose memory is reused.
+void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
+                        std::vector<uint8_t>& out);

@@ -1,0 +1,727 @@
+#include "binxml.h"
+
+#include "little_endian.h"
+
+#include <cstring>
+
+using namespace binxml;
+
+namespace {
+
+// Templates inside values inside templates: real logs nest two or three deep.
+constexpr int kMaxNesting = 16;
+constexpr int kMaxDepth = 64; // elements inside elements
+// Nodes one record may expand to: templates that instantiate templates could otherwise
+// multiply the work of a few bytes past any bound. Real records have a few hundred.
+constexpr uint32_t kMaxNodes = 100000;
+
+// The elements whose content or attributes become fields.
+enum Kind : uint8_t {
+    OtherKind,
+    EventKind,
+    SystemKind,
+    ProviderKind,
+    EventIdKind,
+    LevelKind,
+    TaskKind,
+    KeywordsKind,
+    TimeCreatedKind,
+    RecordIdKind,
+    ComputerKind,
+    SecurityKind,
+    EventDataKind,
+    DataKind,
+    BinaryKind,
+};
+
+// Where a value goes: the content of the element, or one of its attributes.
+enum AttributeKind : uint8_t {
+    Content,
+    IgnoredAttribute,
+    NameAttribute,
+    SourceNameAttribute,
+    QualifiersAttribute,
+    SystemTimeAttribute,
+    UserIdAttribute,
+};
+
+// A typed value: literal text in the XML, or one of a template instance's substitutions.
+struct TypedValue {
+    uint8_t type;
+    const uint8_t* bytes;
+    uint32_t size;
+};
+
+struct Substitutions {
+    const TypedValue* values = nullptr;
+    uint32_t count = 0;
+};
+
+int sameName(const uint8_t* units, uint16_t count, const char* ascii) {
+    size_t length = std::strlen(ascii);
+    if (count != length)
+        return 0;
+    for (size_t i = 0; i < length; ++i)
+        if (readLe16(units + 2 * i) != static_cast<unsigned char>(ascii[i]))
+            return 0;
+    return 1;
+}
+
+std::u16string textOf(const uint8_t* units, size_t count) {
+    std::u16string text(count, u'\0');
+    for (size_t i = 0; i < count; ++i)
+        text[i] = static_cast<char16_t>(readLe16(units + 2 * i));
+    return text;
+}
+
+uint64_t readLe64(const uint8_t* p) {
+    return readLe32(p) | static_cast<uint64_t>(readLe32(p + 4)) << 32;
+}
+
+// A number from a value: its integer types, or decimal or 0x-hexadecimal text.
+uint64_t numberOf(const TypedValue& v) {
+    switch (v.type) {
+    case Int8Type:
+    case UInt8Type:
+        return v.size >= 1 ? v.bytes[0] : 0;
+    case Int16Type:
+    case UInt16Type:
+        return v.size >= 2 ? readLe16(v.bytes) : 0;
+    case Int32Type:
+    case UInt32Type:
+    case HexInt32Type:
+    case BoolType:
+        return v.size >= 4 ? readLe32(v.bytes) : 0;
+    case Int64Type:
+    case UInt64Type:
+    case HexInt64Type:
+    case FileTimeType:
+        return v.size >= 8 ? readLe64(v.bytes) : 0;
+    case SizeType:
+        return v.size >= 8 ? readLe64(v.bytes) : v.size >= 4 ? readLe32(v.bytes) : 0;
+    case StringType: {
+        uint64_t n = 0;
+        uint32_t i = 0, base = 10;
+        if (v.size >= 4 && readLe16(v.bytes) == '0' && (readLe16(v.bytes + 2) | 0x20) == 'x') {
+            i = 2;
+            base = 16;
+        }
+        for (; 2 * i + 1 < v.size; ++i) {
+            uint16_t c = readLe16(v.bytes + 2 * i);
+            uint16_t lower = c | 0x20;
+            int digit = c >= '0' && c <= '9'                         ? c - '0'
+                        : base == 16 && lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
+                                                                     : -1;
+            if (digit < 0)
+                break;
+            n = n * base + static_cast<uint64_t>(digit);
+        }
+        return n;
+    }
+    default:
+        return 0;
+    }
+}
+
+void appendAscii(std::u16string& out, const char* text) {
+    while (*text)
+        out += static_cast<char16_t>(static_cast<unsigned char>(*text++));
+}
+
+void appendNumber(std::u16string& out, uint64_t n, int hex, int width = 0) {
+    char buf[24];
+    int i = sizeof buf;
+    buf[--i] = 0;
+    do {
+        int digit = static_cast<int>(hex ? n % 16 : n % 10);
+        buf[--i] = static_cast<char>(digit < 10 ? '0' + digit : 'A' + digit - 10);
+        n /= hex ? 16 : 10;
+        --width;
+    } while (n > 0 || width > 0);
+    appendAscii(out, buf + i);
+}
+
+// A value as the text of an insertion string.
+void appendText(std::u16string& out, const TypedValue& v) {
+    switch (v.type & ~ArrayFlag) {
+    case NullType:
+        return;
+    case StringType: {
+        size_t count = v.size / 2;
+        while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
+            --count; // the terminator some writers include
+        out += textOf(v.bytes, count);
+        return;
+    }
+    case AnsiStringType:
+        for (uint32_t i = 0; i < v.size && v.bytes[i]; ++i)
+            out += static_cast<char16_t>(v.bytes[i]);
+        return;
+    case Int8Type:
+        if (v.size >= 1 && static_cast<int8_t>(v.bytes[0]) < 0) {
+            out += u'-';
+            appendNumber(out, static_cast<uint64_t>(-static_cast<int8_t>(v.bytes[0])), 0);
+            return;
+        }
+        break;
+    case Int16Type:
+        if (v.size >= 2 && static_cast<int16_t>(readLe16(v.bytes)) < 0) {
+            out += u'-';
+            appendNumber(out, static_cast<uint64_t>(-static_cast<int16_t>(readLe16(v.bytes))), 0);
+            return;
+        }
+        break;
+    case Int32Type:
+        if (v.size >= 4 && static_cast<int32_t>(readLe32(v.bytes)) < 0) {
+            out += u'-';
+            appendNumber(out, 0u - static_cast<uint64_t>(static_cast<int32_t>(readLe32(v.bytes))),
+                         0);
+            return;
+        }
+        break;
+    case Int64Type:
+        if (v.size >= 8 && static_cast<int64_t>(readLe64(v.bytes)) < 0) {
+            out += u'-';
+            appendNumber(out, 0u - readLe64(v.bytes), 0);
+            return;
+        }
+        break;
+    case BoolType:
+        appendAscii(out, numberOf(v) ? "true" : "false");
+        return;
+    case HexInt32Type:
+    case HexInt64Type:
+        appendAscii(out, "0x");
+        appendNumber(out, numberOf(v), 1, (v.type & ~ArrayFlag) == HexInt64Type ? 16 : 8);
+        return;
+    case GuidType:
+        if (v.size >= 16) {
+            out += u'{';
+            appendNumber(out, readLe32(v.bytes), 1, 8);
+            out += u'-';
+            appendNumber(out, readLe16(v.bytes + 4), 1, 4);
+            out += u'-';
+            appendNumber(out, readLe16(v.bytes + 6), 1, 4);
+            out += u'-';
+            for (int i = 8; i < 16; ++i) {
+                if (i == 10)
+                    out += u'-';
+                appendNumber(out, v.bytes[i], 1, 2);
+            }
+            out += u'}';
+        }
+        return;
+    case SidType:
+        if (v.size >= 8 && v.size >= 8u + 4u * v.bytes[1]) {
+            appendAscii(out, "S-");
+            appendNumber(out, v.bytes[0], 0);
+            out += u'-';
+            uint64_t authority = 0;
+            for (int i = 2; i < 8; ++i)
+                authority = authority << 8 | v.bytes[i];
+            appendNumber(out, authority, 0);
+            for (uint32_t i = 0; i < v.bytes[1]; ++i) {
+                out += u'-';
+                appendNumber(out, readLe32(v.bytes + 8 + 4 * i), 0);
+            }
+        }
+        return;
+    case BinaryType:
+        for (uint32_t i = 0; i < v.size; ++i)
+            appendNumber(out, v.bytes[i], 1, 2);
+        return;
+    default:
+        break;
+    }
+    if ((v.type & ~ArrayFlag) >= Int8Type && (v.type & ~ArrayFlag) <= UInt64Type)
+        appendNumber(out, numberOf(v), 0);
+    else if ((v.type & ~ArrayFlag) == SizeType || (v.type & ~ArrayFlag) == FileTimeType)
+        appendNumber(out, numberOf(v), 0);
+}
+
+// Binary data from a value: its bytes, or hexadecimal text.
+void appendBytes(std::vector<uint8_t>& out, const TypedValue& v) {
+    if (v.type == BinaryType) {
+        out.insert(out.end(), v.bytes, v.bytes + v.size);
+        return;
+    }
+    if (v.type != StringType)
+        return;
+    int high = -1;
+    for (uint32_t i = 0; 2 * i + 1 < v.size; ++i) {
+        uint16_t c = readLe16(v.bytes + 2 * i) | 0x20;
+        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0)
+            continue;
+        if (high < 0) {
+            high = digit;
+        } else {
+            out.push_back(static_cast<uint8_t>(high << 4 | digit));
+            high = -1;
+        }
+    }
+}
+
+// A walk over the binary XML of one record, which fills an EvtxEvent.
+class Decoder {
+  public:
+    Decoder(const uint8_t* chunk, uint32_t chunkSize, EvtxEvent& event)
+        : chunk_(chunk), chunkSize_(chunkSize), event_(event) {}
+
+    // A fragment: its header, then a template instance or elements, to its end of stream.
+    int fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting);
+
+  private:
+    int fits(uint32_t pos, uint32_t size, uint32_t end) const {
+        return pos <= end && end - pos >= size;
+    }
+    // The name at a chunk offset: its units and count; 0 when it does not fit the chunk.
+    int nameAt(uint32_t offset, const uint8_t** units, uint16_t* count) const;
+    // Moves pos past a name stored right here (an offset after the node's start).
+    int skipResidentName(uint32_t nodeStart, uint32_t nameOffset, uint32_t& pos, uint32_t end);
+    Kind elementKind(uint32_t nameOffset) const;
+    AttributeKind attributeKind(uint32_t nameOffset) const;
+
+    int templateInstance(uint32_t& pos, uint32_t end, int nesting);
+    int element(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting);
+    // Value nodes of an attribute or of content: text, substitutions, references.
+    int valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting,
+                  AttributeKind attribute);
+    void deliver(const TypedValue& value, AttributeKind attribute);
+    void appendStrings(const TypedValue& value);
+    void closeElement();
+    int skipProcessingInstruction(uint32_t& pos, uint32_t end);
+
+    const uint8_t* chunk_;
+    uint32_t chunkSize_;
+    EvtxEvent& event_;
+    Kind path_[kMaxDepth];
+    int depth_ = 0;
+    uint32_t nodes_ = 0;
+    // The Data element being read (they do not nest).
+    struct {
+        int open, items, emptyValue;
+    } data_ = {0, 0, 0};
+};
+
+int Decoder::nameAt(uint32_t offset, const uint8_t** units, uint16_t* count) const {
+    if (!fits(offset, 8, chunkSize_))
+        return 0;
+    *count = readLe16(chunk_ + offset + 6);
+    if (!fits(offset + 8, 2u * *count, chunkSize_))
+        return 0;
+    *units = chunk_ + offset + 8;
+    return 1;
+}
+
+int Decoder::skipResidentName(uint32_t nodeStart, uint32_t nameOffset, uint32_t& pos,
+                              uint32_t end) {
+    if (nameOffset <= nodeStart)
+        return 1; // defined earlier in the chunk
+    const uint8_t* units;
+    uint16_t count;
+    if (nameOffset != pos || !nameAt(nameOffset, &units, &count) ||
+        !fits(pos, 8u + 2u * count + 2u, end))
+        return 0;
+    pos += 8u + 2u * count + 2u;
+    return 1;
+}
+
+Kind Decoder::elementKind(uint32_t nameOffset) const {
+    const uint8_t* u;
+    uint16_t n;
+    if (!nameAt(nameOffset, &u, &n))
+        return OtherKind;
+    Kind parent = depth_ > 0 ? path_[depth_ - 1] : OtherKind;
+    if (depth_ == 0)
+        return sameName(u, n, "Event") ? EventKind : OtherKind;
+    if (parent == EventKind)
+        return sameName(u, n, "System")      ? SystemKind
+               : sameName(u, n, "EventData") ? EventDataKind
+                                             : OtherKind;
+    if (parent == EventDataKind)
+        return sameName(u, n, "Data")     ? DataKind
+               : sameName(u, n, "Binary") ? BinaryKind
+                                          : OtherKind;
+    if (parent != SystemKind)
+        return OtherKind;
+    static const struct {
+        const char* name;
+        Kind kind;
+    } kSystem[] = {{"Provider", ProviderKind},
+                   {"EventID", EventIdKind},
+                   {"Level", LevelKind},
+                   {"Task", TaskKind},
+                   {"Keywords", KeywordsKind},
+                   {"TimeCreated", TimeCreatedKind},
+                   {"EventRecordID", RecordIdKind},
+                   {"Computer", ComputerKind},
+                   {"Security", SecurityKind}};
+    for (const auto& entry : kSystem)
+        if (sameName(u, n, entry.name))
+            return entry.kind;
+    return OtherKind;
+}
+
+AttributeKind Decoder::attributeKind(uint32_t nameOffset) const {
+    const uint8_t* u;
+    uint16_t n;
+    if (depth_ == 0 || !nameAt(nameOffset, &u, &n))
+        return IgnoredAttribute;
+    switch (path_[depth_ - 1]) {
+    case ProviderKind:
+        return sameName(u, n, "Name")              ? NameAttribute
+               : sameName(u, n, "EventSourceName") ? SourceNameAttribute
+                                                   : IgnoredAttribute;
+    case EventIdKind:
+        return sameName(u, n, "Qualifiers") ? QualifiersAttribute : IgnoredAttribute;
+    case TimeCreatedKind:
+        return sameName(u, n, "SystemTime") ? SystemTimeAttribute : IgnoredAttribute;
+    case SecurityKind:
+        return sameName(u, n, "UserID") ? UserIdAttribute : IgnoredAttribute;
+    default:
+        return IgnoredAttribute;
+    }
+}
+
+// Text "2022-06-08T23:48:10.8321722Z" as a FILETIME, for events written without templates.
+uint64_t fileTimeOfText(const TypedValue& v) {
+    int field[6] = {0, 0, 0, 0, 0, 0};
+    int f = 0;
+    for (uint32_t i = 0; 2 * i + 1 < v.size && f < 6; ++i) {
+        uint16_t c = readLe16(v.bytes + 2 * i);
+        if (c >= '0' && c <= '9')
+            field[f] = field[f] * 10 + (c - '0');
+        else if (c == '.' || c == 'Z')
+            break;
+        else
+            ++f;
+    }
+    int64_t y = field[0], m = field[1], d = field[2];
+    if (y < 1601 || m < 1 || m > 12 || d < 1 || d > 31)
+        return 0;
+    // Days since 1601-01-01 by the proleptic Gregorian calendar.
+    y -= m <= 2;
+    int64_t era = y / 400, yoe = y - era * 400;
+    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 584754;
+    int64_t seconds = days * 86400 + field[3] * 3600 + field[4] * 60 + field[5];
+    return seconds < 0 ? 0 : static_cast<uint64_t>(seconds) * 10000000u;
+}
+
+// An array of strings in one Data element gives one insertion string each, as Windows'
+// legacy view of the event has them.
+void Decoder::appendStrings(const TypedValue& v) {
+    uint32_t start = 0;
+    for (uint32_t i = 0; 2 * i + 1 < v.size; ++i) {
+        if (readLe16(v.bytes + 2 * i) != 0)
+            continue;
+        event_.strings.push_back(textOf(v.bytes + 2 * start, i - start));
+        start = i + 1;
+    }
+    data_.items = 1;
+}
+
+// A Data element is one insertion string, an empty one when it holds no text; but one whose
+// value is an empty substitution (no strings at all) is none.
+void Decoder::closeElement() {
+    if (path_[--depth_] == DataKind && data_.open) {
+        if (!data_.items && !data_.emptyValue)
+            event_.strings.emplace_back();
+        data_.open = 0;
+    }
+}
+
+void Decoder::deliver(const TypedValue& v, AttributeKind attribute) {
+    if (depth_ == 0)
+        return;
+    Kind kind = path_[depth_ - 1];
+    switch (attribute) {
+    case NameAttribute:
+        event_.provider.clear();
+        appendText(event_.provider, v);
+        return;
+    case SourceNameAttribute:
+        event_.sourceName.clear();
+        appendText(event_.sourceName, v);
+        return;
+    case QualifiersAttribute:
+        event_.qualifiers = static_cast<uint32_t>(numberOf(v));
+        return;
+    case SystemTimeAttribute:
+        event_.timeCreated = v.type == StringType ? fileTimeOfText(v) : numberOf(v);
+        return;
+    case UserIdAttribute:
+        if (v.type == SidType)
+            event_.userSid.assign(v.bytes, v.bytes + v.size);
+        return;
+    case IgnoredAttribute:
+        return;
+    case Content:
+        break;
+    }
+    switch (kind) {
+    case EventIdKind:
+        event_.eventId = static_cast<uint32_t>(numberOf(v));
+        break;
+    case LevelKind:
+        event_.level = static_cast<uint32_t>(numberOf(v));
+        break;
+    case TaskKind:
+        event_.task = static_cast<uint32_t>(numberOf(v));
+        break;
+    case KeywordsKind:
+        event_.keywords = numberOf(v);
+        break;
+    case RecordIdKind:
+        event_.recordId = numberOf(v);
+        break;
+    case ComputerKind:
+        appendText(event_.computer, v);
+        break;
+    case DataKind:
+        if (v.type == (StringType | ArrayFlag)) {
+            appendStrings(v);
+            break;
+        }
+        if (!data_.items)
+            event_.strings.emplace_back();
+        data_.items = 1;
+        appendText(event_.strings.back(), v);
+        break;
+    case BinaryKind:
+        appendBytes(event_.binary, v);
+        break;
+    default:
+        break;
+    }
+}
+
+int Decoder::skipProcessingInstruction(uint32_t& pos, uint32_t end) {
+    uint32_t start = pos;
+    if (chunk_[pos] == PITarget) {
+        if (!fits(pos, 5, end))
+            return 0;
+        pos += 5;
+        return skipResidentName(start, readLe32(chunk_ + start + 1), pos, end);
+    }
+    if (!fits(pos, 3, end) || !fits(pos + 3, 2u * readLe16(chunk_ + pos + 1), end))
+        return 0;
+    pos += 3 + 2u * readLe16(chunk_ + pos + 1);
+    return 1;
+}
+
+int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting,
+                       AttributeKind attribute) {
+    if (++nodes_ > kMaxNodes)
+        return 0;
+    uint8_t token = chunk_[pos] & ~HasMore;
+    if (token == Value) {
+        // Text: its type (a string), a count of units, the units.
+        if (!fits(pos, 4, end) || chunk_[pos + 1] != StringType)
+            return 0;
+        uint32_t bytes = 2u * readLe16(chunk_ + pos + 2);
+        if (!fits(pos + 4, bytes, end))
+            return 0;
+        deliver({StringType, chunk_ + pos + 4, bytes}, attribute);
+        pos += 4 + bytes;
+        return 1;
+    }
+    if (token == NormalSubstitution || token == OptionalSubstitution) {
+        if (!fits(pos, 4, end))
+            return 0;
+        uint16_t index = readLe16(chunk_ + pos + 1);
+        pos += 4;
+        if (index >= subs.count)
+            return token == OptionalSubstitution; // no value to put here
+        const TypedValue& v = subs.values[index];
+        if (v.type == NullType || (token == OptionalSubstitution && v.size == 0)) {
+            data_.emptyValue = 1;
+            return 1;
+        }
+        if (v.type == BinXmlType) {
+            uint32_t at = static_cast<uint32_t>(v.bytes - chunk_);
+            return fragment(at, at + v.size, subs, nesting + 1);
+        }
+        deliver(v, attribute);
+        return 1;
+    }
+    if (token == CharReference) {
+        if (!fits(pos, 3, end))
+            return 0;
+        uint8_t unit[2] = {chunk_[pos + 1], chunk_[pos + 2]};
+        deliver({StringType, unit, 2}, attribute);
+        pos += 3;
+        return 1;
+    }
+    if (token == EntityReference) {
+        uint32_t start = pos;
+        if (!fits(pos, 5, end))
+            return 0;
+        uint32_t nameOffset = readLe32(chunk_ + pos + 1);
+        pos += 5;
+        const uint8_t* u;
+        uint16_t n;
+        if (!skipResidentName(start, nameOffset, pos, end) || !nameAt(nameOffset, &u, &n))
+            return 0;
+        static const struct {
+            const char* name;
+            uint8_t unit;
+        } kEntities[] = {{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+        for (const auto& entity : kEntities) {
+            if (sameName(u, n, entity.name)) {
+                uint8_t unit[2] = {entity.unit, 0};
+                deliver({StringType, unit, 2}, attribute);
+            }
+        }
+        return 1;
+    }
+    if (token == CDataSection) {
+        if (!fits(pos, 3, end))
+            return 0;
+        uint32_t bytes = 2u * readLe16(chunk_ + pos + 1);
+        if (!fits(pos + 3, bytes, end))
+            return 0;
+        deliver({StringType, chunk_ + pos + 3, bytes}, attribute);
+        pos += 3 + bytes;
+        return 1;
+    }
+    return 0;
+}
+
+int Decoder::element(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting) {
+    uint32_t start = pos;
+    uint8_t token = chunk_[pos];
+    if (!fits(pos, 11, end) || depth_ >= kMaxDepth || ++nodes_ > kMaxNodes)
+        return 0;
+    uint32_t nameOffset = readLe32(chunk_ + pos + 7);
+    pos += 11;
+    if (!skipResidentName(start, nameOffset, pos, end))
+        return 0;
+    if (token & HasMore) {
+        if (!fits(pos, 4, end))
+            return 0;
+        pos += 4; // the size of the attribute list
+    }
+    Kind kind = elementKind(nameOffset);
+    path_[depth_++] = kind;
+    if (kind == DataKind)
+        data_ = {1, 0, 0};
+    // Attributes.
+    while (pos < end && (chunk_[pos] & ~HasMore) == Attribute) {
+        uint32_t attributeStart = pos;
+        if (!fits(pos, 5, end))
+            return 0;
+        uint32_t attributeName = readLe32(chunk_ + pos + 1);
+        pos += 5;
+        if (!skipResidentName(attributeStart, attributeName, pos, end))
+            return 0;
+        AttributeKind attribute = attributeKind(attributeName);
+        if (pos >= end || !valueNode(pos, end, subs, nesting, attribute))
+            return 0;
+    }
+    if (pos >= end)
+        return 0;
+    if (chunk_[pos] == CloseEmptyElement) {
+        ++pos;
+        closeElement();
+        return 1;
+    }
+    if (chunk_[pos] != CloseStartElement)
+        return 0;
+    ++pos;
+    for (;;) {
+        if (pos >= end)
+            return 0;
+        uint8_t next = chunk_[pos] & ~HasMore;
+        if (chunk_[pos] == EndElement) {
+            ++pos;
+            closeElement();
+            return 1;
+        }
+        int ok = next == OpenStartElement             ? element(pos, end, subs, nesting)
+                 : next == TemplateInstance           ? templateInstance(pos, end, nesting)
+                 : next == PITarget || next == PIData ? skipProcessingInstruction(pos, end)
+                                                      : valueNode(pos, end, subs, nesting, Content);
+        if (!ok)
+            return 0;
+    }
+}
+
+int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
+    uint32_t start = pos;
+    if (nesting > kMaxNesting || !fits(pos, 10, end) || ++nodes_ > kMaxNodes)
+        return 0;
+    uint32_t definition = readLe32(chunk_ + pos + 6);
+    pos += 10;
+    if (!fits(definition, 24, chunkSize_))
+        return 0;
+    uint32_t bodySize = readLe32(chunk_ + definition + 20);
+    uint32_t body = definition + 24;
+    if (!fits(body, bodySize, chunkSize_))
+        return 0;
+    if (definition > start) { // defined here, on first use in the chunk
+        if (definition != pos || !fits(pos, 24 + bodySize, end))
+            return 0;
+        pos = body + bodySize;
+    }
+    // The substitution values: a count, (size, type) pairs, then the values in order.
+    if (!fits(pos, 4, end))
+        return 0;
+    uint32_t count = readLe32(chunk_ + pos);
+    pos += 4;
+    if (count > (end - pos) / 4)
+        return 0;
+    std::vector<TypedValue> values(count);
+    uint32_t data = pos + 4 * count;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t size = readLe16(chunk_ + pos + 4 * i);
+        if (!fits(data, size, end))
+            return 0;
+        values[i] = {chunk_[pos + 4 * i + 2], chunk_ + data, size};
+        data += size;
+    }
+    pos = data;
+    Substitutions subs{values.data(), count};
+    return fragment(body, body + bodySize, subs, nesting + 1);
+}
+
+int Decoder::fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting) {
+    if (nesting > kMaxNesting)
+        return 0;
+    while (pos < end) {
+        uint8_t token = chunk_[pos] & ~HasMore;
+        int ok;
+        if (chunk_[pos] == EndOfStream)
+            return 1;
+        if (token == FragmentHeader)
+            ok = fits(pos, 4, end) ? (pos += 4, 1) : 0;
+        else if (token == TemplateInstance)
+            ok = templateInstance(pos, end, nesting);
+        else if (token == OpenStartElement)
+            ok = element(pos, end, subs, nesting);
+        else
+            ok = valueNode(pos, end, subs, nesting, Content);
+        if (!ok)
+            return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+uint16_t binxml::nameHash(const std::u16string& name) {
+    uint32_t hash = 0;
+    for (char16_t c : name)
+        hash = hash * 65599 + c;
+    return static_cast<uint16_t>(hash);
+}
+
+int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, uint32_t end,
+                   EvtxEvent& event) {
+    event = EvtxEvent();
+    if (end > chunkSize || offset > end)
+        return 0;
+    Decoder decoder(chunk, chunkSize, event);
+    return decoder.fragment(offset, end, Substitutions(), 0);
+}

@@ -1,0 +1,85 @@
+// Binary XML, the form in which .evtx records hold their events: tokens for elements,
+// attributes and text, templates defined once per chunk and instantiated by each record with
+// an array of typed substitution values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace binxml {
+
+enum Token : uint8_t {
+    EndOfStream = 0x00,
+    OpenStartElement = 0x01,
+    CloseStartElement = 0x02,
+    CloseEmptyElement = 0x03,
+    EndElement = 0x04,
+    Value = 0x05,
+    Attribute = 0x06,
+    CDataSection = 0x07,
+    CharReference = 0x08,
+    EntityReference = 0x09,
+    PITarget = 0x0A,
+    PIData = 0x0B,
+    TemplateInstance = 0x0C,
+    NormalSubstitution = 0x0D,
+    OptionalSubstitution = 0x0E,
+    FragmentHeader = 0x0F,
+    HasMore = 0x40, // on elements: attributes follow; on attributes and values: more follow
+};
+
+enum ValueType : uint8_t {
+    NullType = 0x00,
+    StringType = 0x01,
+    AnsiStringType = 0x02,
+    Int8Type = 0x03,
+    UInt8Type = 0x04,
+    Int16Type = 0x05,
+    UInt16Type = 0x06,
+    Int32Type = 0x07,
+    UInt32Type = 0x08,
+    Int64Type = 0x09,
+    UInt64Type = 0x0A,
+    Real32Type = 0x0B,
+    Real64Type = 0x0C,
+    BoolType = 0x0D,
+    BinaryType = 0x0E,
+    GuidType = 0x0F,
+    SizeType = 0x10,
+    FileTimeType = 0x11,
+    SystemTimeType = 0x12,
+    SidType = 0x13,
+    HexInt32Type = 0x14,
+    HexInt64Type = 0x15,
+    BinXmlType = 0x21,
+    ArrayFlag = 0x80,
+};
+
+// The name hash the format stores beside each name.
+uint16_t nameHash(const std::u16string& name);
+
+} // namespace binxml
+
+// What a record says about its event, as far as the legacy event log record needs it.
+struct EvtxEvent {
+    std::u16string provider;             // System/Provider/@Name
+    std::u16string sourceName;           // System/Provider/@EventSourceName
+    std::u16string computer;             // System/Computer
+    uint32_t eventId = 0;                // System/EventID (16 bits)
+    uint32_t qualifiers = 0;             // System/EventID/@Qualifiers
+    uint32_t level = 0;                  // System/Level
+    uint32_t task = 0;                   // System/Task
+    uint64_t keywords = 0;               // System/Keywords
+    uint64_t timeCreated = 0;            // System/TimeCreated/@SystemTime, a FILETIME
+    uint64_t recordId = 0;               // System/EventRecordID
+    std::vector<uint8_t> userSid;        // System/Security/@UserID
+    std::vector<std::u16string> strings; // EventData/Data, in order
+    std::vector<uint8_t> binary;         // EventData/Binary
+};
+
+// Decodes the binary XML of one record, [offset, end) of its chunk (offsets in binary XML count
+// from the chunk's start). 0 when it cannot be decoded: a token, offset or size that does not
+// fit, or templates and elements nested deeper than the format needs.
+int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, uint32_t end,
+                   EvtxEvent& event);
