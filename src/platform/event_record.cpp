@@ -59,3 +59,51 @@ void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
     writeLe32(h + 52, dataOffset);
     writeLe32(h + length - 4, length);
 }
+
+namespace {
+
+// The zero-terminated UTF-16 text at offset; 0 when it does not end before end.
+int stringAt(const uint8_t* r, uint32_t offset, uint32_t end, std::u16string& out, uint32_t* next) {
+    out.clear();
+    for (uint32_t i = offset; i + 1 < end; i += 2) {
+        uint16_t unit = readLe16(r + i);
+        if (unit == 0) {
+            *next = i + 2;
+            return 1;
+        }
+        out += static_cast<char16_t>(unit);
+    }
+    return 0;
+}
+
+} // namespace
+
+int parseEvtRecord(const uint8_t* r, uint32_t size, EvtRecordFields& f) {
+    if (size < kEventRecordHeaderSize + 4 || readLe32(r) != size ||
+        readLe32(r + 4) != kEventRecordSignature)
+        return 0;
+    uint32_t end = size - 4, next = 0;
+    f = EvtRecordFields();
+    f.timeGenerated = readLe32(r + 12);
+    f.timeWritten = readLe32(r + 16);
+    f.eventId = readLe32(r + 20);
+    f.eventType = readLe16(r + 24);
+    f.category = readLe16(r + 28);
+    if (!stringAt(r, kEventRecordHeaderSize, end, f.source, &next) ||
+        !stringAt(r, next, end, f.computer, &next))
+        return 0;
+    uint32_t sidLength = readLe32(r + 40), sidOffset = readLe32(r + 44);
+    uint32_t dataLength = readLe32(r + 48), dataOffset = readLe32(r + 52);
+    if (sidOffset > end || sidLength > end - sidOffset || dataOffset > end ||
+        dataLength > end - dataOffset)
+        return 0;
+    f.userSid.assign(r + sidOffset, r + sidOffset + sidLength);
+    f.data.assign(r + dataOffset, r + dataOffset + dataLength);
+    next = readLe32(r + 36);
+    for (uint16_t i = 0, count = readLe16(r + 26); i < count; ++i) {
+        f.strings.emplace_back();
+        if (next > end || !stringAt(r, next, end, f.strings.back(), &next))
+            return 0;
+    }
+    return 1;
+}

@@ -27,3 +27,7 @@ std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t reco
 // The same into out, whose memory is reused.
 void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
                         std::vector<uint8_t>& out);
+
+// The fields of a record (as buildEvtRecord lays them out, or as any event log gives them);
+// 0 when its offsets or lengths do not fit in size bytes.
+int parseEvtRecord(const uint8_t* record, uint32_t size, EvtRecordFields& fields);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs one end-to-end case: writes its log with evtutil under a fresh VLMAUDIT_ROOT, runs
+# Runs one end-to-end case: writes its log with evtutil under a fresh VLMAUDIT_ROOT (as .evt,
+# or converted to .evtx when the fourth argument says evtx), runs
 # vlmaudit under LC_ALL=C and TZ=UTC (and a frozen clock when the case names one), and compares
 # the whole output byte for byte.
 #
@@ -12,7 +13,7 @@
 #   exit: 1                      the expected exit status (default 0)
 #   stderr: vlmaudit: ...        the one line expected on standard error (default: nothing)
 set -u
-vlmaudit=$1 evtutil=$2 case=$3
+vlmaudit=$1 evtutil=$2 case=$3 format=${4:-evt}
 
 header() { sed -n "/^---/q; s/^$1: //p" "$case"; }
 args=$(header args)
@@ -30,6 +31,11 @@ printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\System\\Cur
 
 sed -n '/^--- log$/,/^--- expected$/{/^--- /!p}' "$case" |
   "$evtutil" batch "$root/eventlog/Application.evt" ${maxsize:+--max-size "$maxsize"} || exit 1
+if [ "$format" = evtx ]; then
+  # The same records (those a wrapped log kept) as a Windows Vista and later log.
+  "$evtutil" convert "$root/eventlog/Application.evt" "$root/eventlog/Application.evtx" || exit 1
+  rm "$root/eventlog/Application.evt"
+fi
 sed -n '/^--- expected$/,$p' "$case" | tail -n +2 > "$root/expected"
 
 run=(env LC_ALL=C TZ=UTC VLMAUDIT_ROOT="$root" "$vlmaudit")
@@ -56,4 +62,4 @@ if [ "$status" != "${want_exit:-0}" ]; then
   echo "exit status $status, expected ${want_exit:-0}"
   exit 1
 fi
-echo "ok: $(basename "$case") ($(wc -l < "$root/actual") lines)"
+echo "ok: $(basename "$case") as .$format ($(wc -l < "$root/actual") lines)"

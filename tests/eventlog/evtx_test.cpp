@@ -2,10 +2,12 @@
 // readers (Linux).
 #include "event_record.h"
 #include "evtx_file.h"
+#include "evtx_writer.h"
 #include "little_endian.h"
 #include "support/support.h"
 
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -115,6 +117,182 @@ TEST(EvtxRealLogs, MatchTheIndependentReaders) {
             }
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// Records of every shape the writer must carry: qualifiers and severity bits, each event type,
+// strings (none, empty, several, outside the BMP), a SID, data, over several chunks.
+std::vector<EvtRecordFields> variedRecords(size_t count) {
+    const std::vector<std::vector<std::u16string>> strings = {
+        {}, {u"one"}, {u"", u"x"}, {u"\u65e5\u672c", u"\U0001D49Cb", u"c"}};
+    const uint16_t types[] = {0, 1, 2, 4, 8, 16};
+    const uint32_t ids[] = {1, 2, 3, 0x40000002, 0xC0001234, 0x8000FFFF};
+    std::vector<EvtRecordFields> records(count);
+    for (size_t i = 0; i < count; ++i) {
+        EvtRecordFields& f = records[i];
+        f.source = i % 5 ? u"wsxlum" : u"Application Error";
+        f.computer = i % 2 ? u"VLMHOST" : u"SERVER-\u00c9";
+        f.eventId = ids[i % 6];
+        f.eventType = types[i % 6];
+        f.category = static_cast<uint16_t>(i % 7);
+        f.timeGenerated = 1588291200 + static_cast<uint32_t>(i) * 37;
+        f.timeWritten = f.timeGenerated + static_cast<uint32_t>(i % 3);
+        f.strings = strings[i % 4];
+        if (i % 3 == 0)
+            f.userSid = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}; // S-1-5-18
+        for (size_t k = 0; k < i % 40; ++k)
+            f.data.push_back(static_cast<uint8_t>(i + k));
+    }
+    return records;
+}
+
+TEST(EvtxWriter, ItsFilesReadBackWholeHereAndInBothOracles) {
+    Sandbox sandbox;
+    const std::vector<EvtRecordFields> records = variedRecords(1500);
+    const std::vector<uint8_t> bytes = buildEvtxFile(records);
+    EvtxFile file;
+    ASSERT_TRUE(file.load(bytes));
+    EXPECT_GT(file.chunkCount(), 3u);
+    EXPECT_TRUE(file.skippedChunks().empty());
+    ASSERT_EQ(file.recordCount(), records.size());
+    std::vector<uint8_t> record;
+    for (size_t i = 0; i < file.recordCount(); ++i) {
+        ASSERT_TRUE(file.decodeRecord(i, record)) << i;
+        const EvtRecordFields& want = records[records.size() - 1 - i];
+        EvtRecordFields got;
+        ASSERT_TRUE(parseEvtRecord(record.data(), static_cast<uint32_t>(record.size()), got));
+        EXPECT_EQ(readLe32(&record[8]), records.size() - i);
+        EXPECT_TRUE(got.source == want.source && got.computer == want.computer &&
+                    got.eventId == want.eventId && got.eventType == want.eventType &&
+                    got.category == want.category && got.timeGenerated == want.timeGenerated &&
+                    got.timeWritten == want.timeWritten && got.strings == want.strings &&
+                    got.userSid == want.userSid && got.data == want.data)
+            << "record " << records.size() - i;
+    }
+    if (!haveOracles())
+        GTEST_SKIP() << "evtxexport or python3-evtx is not installed";
+    const std::string path = sandbox.root() + "/written.evtx";
+    writeFile(path, std::string(bytes.begin(), bytes.end()));
+    std::vector<std::string> ours = standInLines(bytes);
+    EXPECT_EQ(oracleLines("evtxexport", path), ours);
+    for (std::string& line : ours)
+        line.erase(line.rfind('|'));
+    std::vector<std::string> python = oracleLines("python-evtx", path);
+    for (std::string& line : python)
+        line.erase(line.rfind('|'));
+    EXPECT_EQ(python, ours);
+}
+
+// Damage, one change at a time to a file of several chunks: which records remain, and whether
+// the walk ends at a record that cannot be decoded.
+TEST(EvtxDamage, ChunksArePassedOverAndBrokenRecordsEndTheWalk) {
+    const std::vector<uint8_t> good = buildEvtxFile(variedRecords(600));
+    EvtxFile intact;
+    ASSERT_TRUE(intact.load(good));
+    ASSERT_GE(intact.chunkCount(), 3u);
+    const size_t chunk1 = kEvtxHeaderBlock + kEvtxChunkSize;
+    const uint32_t firstRecord = static_cast<uint32_t>(chunk1 + kEvtxChunkHeaderSize);
+    const uint32_t secondRecord = firstRecord + readLe32(&good[firstRecord + 4]);
+    auto noChecksums = [](std::vector<uint8_t>& b) { writeLe32(&b[120], readLe32(&b[120]) | 4); };
+    const struct {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> damage;
+        std::vector<size_t> skipped;
+        int decodeFails; // the walk stops at a record that cannot be decoded
+    } rows[] = {
+        {"intact", [](std::vector<uint8_t>&) {}, {}, 0},
+        {"a data byte of chunk 1",
+         [&](std::vector<uint8_t>& b) { b[secondRecord + 40] ^= 1; },
+         {1},
+         0},
+        {"the signature of chunk 1", [&](std::vector<uint8_t>& b) { b[chunk1] = 'X'; }, {1}, 0},
+        {"a chunk header byte", [&](std::vector<uint8_t>& b) { b[chunk1 + 60] ^= 1; }, {1}, 0},
+        {"a record frame, no checksums kept",
+         [&](std::vector<uint8_t>& b) {
+             noChecksums(b);
+             b[secondRecord] = 0;
+         },
+         {},
+         1},
+        {"a record's binary XML, no checksums kept",
+         [&](std::vector<uint8_t>& b) {
+             noChecksums(b);
+             b[secondRecord + 24] = 0x33; // no token
+         },
+         {},
+         1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<uint8_t> bytes = good;
+        row.damage(bytes);
+        EvtxFile file;
+        ASSERT_TRUE(file.load(bytes));
+        EXPECT_EQ(file.skippedChunks(), row.skipped);
+        size_t decoded = 0;
+        std::vector<uint8_t> record;
+        while (decoded < file.recordCount() && file.decodeRecord(decoded, record))
+            ++decoded;
+        EXPECT_EQ(decoded < file.recordCount(), row.decodeFails);
+        if (!row.skipped.empty()) { // every record but those of chunk 1
+            EXPECT_EQ(decoded, intact.recordCount() - (readLe32(&good[chunk1 + 16]) -
+                                                       readLe32(&good[chunk1 + 8]) + 1));
+        }
+    }
+    EvtxFile none;
+    std::vector<uint8_t> notEvtx = good;
+    notEvtx[3] = 'X';
+    EXPECT_FALSE(none.load(notEvtx));
+}
+
+// A template that instantiates itself, and elements nested without end: the decoder stops.
+TEST(EvtxDamage, EndlessNestingIsRefused) {
+    std::vector<uint8_t> bytes = buildEvtxFile(variedRecords(1));
+    writeLe32(&bytes[120], 4); // no checksums: the chunk is read as it is
+    const uint32_t chunk = kEvtxHeaderBlock, x = kEvtxChunkHeaderSize + 24; // the binary XML
+    // An instance: token, a byte, the template's identifier, where its definition is.
+    auto instance = [](uint32_t definition) {
+        std::vector<uint8_t> b = {0x0f, 1, 1, 0, 0x0c, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+        writeLe32(&b[10], definition);
+        return b;
+    };
+    std::vector<uint8_t> body = instance(x + 14); // refers to its own definition
+    body.insert(body.end(), {0, 0, 0, 0, 0});     // no values, end of stream
+    std::vector<uint8_t> xml = instance(x + 14);  // defined right here
+    xml.resize(xml.size() + 24, 0);
+    writeLe32(&xml[14 + 20], static_cast<uint32_t>(body.size()));
+    xml.insert(xml.end(), body.begin(), body.end());
+    xml.insert(xml.end(), {0, 0, 0, 0, 0});
+    std::copy(xml.begin(), xml.end(), bytes.begin() + chunk + x);
+    EvtxFile file;
+    ASSERT_TRUE(file.load(bytes));
+    std::vector<uint8_t> record;
+    EXPECT_FALSE(file.decodeRecord(0, record));
+
+    // Elements inside elements, well formed but far deeper than any event, in a record made
+    // large enough to hold them.
+    std::vector<uint8_t> deep = {0x0f, 1, 1, 0};
+    const uint32_t name = x + 4 + 11; // defined by the first element, used by all
+    for (int i = 0; i < 200; ++i) {
+        std::vector<uint8_t> open = {0x01, 0xff, 0xff, 0, 0, 0, 0, 0, 0, 0, 0};
+        writeLe32(&open[7], name);
+        deep.insert(deep.end(), open.begin(), open.end());
+        if (i == 0)
+            deep.insert(deep.end(), {0, 0, 0, 0, 0, 0, 1, 0, 'x', 0, 0, 0});
+        deep.push_back(0x02);
+    }
+    deep.insert(deep.end(), 200, 0x04);
+    deep.push_back(0x00);
+    EvtRecordFields large = variedRecords(1)[0];
+    large.data.assign(4000, 0);
+    std::vector<uint8_t> deepBytes = buildEvtxFile({large});
+    writeLe32(&deepBytes[120], 4);
+    std::copy(deep.begin(), deep.end(), deepBytes.begin() + chunk + x);
+    ASSERT_TRUE(file.load(deepBytes));
+    EXPECT_FALSE(file.decodeRecord(0, record));
 }
 
 } // namespace

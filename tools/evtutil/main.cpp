@@ -3,6 +3,7 @@
 #include "evt_file.h"
 #include "evt_writer.h"
 #include "evtx_file.h"
+#include "evtx_writer.h"
 #include "file_io.h"
 #include "little_endian.h"
 
@@ -29,8 +30,11 @@ const char kUsage[] =
     "  batch  LOG [--max-size BYTES]          append the records read from standard input,\n"
     "                                         one per line in the forms above without LOG\n"
     "  list   LOG                             print the records, newest first\n"
+    "  convert LOG NEW.evtx                   write the records of LOG, oldest first, as .evtx\n"
     "TIME is seconds since 1970-01-01 UTC. A new log has a maximum size of 16 MiB unless\n"
-    "--max-size says otherwise; a full log overwrites its oldest records.\n";
+    "--max-size says otherwise; a full log overwrites its oldest records.\n"
+    "A LOG named *.evtx is written whole, as a new file, from the records that create, batch\n"
+    "or a single record give; list reads .evt and .evtx files alike.\n";
 
 int parseNumber(const std::string& text, uint32_t* out) {
     if (text.empty())
@@ -177,10 +181,48 @@ int listLog(const std::string& path) {
     return 0;
 }
 
+// The records of a .evt log, oldest first, written as a new .evtx file: the same records in
+// the other format, for logs that wrapped as Windows wraps them.
+int convertLog(const std::string& from, const std::string& to) {
+    int fd = openRegularFile(from, O_RDONLY);
+    std::vector<uint8_t> bytes;
+    int ok = fd >= 0 && readWholeFile(fd, bytes);
+    if (fd >= 0)
+        close(fd);
+    EvtFile log;
+    if (!ok || !log.load(std::move(bytes)) || log.corrupt()) {
+        std::fprintf(stderr, "evtutil: %s: not a readable .evt log\n", from.c_str());
+        return 1;
+    }
+    std::vector<EvtRecordFields> records(log.recordCount());
+    for (size_t i = 0; i < log.recordCount(); ++i) {
+        std::vector<uint8_t> r(log.recordLength(i));
+        log.copyRecord(i, r.data());
+        if (!parseEvtRecord(r.data(), static_cast<uint32_t>(r.size()),
+                            records[log.recordCount() - 1 - i])) {
+            std::fprintf(stderr, "evtutil: %s: record %u cannot be read\n", from.c_str(),
+                         readLe32(&r[8]));
+            return 1;
+        }
+    }
+    std::string error;
+    if (writeEvtxFile(to, records, &error))
+        return 0;
+    std::fprintf(stderr, "evtutil: %s\n", error.c_str());
+    return 1;
+}
+
+int endsWith(const std::string& text, const char* suffix) {
+    size_t n = std::strlen(suffix);
+    return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+}
+
+// Appends to a .evt log; a .evtx log is written whole from the records.
 int appendOrFail(const std::string& path, const std::vector<EvtRecordFields>& records,
                  uint32_t maxSize) {
     std::string error;
-    if (appendEvtRecords(path, records, maxSize, &error))
+    if (endsWith(path, ".evtx") ? writeEvtxFile(path, records, &error)
+                                : appendEvtRecords(path, records, maxSize, &error))
         return 0;
     std::fprintf(stderr, "evtutil: %s\n", error.c_str());
     return 1;
@@ -209,6 +251,8 @@ int main(int argc, char** argv) {
     std::string command = args[0], path = args[1];
     if (command == "list" && args.size() == 2)
         return listLog(path);
+    if (command == "convert" && args.size() == 3)
+        return convertLog(path, args[2]);
     if (command == "create" && args.size() == 2)
         return appendOrFail(path, {}, maxSize);
     std::vector<EvtRecordFields> records;

@@ -78,12 +78,6 @@ void Appender::finish(uint32_t extraFlags) {
     writeEvtHeader(log_, start_, eof_, next_, oldest_, flags);
 }
 
-void makeParents(const std::string& path) {
-    for (size_t slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1))
-        mkdir(path.substr(0, slash).c_str(), 0755);
-}
-
 int fail(std::string* error, const std::string& why) {
     if (error)
         *error = why;
@@ -94,7 +88,7 @@ int fail(std::string* error, const std::string& why) {
 
 int appendEvtRecords(const std::string& path, const std::vector<EvtRecordFields>& records,
                      uint32_t maxSizeIfNew, std::string* error) {
-    makeParents(path);
+    makeParentDirectories(path);
     int fd = openRegularFile(path, O_RDWR | O_CREAT, 0644);
     if (fd < 0)
         return fail(error,

@@ -53,3 +53,9 @@ int writeAllAt(int fd, const void* data, size_t length, off_t offset) {
     }
     return 1;
 }
+
+void makeParentDirectories(const std::string& path) {
+    for (size_t slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+        mkdir(path.substr(0, slash).c_str(), 0755);
+}

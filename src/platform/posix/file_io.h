@@ -12,6 +12,9 @@
 // for anything but a regular file.
 int openRegularFile(const std::string& path, int flags, mode_t mode = 0);
 
+// Creates the directories on the way to path (its last component excepted) as needed.
+void makeParentDirectories(const std::string& path);
+
 // Reads from offset 0 to the end; a file cut short meanwhile reads as what is there.
 int readWholeFile(int fd, std::vector<uint8_t>& bytes);
 int writeAllAt(int fd, const void* data, size_t length, off_t offset);
