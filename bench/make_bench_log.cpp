@@ -1,8 +1,10 @@
-// Writes one benchmark workload twice: as a .evt log of wsxlum records for vlmaudit, and as
-// utmpdump text of the same sessions for the Unix peers (utmpdump -r turns it into wtmp).
+// Writes one benchmark workload: as a .evt log of wsxlum records for vlmaudit (and, when asked,
+// the same records as a .evtx log), and as utmpdump text of the same sessions for the Unix
+// peers (utmpdump -r turns it into wtmp).
 // Users log on and off in turn, each in a session number of its own; one record in a thousand
 // is a reboot, which ends every open session.
 #include "evt_writer.h"
+#include "evtx_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,10 +26,11 @@ std::string isoTime(uint32_t seconds) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: make_bench_log RECORDS USERS LOG.evt WTMP.txt\n");
+    if (argc != 5 && argc != 6) {
+        std::fprintf(stderr, "usage: make_bench_log RECORDS USERS LOG.evt WTMP.txt [LOG.evtx]\n");
         return 2;
     }
+    std::vector<EvtRecordFields> all;
     const uint32_t records = static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10));
     const uint32_t users = static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10));
     FILE* wtmp = std::fopen(argv[4], "w");
@@ -63,6 +66,8 @@ int main(int argc, char** argv) {
             open[user] = !open[user];
         }
         if (batch.size() == 65536 || i + 1 == records) {
+            if (argc == 6)
+                all.insert(all.end(), batch.begin(), batch.end());
             std::string error;
             if (!appendEvtRecords(argv[3], batch, 0xFFFF0000u, &error)) {
                 std::fprintf(stderr, "make_bench_log: %s\n", error.c_str());
@@ -72,5 +77,10 @@ int main(int argc, char** argv) {
         }
     }
     std::fclose(wtmp);
+    std::string error;
+    if (argc == 6 && (std::remove(argv[5]), !writeEvtxFile(argv[5], all, &error))) {
+        std::fprintf(stderr, "make_bench_log: %s\n", error.c_str());
+        return 1;
+    }
     return 0;
 }

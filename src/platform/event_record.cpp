@@ -28,7 +28,8 @@ std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t reco
 
 void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
                         std::vector<uint8_t>& r) {
-    r.assign(kEventRecordHeaderSize, 0);
+    r.clear();
+    r.resize(kEventRecordHeaderSize, 0);
     appendString(r, fields.source);
     appendString(r, fields.computer);
     padToFour(r);

@@ -39,14 +39,25 @@ std::string lineOf(const std::vector<uint8_t>& r) {
     return line.str();
 }
 
-// The records of the file as the stand-in gives them, newest first; decoding stops where a
-// record cannot be decoded, as the walk does.
+// The records of a walk, newest first, until it ends; *broken when it ended at a record that
+// cannot be decoded.
+std::vector<std::vector<uint8_t>> walk(EvtxFile& file, int* broken = nullptr) {
+    std::vector<std::vector<uint8_t>> records;
+    EvtxCursor cursor;
+    std::vector<uint8_t> record;
+    int got;
+    while ((got = file.next(cursor, record)) == 1)
+        records.push_back(record);
+    if (broken)
+        *broken = got < 0;
+    return records;
+}
+
 std::vector<std::string> standInLines(const std::vector<uint8_t>& bytes) {
     EvtxFile file;
     EXPECT_TRUE(file.load(bytes));
     std::vector<std::string> lines;
-    std::vector<uint8_t> record;
-    for (size_t i = 0; i < file.recordCount() && file.decodeRecord(i, record); ++i)
+    for (const std::vector<uint8_t>& record : walk(file))
         lines.push_back(lineOf(record));
     return lines;
 }
@@ -95,6 +106,7 @@ TEST(EvtxRealLogs, MatchTheIndependentReaders) {
         std::vector<uint8_t> bytes = bytesOf(path);
         EvtxFile file;
         ASSERT_TRUE(file.load(bytes));
+        walk(file);
         EXPECT_EQ(file.skippedChunks(), row.skipped);
         const std::vector<std::string> all = standInLines(bytes);
         EXPECT_EQ(all.size(), row.records);
@@ -156,11 +168,11 @@ TEST(EvtxWriter, ItsFilesReadBackWholeHereAndInBothOracles) {
     EvtxFile file;
     ASSERT_TRUE(file.load(bytes));
     EXPECT_GT(file.chunkCount(), 3u);
+    const std::vector<std::vector<uint8_t>> walked = walk(file);
     EXPECT_TRUE(file.skippedChunks().empty());
-    ASSERT_EQ(file.recordCount(), records.size());
-    std::vector<uint8_t> record;
-    for (size_t i = 0; i < file.recordCount(); ++i) {
-        ASSERT_TRUE(file.decodeRecord(i, record)) << i;
+    ASSERT_EQ(walked.size(), records.size());
+    for (size_t i = 0; i < walked.size(); ++i) {
+        const std::vector<uint8_t>& record = walked[i];
         const EvtRecordFields& want = records[records.size() - 1 - i];
         EvtRecordFields got;
         ASSERT_TRUE(parseEvtRecord(record.data(), static_cast<uint32_t>(record.size()), got));
@@ -193,6 +205,7 @@ TEST(EvtxDamage, ChunksArePassedOverAndBrokenRecordsEndTheWalk) {
     EvtxFile intact;
     ASSERT_TRUE(intact.load(good));
     ASSERT_GE(intact.chunkCount(), 3u);
+    const size_t all = walk(intact).size();
     const size_t chunk1 = kEvtxHeaderBlock + kEvtxChunkSize;
     const uint32_t firstRecord = static_cast<uint32_t>(chunk1 + kEvtxChunkHeaderSize);
     const uint32_t secondRecord = firstRecord + readLe32(&good[firstRecord + 4]);
@@ -231,15 +244,13 @@ TEST(EvtxDamage, ChunksArePassedOverAndBrokenRecordsEndTheWalk) {
         row.damage(bytes);
         EvtxFile file;
         ASSERT_TRUE(file.load(bytes));
+        int broken = 0;
+        size_t decoded = walk(file, &broken).size();
         EXPECT_EQ(file.skippedChunks(), row.skipped);
-        size_t decoded = 0;
-        std::vector<uint8_t> record;
-        while (decoded < file.recordCount() && file.decodeRecord(decoded, record))
-            ++decoded;
-        EXPECT_EQ(decoded < file.recordCount(), row.decodeFails);
+        EXPECT_EQ(broken, row.decodeFails);
         if (!row.skipped.empty()) { // every record but those of chunk 1
-            EXPECT_EQ(decoded, intact.recordCount() - (readLe32(&good[chunk1 + 16]) -
-                                                       readLe32(&good[chunk1 + 8]) + 1));
+            EXPECT_EQ(decoded,
+                      all - (readLe32(&good[chunk1 + 16]) - readLe32(&good[chunk1 + 8]) + 1));
         }
     }
     EvtxFile none;
@@ -269,8 +280,9 @@ TEST(EvtxDamage, EndlessNestingIsRefused) {
     std::copy(xml.begin(), xml.end(), bytes.begin() + chunk + x);
     EvtxFile file;
     ASSERT_TRUE(file.load(bytes));
-    std::vector<uint8_t> record;
-    EXPECT_FALSE(file.decodeRecord(0, record));
+    int broken = 0;
+    EXPECT_TRUE(walk(file, &broken).empty());
+    EXPECT_TRUE(broken);
 
     // Elements inside elements, well formed but far deeper than any event, in a record made
     // large enough to hold them.
@@ -292,7 +304,8 @@ TEST(EvtxDamage, EndlessNestingIsRefused) {
     writeLe32(&deepBytes[120], 4);
     std::copy(deep.begin(), deep.end(), deepBytes.begin() + chunk + x);
     ASSERT_TRUE(file.load(deepBytes));
-    EXPECT_FALSE(file.decodeRecord(0, record));
+    EXPECT_TRUE(walk(file, &broken).empty());
+    EXPECT_TRUE(broken);
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // own writers make, in the shapes the tests use.
 #include "evt_record.h"
 #include "evt_writer.h"
+#include "evtx_file.h"
+#include "evtx_writer.h"
 #include "reg_file.h"
 
 #include <cstdio>
@@ -31,8 +33,8 @@ std::vector<uint8_t> fileBytes(const std::string& path) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_seeds DIR\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_seeds DIR TEST-DATA-DIR\n");
         return 2;
     }
     std::string out = argv[1];
@@ -61,6 +63,24 @@ int main(int argc, char** argv) {
     dirty[20] = 0x30;
     save(out + "/evt", "dirty", withFlag(1, dirty));
     std::filesystem::remove(scratch);
+
+    // .evtx: the first chunk of a file, after a byte that says whether checksums count.
+    auto firstChunk = [](uint8_t flag, const std::vector<uint8_t>& file) {
+        std::vector<uint8_t> chunk(file.begin() + kEvtxHeaderBlock,
+                                   file.begin() + kEvtxHeaderBlock + kEvtxChunkSize);
+        while (!chunk.empty() && chunk.back() == 0)
+            chunk.pop_back(); // the fuzzer pads with zeros again
+        return withFlag(flag, chunk);
+    };
+    save(out + "/evtx", "sessions", firstChunk(0, buildEvtxFile(samples)));
+    EvtRecordFields full = sessionRecord(kEvtLogon, 5000, 7, u"rdp\\D\\\U0001D49C");
+    full.eventId = 0xC0000002;
+    full.strings = {u"one", u"", u"three"};
+    full.userSid = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+    save(out + "/evtx", "fields", firstChunk(1, buildEvtxFile({full, full})));
+    std::vector<uint8_t> real = fileBytes(std::string(argv[2]) + "/evtx/application-dirty.evtx");
+    if (real.size() >= kEvtxHeaderBlock + kEvtxChunkSize)
+        save(out + "/evtx", "windows", firstChunk(1, real));
 
     RegFile reg;
     reg.setValue("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor",

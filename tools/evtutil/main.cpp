@@ -153,14 +153,16 @@ int listLog(const std::string& path) {
     if (isEvtxSignature(bytes.data(), bytes.size())) {
         EvtxFile log;
         log.load(std::move(bytes));
+        EvtxCursor cursor;
         std::vector<uint8_t> record;
-        for (size_t i = 0; i < log.recordCount(); ++i) {
-            if (!log.decodeRecord(i, record)) {
-                std::fprintf(stderr, "evtutil: %s: record %llu cannot be decoded; the walk ends\n",
-                             path.c_str(), static_cast<unsigned long long>(log.recordId(i)));
-                return 1;
-            }
+        int got;
+        while ((got = log.next(cursor, record)) == 1)
             printRecord(record);
+        if (got < 0) {
+            std::fprintf(stderr,
+                         "evtutil: %s: a record after %llu cannot be decoded; the walk ends\n",
+                         path.c_str(), static_cast<unsigned long long>(cursor.lastId));
+            return 1;
         }
         return 0;
     }

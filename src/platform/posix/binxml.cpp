@@ -3,6 +3,7 @@
 #include "little_endian.h"
 
 #include <cstring>
+#include <unordered_map>
 
 using namespace binxml;
 
@@ -57,6 +58,31 @@ struct Substitutions {
     uint32_t count = 0;
 };
 
+// One step of a template's plan: what the walk of its body does that puts anything anywhere.
+struct PlanStep {
+    enum Op : uint8_t { DataOpen, DataClose, Literal, Substitute } op;
+    AttributeKind attribute;
+    uint8_t optional;
+    uint8_t depth; // the element the step is in, and its parent
+    Kind current, parent;
+    uint16_t index;          // Substitute: the value
+    uint32_t literal, bytes; // Literal: where its text is among the plan's literals
+};
+
+struct TemplatePlan {
+    int usable = 1; // 0: the body holds what a plan cannot (a template instance), so it is walked
+    std::vector<PlanStep> steps;
+    std::vector<uint8_t> literals;
+};
+
+} // namespace
+
+struct TemplateCache::Plans {
+    std::unordered_map<uint64_t, TemplatePlan> byKey;
+};
+
+namespace {
+
 int sameName(const uint8_t* units, uint16_t count, const char* ascii) {
     size_t length = std::strlen(ascii);
     if (count != length)
@@ -67,11 +93,11 @@ int sameName(const uint8_t* units, uint16_t count, const char* ascii) {
     return 1;
 }
 
-std::u16string textOf(const uint8_t* units, size_t count) {
-    std::u16string text(count, u'\0');
+void appendUnits(std::u16string& out, const uint8_t* units, size_t count) {
+    size_t at = out.size();
+    out.resize(at + count);
     for (size_t i = 0; i < count; ++i)
-        text[i] = static_cast<char16_t>(readLe16(units + 2 * i));
-    return text;
+        out[at + i] = static_cast<char16_t>(readLe16(units + 2 * i));
 }
 
 uint64_t readLe64(const uint8_t* p) {
@@ -150,7 +176,7 @@ void appendText(std::u16string& out, const TypedValue& v) {
         size_t count = v.size / 2;
         while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
             --count; // the terminator some writers include
-        out += textOf(v.bytes, count);
+        appendUnits(out, v.bytes, count);
         return;
     }
     case AnsiStringType:
@@ -265,8 +291,9 @@ void appendBytes(std::vector<uint8_t>& out, const TypedValue& v) {
 // A walk over the binary XML of one record, which fills an EvtxEvent.
 class Decoder {
   public:
-    Decoder(const uint8_t* chunk, uint32_t chunkSize, EvtxEvent& event)
-        : chunk_(chunk), chunkSize_(chunkSize), event_(event) {}
+    Decoder(const uint8_t* chunk, uint32_t chunkSize, EvtxEvent& event, TemplateCache* cache,
+            uint32_t chunkId)
+        : chunk_(chunk), chunkSize_(chunkSize), event_(event), cache_(cache), chunkId_(chunkId) {}
 
     // A fragment: its header, then a template instance or elements, to its end of stream.
     int fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting);
@@ -291,10 +318,20 @@ class Decoder {
     void appendStrings(const TypedValue& value);
     void closeElement();
     int skipProcessingInstruction(uint32_t& pos, uint32_t end);
+    // Records a step of the plan being made, or applies it to the event.
+    void step(PlanStep::Op op, AttributeKind attribute, const TypedValue* literal);
+    int substitute(uint16_t index, int optional, AttributeKind attribute, const Substitutions& subs,
+                   int nesting);
+    void setContext(const PlanStep& step);
+    TemplatePlan* planFor(uint32_t body, uint32_t bodySize, int nesting);
+    int runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting);
 
     const uint8_t* chunk_;
     uint32_t chunkSize_;
     EvtxEvent& event_;
+    TemplateCache* cache_;
+    uint32_t chunkId_;
+    TemplatePlan* recording_ = nullptr; // the plan being made: steps are kept, not applied
     Kind path_[kMaxDepth];
     int depth_ = 0;
     uint32_t nodes_ = 0;
@@ -416,7 +453,8 @@ void Decoder::appendStrings(const TypedValue& v) {
     for (uint32_t i = 0; 2 * i + 1 < v.size; ++i) {
         if (readLe16(v.bytes + 2 * i) != 0)
             continue;
-        event_.strings.push_back(textOf(v.bytes + 2 * start, i - start));
+        event_.strings.emplace_back();
+        appendUnits(event_.strings.back(), v.bytes + 2 * start, i - start);
         start = i + 1;
     }
     data_.items = 1;
@@ -425,11 +463,124 @@ void Decoder::appendStrings(const TypedValue& v) {
 // A Data element is one insertion string, an empty one when it holds no text; but one whose
 // value is an empty substitution (no strings at all) is none.
 void Decoder::closeElement() {
-    if (path_[--depth_] == DataKind && data_.open) {
-        if (!data_.items && !data_.emptyValue)
+    if (path_[--depth_] == DataKind)
+        step(PlanStep::DataClose, Content, nullptr);
+}
+
+void Decoder::step(PlanStep::Op op, AttributeKind attribute, const TypedValue* literal) {
+    if (recording_) {
+        if (op == PlanStep::Literal && attribute == IgnoredAttribute)
+            return; // goes nowhere
+        PlanStep s = {op,
+                      attribute,
+                      0,
+                      static_cast<uint8_t>(depth_),
+                      depth_ > 0 ? path_[depth_ - 1] : OtherKind,
+                      depth_ > 1 ? path_[depth_ - 2] : OtherKind,
+                      0,
+                      0,
+                      0};
+        if (literal) {
+            s.literal = static_cast<uint32_t>(recording_->literals.size());
+            s.bytes = literal->size;
+            recording_->literals.insert(recording_->literals.end(), literal->bytes,
+                                        literal->bytes + literal->size);
+        }
+        recording_->steps.push_back(s);
+        return;
+    }
+    switch (op) {
+    case PlanStep::DataOpen:
+        data_ = {1, 0, 0};
+        break;
+    case PlanStep::DataClose:
+        if (data_.open && !data_.items && !data_.emptyValue)
             event_.strings.emplace_back();
         data_.open = 0;
+        break;
+    case PlanStep::Literal:
+        deliver(*literal, attribute);
+        break;
+    case PlanStep::Substitute:
+        break;
     }
+}
+
+int Decoder::substitute(uint16_t index, int optional, AttributeKind attribute,
+                        const Substitutions& subs, int nesting) {
+    if (index >= subs.count)
+        return optional; // no value to put here
+    const TypedValue& v = subs.values[index];
+    if (v.type == NullType || (optional && v.size == 0)) {
+        data_.emptyValue = 1;
+        return 1;
+    }
+    if (v.type == BinXmlType) {
+        uint32_t at = static_cast<uint32_t>(v.bytes - chunk_);
+        return fragment(at, at + v.size, subs, nesting + 1);
+    }
+    deliver(v, attribute);
+    return 1;
+}
+
+// The element a step is in, as the walk of the template had it there.
+void Decoder::setContext(const PlanStep& s) {
+    depth_ = s.depth;
+    if (depth_ > 0)
+        path_[depth_ - 1] = s.current;
+    if (depth_ > 1)
+        path_[depth_ - 2] = s.parent;
+}
+
+int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
+    int depth = depth_;
+    Kind current = depth > 0 ? path_[depth - 1] : OtherKind;
+    Kind parent = depth > 1 ? path_[depth - 2] : OtherKind;
+    for (const PlanStep& s : plan.steps) {
+        if (++nodes_ > kMaxNodes)
+            return 0;
+        setContext(s);
+        if (s.op == PlanStep::Substitute) {
+            if (!substitute(s.index, s.optional, s.attribute, subs, nesting))
+                return 0;
+        } else if (s.op == PlanStep::Literal) {
+            TypedValue text = {StringType, plan.literals.data() + s.literal, s.bytes};
+            step(s.op, s.attribute, &text);
+        } else {
+            step(s.op, s.attribute, nullptr);
+        }
+    }
+    setContext(
+        {PlanStep::DataOpen, Content, 0, static_cast<uint8_t>(depth), current, parent, 0, 0, 0});
+    return 1;
+}
+
+// The plan of the template whose body is here, made by walking the body once in the context
+// the walk is in now; none without a cache, or while another plan is being made.
+TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
+    if (!cache_ || recording_)
+        return nullptr;
+    // The chunk, the body's offset in it (below 64 KiB), and the context (a depth below 64, and
+    // two kinds below 16).
+    uint64_t key = static_cast<uint64_t>(chunkId_) << 32 | static_cast<uint64_t>(body) << 16 |
+                   static_cast<uint64_t>(depth_) << 8 |
+                   static_cast<uint64_t>(depth_ > 0 ? path_[depth_ - 1] : 0) << 4 |
+                   static_cast<uint64_t>(depth_ > 1 ? path_[depth_ - 2] : 0);
+    auto found = cache_->plans->byKey.find(key);
+    if (found != cache_->plans->byKey.end())
+        return &found->second;
+    TemplatePlan plan;
+    recording_ = &plan;
+    int depth = depth_;
+    Kind current = depth > 0 ? path_[depth - 1] : OtherKind;
+    Kind parent = depth > 1 ? path_[depth - 2] : OtherKind;
+    int ok = fragment(body, body + bodySize, Substitutions(), nesting + 1);
+    recording_ = nullptr;
+    setContext(
+        {PlanStep::DataOpen, Content, 0, static_cast<uint8_t>(depth), current, parent, 0, 0, 0});
+    if (!ok)
+        return nullptr; // walked again, to fail where it fails
+    return &cache_->plans->byKey.emplace(key, std::move(plan)).first->second;
 }
 
 void Decoder::deliver(const TypedValue& v, AttributeKind attribute) {
@@ -523,7 +674,8 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         uint32_t bytes = 2u * readLe16(chunk_ + pos + 2);
         if (!fits(pos + 4, bytes, end))
             return 0;
-        deliver({StringType, chunk_ + pos + 4, bytes}, attribute);
+        TypedValue text = {StringType, chunk_ + pos + 4, bytes};
+        step(PlanStep::Literal, attribute, &text);
         pos += 4 + bytes;
         return 1;
     }
@@ -532,25 +684,21 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
             return 0;
         uint16_t index = readLe16(chunk_ + pos + 1);
         pos += 4;
-        if (index >= subs.count)
-            return token == OptionalSubstitution; // no value to put here
-        const TypedValue& v = subs.values[index];
-        if (v.type == NullType || (token == OptionalSubstitution && v.size == 0)) {
-            data_.emptyValue = 1;
+        if (recording_) {
+            recording_->steps.push_back({PlanStep::Substitute, attribute,
+                                         static_cast<uint8_t>(token == OptionalSubstitution),
+                                         static_cast<uint8_t>(depth_),
+                                         depth_ > 0 ? path_[depth_ - 1] : OtherKind,
+                                         depth_ > 1 ? path_[depth_ - 2] : OtherKind, index, 0, 0});
             return 1;
         }
-        if (v.type == BinXmlType) {
-            uint32_t at = static_cast<uint32_t>(v.bytes - chunk_);
-            return fragment(at, at + v.size, subs, nesting + 1);
-        }
-        deliver(v, attribute);
-        return 1;
+        return substitute(index, token == OptionalSubstitution, attribute, subs, nesting);
     }
     if (token == CharReference) {
         if (!fits(pos, 3, end))
             return 0;
-        uint8_t unit[2] = {chunk_[pos + 1], chunk_[pos + 2]};
-        deliver({StringType, unit, 2}, attribute);
+        TypedValue unit = {StringType, chunk_ + pos + 1, 2};
+        step(PlanStep::Literal, attribute, &unit);
         pos += 3;
         return 1;
     }
@@ -571,7 +719,8 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         for (const auto& entity : kEntities) {
             if (sameName(u, n, entity.name)) {
                 uint8_t unit[2] = {entity.unit, 0};
-                deliver({StringType, unit, 2}, attribute);
+                TypedValue text = {StringType, unit, 2};
+                step(PlanStep::Literal, attribute, &text);
             }
         }
         return 1;
@@ -582,7 +731,8 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         uint32_t bytes = 2u * readLe16(chunk_ + pos + 1);
         if (!fits(pos + 3, bytes, end))
             return 0;
-        deliver({StringType, chunk_ + pos + 3, bytes}, attribute);
+        TypedValue text = {StringType, chunk_ + pos + 3, bytes};
+        step(PlanStep::Literal, attribute, &text);
         pos += 3 + bytes;
         return 1;
     }
@@ -606,7 +756,7 @@ int Decoder::element(uint32_t& pos, uint32_t end, const Substitutions& subs, int
     Kind kind = elementKind(nameOffset);
     path_[depth_++] = kind;
     if (kind == DataKind)
-        data_ = {1, 0, 0};
+        step(PlanStep::DataOpen, Content, nullptr);
     // Attributes.
     while (pos < end && (chunk_[pos] & ~HasMore) == Attribute) {
         uint32_t attributeStart = pos;
@@ -650,6 +800,8 @@ int Decoder::element(uint32_t& pos, uint32_t end, const Substitutions& subs, int
 
 int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
     uint32_t start = pos;
+    if (recording_)
+        recording_->usable = 0; // its values are the record's: the body is walked each time
     if (nesting > kMaxNesting || !fits(pos, 10, end) || ++nodes_ > kMaxNodes)
         return 0;
     uint32_t definition = readLe32(chunk_ + pos + 6);
@@ -672,7 +824,10 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
     pos += 4;
     if (count > (end - pos) / 4)
         return 0;
-    std::vector<TypedValue> values(count);
+    // Templates have a few dozen values: those live on the stack.
+    TypedValue local[32];
+    std::vector<TypedValue> more(count > 32 ? count : 0);
+    TypedValue* values = count > 32 ? more.data() : local;
     uint32_t data = pos + 4 * count;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t size = readLe16(chunk_ + pos + 4 * i);
@@ -682,7 +837,13 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
         data += size;
     }
     pos = data;
-    Substitutions subs{values.data(), count};
+    Substitutions subs{values, count};
+    if (recording_) // a plan of the outer template cannot hold this one: walk it only for bounds
+        return fragment(body, body + bodySize, subs, nesting + 1);
+    if (TemplatePlan* plan = planFor(body, bodySize, nesting)) {
+        if (plan->usable)
+            return runPlan(*plan, subs, nesting + 1);
+    }
     return fragment(body, body + bodySize, subs, nesting + 1);
 }
 
@@ -710,6 +871,12 @@ int Decoder::fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int
 
 } // namespace
 
+TemplateCache::TemplateCache() : plans(new Plans) {}
+TemplateCache::~TemplateCache() = default;
+void TemplateCache::clear() {
+    plans->byKey.clear();
+}
+
 uint16_t binxml::nameHash(const std::u16string& name) {
     uint32_t hash = 0;
     for (char16_t c : name)
@@ -718,10 +885,18 @@ uint16_t binxml::nameHash(const std::u16string& name) {
 }
 
 int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, uint32_t end,
-                   EvtxEvent& event) {
-    event = EvtxEvent();
+                   EvtxEvent& event, TemplateCache* cache, uint32_t chunkId) {
+    // Cleared field by field, so that a caller decoding record after record reuses the memory.
+    event.provider.clear();
+    event.sourceName.clear();
+    event.computer.clear();
+    event.eventId = event.qualifiers = event.level = event.task = 0;
+    event.keywords = event.timeCreated = event.recordId = 0;
+    event.userSid.clear();
+    event.strings.clear();
+    event.binary.clear();
     if (end > chunkSize || offset > end)
         return 0;
-    Decoder decoder(chunk, chunkSize, event);
+    Decoder decoder(chunk, chunkSize, event, cache, chunkId);
     return decoder.fragment(offset, end, Substitutions(), 0);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,8 +79,23 @@ struct EvtxEvent {
     std::vector<uint8_t> binary;         // EventData/Binary
 };
 
+// The templates of a file's chunks as far as they were walked: what each puts where, so that
+// the records that share a template (nearly all of a chunk) are not walked token by token.
+// Valid for one file's bytes; cleared when other bytes are decoded.
+class TemplateCache {
+  public:
+    TemplateCache();
+    ~TemplateCache();
+    TemplateCache(const TemplateCache&) = delete;
+    TemplateCache& operator=(const TemplateCache&) = delete;
+    void clear();
+    struct Plans;
+    std::unique_ptr<Plans> plans;
+};
+
 // Decodes the binary XML of one record, [offset, end) of its chunk (offsets in binary XML count
 // from the chunk's start). 0 when it cannot be decoded: a token, offset or size that does not
-// fit, or templates and elements nested deeper than the format needs.
+// fit, or templates and elements nested deeper than the format needs. With a cache, chunkId
+// names the chunk among the file's.
 int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, uint32_t end,
-                   EvtxEvent& event);
+                   EvtxEvent& event, TemplateCache* cache = nullptr, uint32_t chunkId = 0);

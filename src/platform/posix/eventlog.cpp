@@ -27,12 +27,14 @@ struct PosixEventLog {
     int readable = 1; // it held an event log
     int xml = 0;      // a .evtx file
     EvtFile log;
-    EvtxFile xmlLog;
     size_t backwardRead = 0; // records already read newest first
     size_t forwardRead = 0;  // records already read oldest first
-    // .evtx: the record last decoded (for the size a read asks first, then for the read).
-    size_t decodedIndex = SIZE_MAX;
-    std::vector<uint8_t> decoded;
+    // .evtx: read chunk by chunk as the walk goes, with a cursor for each direction and the
+    // record decoded next (a read asks for its size first, then for the record).
+    EvtxFile xmlLog;
+    EvtxCursor cursors[2];
+    int pending[2] = {0, 0}; // 1: decoded[...] holds the next record; -1: the walk ended broken
+    std::vector<uint8_t> decoded[2];
 };
 
 // Opens the file and checks that it begins with the header of its format (an empty file is an
@@ -75,36 +77,38 @@ void load(PosixEventLog& handle) {
         return;
     while (flock(handle.fd, LOCK_SH) != 0 && errno == EINTR) {
     }
+    if (handle.xml) {
+        // Nothing writes a .evtx log in place; the lock keeps out a writer that would.
+        struct stat st;
+        handle.readable =
+            fstat(handle.fd, &st) == 0 && (st.st_size == 0 || handle.xmlLog.open(handle.fd));
+        handle.cursors[1].backwards = 0;
+        return;
+    }
     std::vector<uint8_t> bytes;
     bytes.swap(spareBuffer());
     int ok = readWholeFile(handle.fd, bytes);
     close(handle.fd);
     handle.fd = -1;
-    handle.readable = ok && (bytes.empty() || (handle.xml ? handle.xmlLog.load(std::move(bytes))
-                                                          : handle.log.load(std::move(bytes))));
+    handle.readable = ok && (bytes.empty() || handle.log.load(std::move(bytes)));
 }
 
-size_t recordCount(const PosixEventLog& handle) {
-    return handle.xml ? handle.xmlLog.recordCount() : handle.log.recordCount();
+// .evtx: the length of the next record of the walk, decoded now and kept for the read that
+// takes it; 0 at the end, with corrupt set where a record could not be decoded.
+uint32_t peekXml(PosixEventLog& handle, int backwards, int* corrupt) {
+    int& pending = handle.pending[backwards ? 0 : 1];
+    if (pending == 0 && !handle.cursors[backwards ? 0 : 1].ended)
+        pending = handle.xmlLog.next(handle.cursors[backwards ? 0 : 1],
+                                     handle.decoded[backwards ? 0 : 1]);
+    if (pending == -1)
+        *corrupt = 1;
+    return pending == 1 ? static_cast<uint32_t>(handle.decoded[backwards ? 0 : 1].size()) : 0;
 }
 
-// The length of record i counted from the newest; 0 for a record that cannot be decoded.
-uint32_t recordLength(PosixEventLog& handle, size_t i) {
-    if (!handle.xml)
-        return handle.log.recordLength(i);
-    if (handle.decodedIndex != i) {
-        handle.decodedIndex = i;
-        if (!handle.xmlLog.decodeRecord(i, handle.decoded))
-            handle.decoded.clear();
-    }
-    return static_cast<uint32_t>(handle.decoded.size());
-}
-
-void copyRecord(PosixEventLog& handle, size_t i, uint8_t* out) {
-    if (!handle.xml)
-        handle.log.copyRecord(i, out);
-    else if (recordLength(handle, i) > 0)
-        std::memcpy(out, handle.decoded.data(), handle.decoded.size());
+void takeXml(PosixEventLog& handle, int backwards, uint8_t* out) {
+    const std::vector<uint8_t>& record = handle.decoded[backwards ? 0 : 1];
+    std::memcpy(out, record.data(), record.size());
+    handle.pending[backwards ? 0 : 1] = 0;
 }
 
 } // namespace
@@ -166,18 +170,18 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         return FALSE;
     }
     size_t& done = backwards ? handle->backwardRead : handle->forwardRead;
-    size_t count = recordCount(*handle);
+    const EvtFile& file = handle->log;
     DWORD copied = 0;
-    int corrupt = backwards && !handle->xml && handle->log.corrupt();
+    int corrupt = backwards && !handle->xml && file.corrupt();
     *bytesRead = 0;
     *minBytesNeeded = 0;
-    while (done < count) {
-        size_t index = backwards ? done : count - 1 - done;
-        uint32_t length = recordLength(*handle, index);
-        if (length == 0) { // a .evtx record that cannot be decoded ends the walk there
-            corrupt = 1;
+    for (;;) {
+        size_t index = backwards ? done : file.recordCount() - 1 - done;
+        uint32_t length = handle->xml                 ? peekXml(*handle, backwards, &corrupt)
+                          : done < file.recordCount() ? file.recordLength(index)
+                                                      : 0;
+        if (length == 0)
             break;
-        }
         if (length > bytesToRead - copied) {
             if (copied > 0)
                 break;
@@ -185,7 +189,11 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
             return FALSE;
         }
-        copyRecord(*handle, index, static_cast<uint8_t*>(buffer) + copied);
+        uint8_t* out = static_cast<uint8_t*>(buffer) + copied;
+        if (handle->xml)
+            takeXml(*handle, backwards, out);
+        else
+            file.copyRecord(index, out);
         copied += length;
         ++done;
     }
@@ -205,7 +213,7 @@ BOOL CloseEventLog(HANDLE log) {
     PosixEventLog* handle = static_cast<PosixEventLog*>(log);
     if (handle->fd >= 0)
         close(handle->fd);
-    std::vector<uint8_t>& bytes = handle->xml ? handle->xmlLog.bytes() : handle->log.bytes();
+    std::vector<uint8_t>& bytes = handle->log.bytes();
     if (bytes.size() > spareBuffer().size())
         bytes.swap(spareBuffer());
     delete handle;

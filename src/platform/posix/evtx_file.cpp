@@ -5,7 +5,10 @@
 #include "little_endian.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -56,97 +59,187 @@ int isEvtxSignature(const uint8_t* bytes, size_t size) {
 }
 
 void legacyFieldsOf(const EvtxEvent& event, uint64_t writtenTime, EvtRecordFields& fields) {
-    fields.source = event.sourceName.empty() ? event.provider : event.sourceName;
-    fields.computer = event.computer;
+    fields.source.assign(event.sourceName.empty() ? event.provider : event.sourceName);
+    fields.computer.assign(event.computer);
     fields.eventId = (event.qualifiers & 0xFFFF) << 16 | (event.eventId & 0xFFFF);
     fields.eventType = eventTypeOf(event);
     fields.category = static_cast<uint16_t>(event.task);
     fields.timeGenerated = secondsOf(event.timeCreated);
     fields.timeWritten = secondsOf(writtenTime);
-    fields.strings = event.strings;
-    fields.userSid = event.userSid;
-    fields.data = event.binary;
+    fields.strings.assign(event.strings.begin(), event.strings.end());
+    fields.userSid.assign(event.userSid.begin(), event.userSid.end());
+    fields.data.assign(event.binary.begin(), event.binary.end());
 }
 
-int EvtxFile::chunkIsSound(size_t chunk, int checksums) const {
-    const uint8_t* c = bytes_.data() + kEvtxHeaderBlock + chunk * kEvtxChunkSize;
+// What decoding one record after another reuses.
+struct EvtxFile::Scratch {
+    EvtxEvent event;
+    EvtRecordFields fields;
+    TemplateCache templates;
+};
+
+EvtxFile::EvtxFile() : scratch_(new Scratch) {}
+EvtxFile::~EvtxFile() = default;
+
+int EvtxFile::readAt(uint64_t offset, uint8_t* out, size_t size) const {
+    if (fd_ < 0) {
+        if (offset > bytes_.size() || bytes_.size() - offset < size)
+            return 0;
+        std::memcpy(out, bytes_.data() + offset, size);
+        return 1;
+    }
+    while (size > 0) {
+        ssize_t n = pread(fd_, out, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return 0; // cut short since it was opened
+        out += n;
+        size -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return 1;
+}
+
+int EvtxFile::chunkHeaderIsSound(const uint8_t* c) const {
     if (std::memcmp(c, kChunkSignature, sizeof kChunkSignature) != 0)
         return 0;
     uint32_t freeSpace = readLe32(c + 48);
     if (freeSpace < kEvtxChunkHeaderSize || freeSpace > kEvtxChunkSize)
         return 0;
-    if (!checksums)
-        return 1;
-    uint32_t header = crc32(c + 128, kEvtxChunkHeaderSize - 128, crc32(c, 120));
-    return header == readLe32(c + 124) &&
-           crc32(c + kEvtxChunkHeaderSize, freeSpace - kEvtxChunkHeaderSize) == readLe32(c + 52);
+    return !checksums_ ||
+           crc32(c + 128, kEvtxChunkHeaderSize - 128, crc32(c, 120)) == readLe32(c + 124);
 }
 
-// The records of a sound chunk, up to its free space. A record whose frame is broken (no
-// signature, a size that does not fit, the size not repeated at its end) stands for the rest
-// of the chunk, as one record that cannot be decoded.
-void EvtxFile::collectRecords(size_t chunk) {
-    uint32_t base = kEvtxHeaderBlock + static_cast<uint32_t>(chunk) * kEvtxChunkSize;
-    const uint8_t* c = bytes_.data() + base;
-    uint32_t end = readLe32(c + 48);
+void EvtxFile::skip(size_t chunk) {
+    auto at = std::lower_bound(skipped_.begin(), skipped_.end(), chunk);
+    if (at == skipped_.end() || *at != chunk)
+        skipped_.insert(at, chunk);
+}
+
+int EvtxFile::load(std::vector<uint8_t> bytes) {
+    bytes_ = std::move(bytes);
+    fd_ = -1;
+    fileSize_ = bytes_.size();
+    return open(-1);
+}
+
+// The chunk headers, read once: which chunks are sound, and their order by record identifier.
+int EvtxFile::open(int fd) {
+    if (fd >= 0) {
+        struct stat st;
+        if (fstat(fd, &st) != 0)
+            return 0;
+        bytes_.clear();
+        fd_ = fd;
+        fileSize_ = static_cast<uint64_t>(st.st_size);
+    }
+    order_.clear();
+    skipped_.clear();
+    loaded_ = static_cast<size_t>(-1);
+    chunkCount_ = 0;
+    uint8_t header[kEvtxChunkHeaderSize];
+    if (!readAt(0, header, 128) || !isEvtxSignature(header, 128))
+        return 0;
+    checksums_ = !(readLe32(header + 120) & kEvtxFlagNoChecksums);
+    if (fileSize_ > kEvtxHeaderBlock)
+        chunkCount_ = static_cast<size_t>((fileSize_ - kEvtxHeaderBlock) / kEvtxChunkSize);
+    std::vector<std::pair<uint64_t, size_t>> newest; // (last record identifier, chunk)
+    static const uint8_t kUnused[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    for (size_t chunk = 0; chunk < chunkCount_; ++chunk) {
+        if (!readAt(kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize, header,
+                    sizeof header))
+            break;
+        if (chunkHeaderIsSound(header))
+            newest.push_back({readLe64(header + 32), chunk});
+        else if (std::memcmp(header, kUnused, sizeof kUnused) != 0)
+            skip(chunk); // damaged, rather than never written
+    }
+    // Newest first across the chunks, however the log wrapped.
+    std::stable_sort(newest.begin(), newest.end(),
+                     [](const std::pair<uint64_t, size_t>& a,
+                        const std::pair<uint64_t, size_t>& b) { return a.first > b.first; });
+    for (const std::pair<uint64_t, size_t>& n : newest)
+        order_.push_back(n.second);
+    return 1;
+}
+
+// The records of a sound chunk, up to its free space, in identifier order. A record whose
+// frame is broken (no signature, a size that does not fit, the size not repeated at its end)
+// stands for the rest of the chunk, as one record that cannot be decoded.
+int EvtxFile::loadChunk(size_t i) {
+    size_t chunk = order_[i];
+    loaded_ = i;
+    records_.clear();
+    scratch_->templates.clear(); // templates belong to their chunk
+    chunk_.resize(kEvtxChunkSize);
+    const uint8_t* c = chunk_.data();
+    // Read again, the header is checked again: the file may have changed since it was opened.
+    int sound = readAt(kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize,
+                       chunk_.data(), kEvtxChunkSize) &&
+                chunkHeaderIsSound(c);
+    uint32_t end = sound ? readLe32(c + 48) : 0;
+    loadedSound_ = sound && (!checksums_ || crc32(c + kEvtxChunkHeaderSize,
+                                                  end - kEvtxChunkHeaderSize) == readLe32(c + 52));
+    if (!loadedSound_) {
+        skip(chunk);
+        return 0;
+    }
     uint64_t nextId = readLe64(c + 24);
     for (uint32_t pos = kEvtxChunkHeaderSize; pos < end;) {
         uint32_t size = end - pos >= 8 ? readLe32(c + pos + 4) : 0;
         if (end - pos < 28 || readLe32(c + pos) != kEvtxRecordSignature || size < 28 ||
             size > end - pos || readLe32(c + pos + size - 4) != size) {
-            records_.push_back({nextId, base + pos, 0});
-            return;
+            records_.push_back({nextId, pos, 0});
+            break;
         }
         uint64_t id = readLe64(c + pos + 8);
-        records_.push_back({id, base + pos, size});
+        records_.push_back({id, pos, size});
         nextId = id + 1;
         pos += size;
     }
+    std::stable_sort(records_.begin(), records_.end(),
+                     [](const Entry& a, const Entry& b) { return a.id < b.id; });
+    return 1;
 }
 
-int EvtxFile::load(std::vector<uint8_t> bytes) {
-    bytes_ = std::move(bytes);
-    records_.clear();
-    skipped_.clear();
-    chunkCount_ = 0;
-    if (bytes_.size() < 128 || !isEvtxSignature(bytes_.data(), bytes_.size()))
-        return 0;
-    int checksums = !(readLe32(bytes_.data() + 120) & kEvtxFlagNoChecksums);
-    if (bytes_.size() > kEvtxHeaderBlock)
-        chunkCount_ = (bytes_.size() - kEvtxHeaderBlock) / kEvtxChunkSize;
-    static const uint8_t kUnused[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    for (size_t chunk = 0; chunk < chunkCount_; ++chunk) {
-        if (chunkIsSound(chunk, checksums))
-            collectRecords(chunk);
-        else if (std::memcmp(bytes_.data() + kEvtxHeaderBlock + chunk * kEvtxChunkSize, kUnused,
-                             sizeof kUnused) != 0)
-            skipped_.push_back(chunk); // damaged, rather than never written
+int EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
+    while (!cursor.ended) {
+        if (cursor.chunk >= order_.size())
+            break;
+        size_t i = cursor.backwards ? cursor.chunk : order_.size() - 1 - cursor.chunk;
+        if (loaded_ != i)
+            loadChunk(i);
+        if (!loadedSound_ || cursor.record >= records_.size()) {
+            ++cursor.chunk;
+            cursor.record = 0;
+            continue;
+        }
+        const Entry& entry =
+            records_[cursor.backwards ? records_.size() - 1 - cursor.record : cursor.record];
+        ++cursor.record;
+        if (entry.size == 0)
+            break; // the walk ends at a broken record
+        // Identifiers keep going one way: a copy of records already given (a stale chunk that
+        // overlaps another) is passed over.
+        if (cursor.lastId != 0 &&
+            (cursor.backwards ? entry.id >= cursor.lastId : entry.id <= cursor.lastId))
+            continue;
+        EvtxEvent& event = scratch_->event;
+        if (!decodeEventXml(chunk_.data(), kEvtxChunkSize, entry.offset + 24,
+                            entry.offset + entry.size - 4, event, &scratch_->templates,
+                            static_cast<uint32_t>(order_[i]))) {
+            cursor.ended = 1;
+            return -1;
+        }
+        EvtRecordFields& fields = scratch_->fields;
+        legacyFieldsOf(event, readLe64(chunk_.data() + entry.offset + 16), fields);
+        buildEvtRecordInto(fields,
+                           static_cast<uint32_t>(event.recordId ? event.recordId : entry.id), out);
+        cursor.lastId = entry.id;
+        return 1;
     }
-    // Newest first across the chunks, however the log wrapped; where an identifier occurs
-    // twice (a stale chunk), the first readable copy counts.
-    std::stable_sort(records_.begin(), records_.end(), [](const Entry& a, const Entry& b) {
-        return a.id != b.id ? a.id > b.id : a.size != 0 && b.size == 0;
-    });
-    records_.erase(std::unique(records_.begin(), records_.end(),
-                               [](const Entry& a, const Entry& b) { return a.id == b.id; }),
-                   records_.end());
-    return 1;
-}
-
-int EvtxFile::decodeRecord(size_t i, std::vector<uint8_t>& out) const {
-    const Entry& entry = records_[i];
-    if (entry.size == 0)
-        return 0;
-    uint32_t chunkStart =
-        kEvtxHeaderBlock + (entry.offset - kEvtxHeaderBlock) / kEvtxChunkSize * kEvtxChunkSize;
-    uint32_t at = entry.offset - chunkStart;
-    EvtxEvent event;
-    if (!decodeEventXml(bytes_.data() + chunkStart, kEvtxChunkSize, at + 24, at + entry.size - 4,
-                        event))
-        return 0;
-    EvtRecordFields fields;
-    legacyFieldsOf(event, readLe64(bytes_.data() + entry.offset + 16), fields);
-    uint64_t number = event.recordId ? event.recordId : entry.id;
-    buildEvtRecordInto(fields, static_cast<uint32_t>(number), out);
-    return 1;
+    int broken = !cursor.ended && cursor.chunk < order_.size();
+    cursor.ended = 1;
+    return broken ? -1 : 0;
 }
