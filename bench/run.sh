@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Benchmark: vlmaudit /list and /time on logs of 10k, 100k and 1M records with 10, 100 and
-# 1,000 users (one reboot per 1,000 records), beside util-linux `last -f` and GNU acct
-# `ac -p -f` reading the same sessions as wtmp, and `cat` of the .evt file as the floor.
-# Each cell is the best wall time of REPEAT runs and the peak RSS (/usr/bin/time).
+# Benchmark: vlmaudit /list and /time beside util-linux `last -f` and GNU acct `ac -p -f`
+# reading the same sessions as wtmp, and `cat` of the log as the floor. Each workload is written
+# in both formats (.evt and .evtx). Workloads (make_bench_log):
+#   turns  users log on and off in turn, one session number each (SIZES x USERS);
+#   random session numbers up to 1,000,000, up to 50 open at once, 1 to 30 s apart (SIZES,
+#          1,000 users);
+#   200k records of 10,000 users with a reboot every 40 records (5,000 reboots), and the same
+#          with one every 1,000 (200 reboots).
+# Each cell is the best wall time of REPEAT runs and that run's peak RSS (/usr/bin/time).
 #
 #   bench/run.sh [BUILD_DIR]      (default: build; needs the packages time, util-linux, acct)
-#   SIZES="10000 100000" USERS="10 100" REPEAT=3 bench/run.sh
+#   SIZES="10000 100000" USERS="10 100" REBOOTS=0 REPEAT=3 bench/run.sh
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 sizes=${SIZES:-10000 100000 1000000}
@@ -19,26 +24,38 @@ done
 work=$(mktemp -d /tmp/vlmaudit-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export LC_ALL=C TZ=UTC VLMAUDIT_ROOT=$work
-
 . "$(dirname "$0")/lib.sh"
 
-printf '| records | users | log MB | cat .evt | vlmaudit /list | vlmaudit /time | last -f | ac -p -f | /list / last | /time / last |\n'
-printf '|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n'
-for n in $sizes; do
-  for u in $users; do
-    rm -rf "$work/eventlog" "$work"/wtmp*
-    mkdir -p "$work/eventlog"
-    "$build/make_bench_log" "$n" "$u" "$work/eventlog/Application.evt" "$work/wtmp.txt"
-    utmpdump -r < "$work/wtmp.txt" > "$work/wtmp" 2>/dev/null
-    log_mb=$(awk "BEGIN{printf \"%.1f\", $(stat -c %s "$work/eventlog/Application.evt") / 1048576}")
-    read -r cat_s cat_m <<< "$(measure sh -c "cat \"$work/eventlog/Application.evt\" | cat")"
+workloads=()
+for n in $sizes; do for u in $users; do workloads+=("turns $n $u 1000"); done; done
+for n in $sizes; do workloads+=("random $n 1000 1000"); done
+[ "${REBOOTS:-1}" = 0 ] || workloads+=("turns 200000 10000 40" "turns 200000 10000 1000")
+
+ratio() { awk "BEGIN{printf \"%.2f\", $1 / ($2 > 0 ? $2 : 0.01)}"; }
+printf '| shape | records | users | reboots | format | log MB | cat | vlmaudit /list | vlmaudit /time | last -f | ac -p -f | /list / last | /time / last | /list / ac | /time / ac | /time RSS / log |\n'
+printf '|---|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n'
+for workload in "${workloads[@]}"; do
+  read -r shape n u every <<< "$workload"
+  rm -rf "$work/eventlog" "$work"/wtmp*
+  mkdir -p "$work/eventlog"
+  "$build/make_bench_log" "$shape" "$n" "$u" "$work/Application.evt" "$work/wtmp.txt" \
+    "$work/Application.evtx" "$every"
+  utmpdump -r < "$work/wtmp.txt" > "$work/wtmp" 2>/dev/null
+  read -r last_s last_m <<< "$(measure last -f "$work/wtmp")"
+  read -r ac_s ac_m <<< "$(measure ac -p -f "$work/wtmp")"
+  for format in evt evtx; do
+    rm -f "$work/eventlog"/*
+    ln "$work/Application.$format" "$work/eventlog/Application.$format"
+    log="$work/eventlog/Application.$format"
+    bytes=$(stat -c %s "$log")
+    log_mb=$(awk "BEGIN{printf \"%.1f\", $bytes / 1048576}")
+    read -r cat_s cat_m <<< "$(measure sh -c "cat \"$log\" | cat")"
     read -r list_s list_m <<< "$(measure "$build/vlmaudit" /list)"
     read -r time_s time_m <<< "$(measure "$build/vlmaudit" /time)"
-    read -r last_s last_m <<< "$(measure last -f "$work/wtmp")"
-    read -r ac_s ac_m <<< "$(measure ac -p -f "$work/wtmp")"
-    ratio() { awk "BEGIN{printf \"%.2f\", $1 / ($2 > 0 ? $2 : 0.01)}"; }
-    printf '| %s | %s | %s | %s s, %s MB | %s s, %s MB | %s s, %s MB | %s s, %s MB | %s s, %s MB | %s | %s |\n' \
-      "$n" "$u" "$log_mb" "$cat_s" "$cat_m" "$list_s" "$list_m" "$time_s" "$time_m" \
-      "$last_s" "$last_m" "$ac_s" "$ac_m" "$(ratio "$list_s" "$last_s")" "$(ratio "$time_s" "$last_s")"
+    printf '| %s | %s | %s | %s | .%s | %s | %s s | %s s, %s MB | %s s, %s MB | %s s | %s s | %s | %s | %s | %s | %s |\n' \
+      "$shape" "$n" "$u" "$(( n / every ))" "$format" "$log_mb" "$cat_s" "$list_s" "$list_m" \
+      "$time_s" "$time_m" "$last_s" "$ac_s" "$(ratio "$list_s" "$last_s")" \
+      "$(ratio "$time_s" "$last_s")" "$(ratio "$list_s" "$ac_s")" "$(ratio "$time_s" "$ac_s")" \
+      "$(ratio "$time_m" "$(awk "BEGIN{print $bytes / 1048576}")")"
   done
 done

@@ -1,0 +1,68 @@
+// The same records as a .evt and as a .evtx log: both reports print the same bytes (Linux).
+#include "evt_record.h"
+#include "evt_writer.h"
+#include "evtx_writer.h"
+#include "support/posix/drain.h"
+#include "support/support.h"
+
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// What the program prints for the root, under LC_ALL=C and TZ=UTC.
+std::string report(const std::string& root, const char* option) {
+    std::string command =
+        "LC_ALL=C TZ=UTC VLMAUDIT_ROOT='" + root + "' '" VLMAUDIT_BINARY "' " + option;
+    FILE* p = popen(command.c_str(), "r");
+    std::string out = p ? drain(dup(fileno(p))) : "";
+    EXPECT_TRUE(p && pclose(p) == 0) << option;
+    return out;
+}
+
+// Random users, some the same but for letter case, names outside the BMP, reused session
+// numbers, logons, logoffs and reboots; a reboot last, so no session runs to the present.
+std::vector<EvtRecordFields> randomLog(size_t count) {
+    std::mt19937 random(20261208);
+    const std::vector<std::string> domains = {"CORP", "corp", "Corp", "\xE6\x97\xA5\xE6\x9C\xAC",
+                                              "\xC3\x89"
+                                              "COLE"};
+    const std::vector<std::string> users = {"alice",
+                                            "ALICE",
+                                            "bob",
+                                            "\xF0\x9D\x92\x9C"
+                                            "lice",
+                                            "jos\xC3\xA9",
+                                            "a.very.long.user.name.past.columns"};
+    std::vector<EvtRecordFields> records;
+    uint32_t time = 1588291200;
+    for (size_t i = 0; i + 1 < count; ++i) {
+        time += random() % 40; // equal times too
+        uint32_t kind = random() % 50 == 0 ? 1 : 2 + random() % 2;
+        uint32_t session = random() % 30;
+        std::string names = "rdp#" + std::to_string(session) + "\\" +
+                            domains[random() % domains.size()] + "\\" +
+                            users[random() % users.size()];
+        records.push_back(sessionRecord(kind, time, session, toU16(names)));
+    }
+    records.push_back(sessionRecord(1, time + 1));
+    return records;
+}
+
+TEST(Formats, ReportsOverEvtAndEvtxAreTheSame) {
+    Sandbox sandbox;
+    const std::vector<EvtRecordFields> records = randomLog(100000);
+    const std::string evt = sandbox.root() + "/evt", evtx = sandbox.root() + "/evtx";
+    std::string error;
+    ASSERT_TRUE(appendEvtRecords(evt + "/eventlog/Application.evt", records, 0x7FFFFFFF, &error))
+        << error;
+    ASSERT_TRUE(writeEvtxFile(evtx + "/eventlog/Application.evtx", records, &error)) << error;
+    for (const char* option : {"/list", "/time"}) {
+        std::string fromEvt = report(evt, option);
+        EXPECT_GT(fromEvt.size(), 1000000u) << option;
+        EXPECT_TRUE(fromEvt == report(evtx, option)) << option;
+    }
+}
+
+} // namespace
