@@ -36,14 +36,14 @@ void printDuration(const char* format, uint32_t seconds) {
 }
 
 // Writes the line of one logon and returns the session's length.
-uint32_t printLogonLine(SessionEvent& logon) {
+uint32_t printLogonLine(const UserList& list, SessionEvent& logon) {
     printOut("%S%S", WSTR("   "), logon.sessionName);
     size_t width = 3 + (logon.sessionName ? wcslen(logon.sessionName) : 0);
     if (width < kSessionColumn)
         printSpaces(kSessionColumn - width);
     printOut(" %d LOGON:", static_cast<int>(logon.sessionId));
     printDateTime(logon.time);
-    SessionEvent* closing = findSessionEnd(&logon);
+    SessionEvent* closing = findSessionEnd(list, &logon);
     SessionEnd end = !closing                  ? SessionEnd::Running
                      : closing->kind == Reboot ? SessionEnd::Reboot
                      : closing->kind == Logoff ? SessionEnd::Logoff
@@ -59,11 +59,18 @@ uint32_t printLogonLine(SessionEvent& logon) {
 
 } // namespace
 
-SessionEvent* findSessionEnd(SessionEvent* logon) {
-    for (SessionEvent* event = logon->next; event; event = event->next)
+// The reboots stand in front of the user's events of the same time, as copies inserted into
+// the timeline after them would: a reboot at the logon's own time comes before it and does not
+// end it, one at the time of a later event comes before that event and does.
+SessionEvent* findSessionEnd(const UserList& list, SessionEvent* logon) {
+    SessionEvent* reboot = list.firstRebootAfter(logon->time);
+    for (SessionEvent* event = logon->next; event; event = event->next) {
+        if (reboot && reboot->time <= event->time)
+            return reboot;
         if (event->kind == Reboot || event->sessionId == logon->sessionId)
             return event;
-    return nullptr;
+    }
+    return reboot;
 }
 
 int runLogonTimeCommand() {
@@ -80,7 +87,7 @@ void printLogonTimes(EventLogReader& reader) {
         user->rewindEvents();
         for (SessionEvent* event = user->currentEvent(); event; event = user->advance())
             if (event->kind == Logon)
-                total += printLogonLine(*event);
+                total += printLogonLine(list, *event);
         printDuration("   Total time=%S\n", total);
         printOut("\n");
     }

@@ -8,6 +8,6 @@
 int runLogonTimeCommand();
 void printLogonTimes(EventLogReader& reader);
 
-// The event that ends a logon: the next reboot, or the next event of the same user with the
-// same session number; none while the session is still running.
-SessionEvent* findSessionEnd(SessionEvent* logon);
+// The event that ends a logon: the next reboot (the list's), or the next event of the same
+// user with the same session number; none while the session is still running.
+SessionEvent* findSessionEnd(const UserList& list, SessionEvent* logon);

@@ -2,7 +2,7 @@
 
 #include "eventlog/event_kind.h"
 
-#include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -39,21 +39,18 @@ int collectAllEvents(EventLogReader& reader, UserList& list) {
     return 1;
 }
 
+// One walk files the logons and logoffs under their users and gathers the reboots, which the
+// list keeps once for all users (see UserList::firstRebootAfter): a reboot ends the sessions
+// of every user found in the log, as a copy of it in each timeline would.
 int collectSessionEvents(EventLogReader& reader, UserList& list) {
-    reader.reopen();
-    while (reader.readNext())
-        if (reader.kind() != Reboot)
-            fileUnderUser(reader, list);
-    // Every reboot goes into every user's timeline: gathered first, then merged into each
-    // timeline in one walk instead of one walk per reboot.
     std::vector<uint32_t> reboots;
     reader.reopen();
-    while (reader.readNext())
-        if (reader.kind() == Reboot)
+    while (reader.readNext()) {
+        if (reader.kind() != Reboot)
+            fileUnderUser(reader, list);
+        else
             reboots.push_back(reader.time());
-    std::sort(reboots.begin(), reboots.end());
-    list.rewind();
-    while (UserEntry* entry = list.next())
-        entry->insertMarkers(Reboot, reboots);
+    }
+    list.setReboots(std::move(reboots));
     return 1;
 }

@@ -1,37 +1,25 @@
 #include "user_list.h"
 
-#include "eventlog/duplicate_string.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <new>
 
-SessionEvent::SessionEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_t kind,
-                           uint32_t time)
-    : time(time), sessionId(sessionId), kind(kind), sessionName(duplicateString(sessionName)) {}
-
-SessionEvent::~SessionEvent() {
-    std::free(sessionName);
-}
-
-UserEntry::UserEntry(const WCHAR* domain, const WCHAR* userName)
-    : userName(duplicateString(userName)), domain(duplicateString(domain)) {}
-
-UserEntry::~UserEntry() {
-    while (firstEvent) {
-        SessionEvent* event = firstEvent;
-        firstEvent = event->next;
-        delete event;
-    }
-    std::free(userName);
-    std::free(domain);
+UserEntry::UserEntry(const WCHAR* domain, const WCHAR* userName, Arena* arena)
+    : ownArena_(arena ? nullptr : new (std::nothrow) Arena),
+      arena_(arena ? arena : ownArena_.get()) {
+    this->userName = arena_ ? arena_->duplicateString(userName) : nullptr;
+    this->domain = arena_ ? arena_->duplicateString(domain) : nullptr;
 }
 
 int UserEntry::insertEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_t kind,
                            uint32_t time) {
-    SessionEvent* event = new (std::nothrow) SessionEvent(sessionName, sessionId, kind, time);
-    if (!event)
+    void* memory = arena_ ? arena_->allocate(sizeof(SessionEvent)) : nullptr;
+    if (!memory)
         return 0;
+    SessionEvent* event =
+        new (memory) SessionEvent(arena_->duplicateString(sessionName), sessionId, kind, time);
+    // In front of the first event at the same time or later: records come newest first, so
+    // that is nearly always the start.
     SessionEvent** link = &firstEvent;
     while (*link && (*link)->time < time)
         link = &(*link)->next;
@@ -44,32 +32,31 @@ int UserEntry::insertMarker(uint32_t kind, uint32_t time) {
     return insertEvent(nullptr, 0, kind, time);
 }
 
-void UserEntry::insertMarkers(uint32_t kind, const std::vector<uint32_t>& ascendingTimes) {
-    SessionEvent** link = &firstEvent;
-    for (uint32_t time : ascendingTimes) {
-        while (*link && (*link)->time < time)
-            link = &(*link)->next;
-        SessionEvent* marker = new (std::nothrow) SessionEvent(nullptr, 0, kind, time);
-        if (!marker)
-            continue;
-        marker->next = *link;
-        *link = marker;
-        link = &marker->next;
-    }
-}
-
 SessionEvent* UserEntry::advance() {
     if (eventCursor)
         eventCursor = eventCursor->next;
     return eventCursor;
 }
 
+// Entries live in the arena; an entry's own arena is only for an entry made on its own.
 UserList::~UserList() {
-    while (head) {
-        UserEntry* entry = head;
-        head = entry->next;
-        delete entry;
-    }
+    for (UserEntry* entry = head; entry; entry = entry->next)
+        entry->~UserEntry();
+}
+
+void UserList::setReboots(std::vector<uint32_t> times) {
+    std::sort(times.begin(), times.end());
+    reboots_.clear();
+    reboots_.reserve(times.size());
+    for (uint32_t time : times)
+        if (void* memory = arena_.allocate(sizeof(SessionEvent)))
+            reboots_.push_back(new (memory) SessionEvent(nullptr, 0, 1, time));
+}
+
+SessionEvent* UserList::firstRebootAfter(uint32_t time) const {
+    auto after = std::upper_bound(reboots_.begin(), reboots_.end(), time,
+                                  [](uint32_t t, const SessionEvent* e) { return t < e->time; });
+    return after == reboots_.end() ? nullptr : *after;
 }
 
 // The key of a user in the index: domain and user name folded as the name comparison folds
@@ -95,9 +82,10 @@ UserEntry* UserList::findUser(const WCHAR* domain, const WCHAR* userName) const 
 }
 
 UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
-    UserEntry* entry = new (std::nothrow) UserEntry(domain, userName);
-    if (!entry)
+    void* memory = arena_.allocate(sizeof(UserEntry));
+    if (!memory)
         return nullptr;
+    UserEntry* entry = new (memory) UserEntry(domain, userName, &arena_);
     entry->next = head;
     head = entry;
     index_[keyOf(domain, userName)] = entry; // the newest entry is the one nearest the head

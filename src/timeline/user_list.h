@@ -2,17 +2,20 @@
 // each with that user's events in time order.
 #pragma once
 
+#include "arena.h"
 #include "platform.h"
 
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
-// One event in one user's timeline.
+// One event in one user's timeline. It lives in its list's arena.
 class SessionEvent {
   public:
-    SessionEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_t kind, uint32_t time);
-    ~SessionEvent();
+    // sessionName is already the arena's copy.
+    SessionEvent(WCHAR* sessionName, uint32_t sessionId, uint32_t kind, uint32_t time)
+        : time(time), sessionId(sessionId), kind(kind), sessionName(sessionName) {}
     SessionEvent(const SessionEvent&) = delete;
     SessionEvent& operator=(const SessionEvent&) = delete;
 
@@ -25,8 +28,8 @@ class SessionEvent {
 
 class UserEntry {
   public:
-    UserEntry(const WCHAR* domain, const WCHAR* userName);
-    ~UserEntry();
+    // Its names, events and their names come from arena, or from an arena of its own.
+    UserEntry(const WCHAR* domain, const WCHAR* userName, Arena* arena = nullptr);
     UserEntry(const UserEntry&) = delete;
     UserEntry& operator=(const UserEntry&) = delete;
 
@@ -34,9 +37,6 @@ class UserEntry {
     // be allocated (it is dropped).
     int insertEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_t kind, uint32_t time);
     int insertMarker(uint32_t kind, uint32_t time);
-    // insertMarker for each of the times in one walk (the times ascending). Markers go in front
-    // of events of the same time, as one insertMarker call each would place them.
-    void insertMarkers(uint32_t kind, const std::vector<uint32_t>& ascendingTimes);
 
     void rewindEvents() { eventCursor = firstEvent; }
     SessionEvent* currentEvent() const { return eventCursor; }
@@ -47,6 +47,10 @@ class UserEntry {
     WCHAR* userName; // own copies; none when the copy could not be made
     WCHAR* domain;
     SessionEvent* eventCursor = nullptr;
+
+  private:
+    std::unique_ptr<Arena> ownArena_;
+    Arena* arena_;
 };
 
 class UserList {
@@ -70,11 +74,20 @@ class UserList {
     void resetCursors();
     UserEntry* nextEarliest();
 
+    // The reboots of the log, in time order, kept once for all users: the logon time report
+    // finds the reboot that ends a session here instead of in a copy in every timeline.
+    void setReboots(std::vector<uint32_t> times);
+    // The first reboot later than time; none when there is none.
+    SessionEvent* firstRebootAfter(uint32_t time) const;
+    const std::vector<SessionEvent*>& reboots() const { return reboots_; }
+
     UserEntry* head = nullptr;
     UserEntry* cursor = nullptr;
     UserEntry* selected = nullptr;
 
   private:
+    Arena arena_;
+    std::vector<SessionEvent*> reboots_;
     // Beside the list, so that finding a user costs the same with ten users or ten thousand:
     // the case-folded 'domain\user' of every entry, to the entry nearest the head.
     std::unordered_map<WString, UserEntry*> index_;

@@ -18,14 +18,22 @@ std::ostream& operator<<(std::ostream& os, const Seen& s) {
     return os << s.user << "/" << s.kind << "@" << s.time << "#" << s.sessionId;
 }
 
-// Every user in list order, with their events.
+// Every user in list order, with their events and the list's reboots among them (in front of
+// events of the same time).
 std::vector<Seen> contents(UserList& list) {
     std::vector<Seen> out;
     list.rewind();
-    while (UserEntry* entry = list.next())
-        for (SessionEvent* e = entry->firstEvent; e; e = e->next)
-            out.push_back({toUtf8(entry->domain) + "\\" + toUtf8(entry->userName), e->kind, e->time,
-                           e->sessionId});
+    while (UserEntry* entry = list.next()) {
+        std::string user = toUtf8(entry->domain) + "\\" + toUtf8(entry->userName);
+        auto reboot = list.reboots().begin();
+        for (SessionEvent* e = entry->firstEvent;; e = e->next) {
+            for (; reboot != list.reboots().end() && (!e || (*reboot)->time <= e->time); ++reboot)
+                out.push_back({user, Reboot, (*reboot)->time, 0});
+            if (!e)
+                break;
+            out.push_back({user, e->kind, e->time, e->sessionId});
+        }
+    }
     return out;
 }
 

@@ -1,7 +1,8 @@
 // Event log functions over $VLMAUDIT_ROOT/eventlog/<Log>.evtx or, where there is none,
-// <Log>.evt. A handle reads the whole file once, when its walk begins, under a shared lock that
-// the writer's exclusive lock excludes, so the walk sees one consistent snapshot: records
-// appended during it appear to the next open. Both formats give the same records.
+// <Log>.evt. A handle reads the file as its walk goes, under a shared lock taken when the walk
+// begins and kept until the handle closes; the writer's exclusive lock waits for it, so the walk
+// sees one consistent snapshot and records appended meanwhile appear to the next open. Both
+// formats give the same records, and neither is ever held whole in memory.
 #include "evt_file.h"
 #include "evtx_file.h"
 #include "file_io.h"
@@ -22,9 +23,10 @@
 namespace {
 
 struct PosixEventLog {
-    int fd = -1;      // until the walk begins; -1 for a missing file
-    int loaded = 0;   // the snapshot is read
-    int readable = 1; // it held an event log
+    int fd = -1;      // -1 for a missing file
+    int loaded = 0;   // the walk began: the file is locked and its header read
+    int readable = 1; // it holds an event log
+    int empty = 0;    // an empty file: an empty log
     int xml = 0;      // a .evtx file
     EvtFile log;
     size_t backwardRead = 0; // records already read newest first
@@ -61,14 +63,7 @@ DWORD openLogFile(const std::string& path, int xml, int* fd) {
     return status;
 }
 
-// The memory of the last snapshot closed, for the next one to read into: a report reopens the
-// same log for each pass, and a log's worth of fresh pages costs more than reading it.
-std::vector<uint8_t>& spareBuffer() {
-    thread_local std::vector<uint8_t> spare;
-    return spare;
-}
-
-// The snapshot of a handle, read when its walk begins.
+// The start of a walk: the lock, then the header and the end of the log.
 void load(PosixEventLog& handle) {
     if (handle.loaded)
         return;
@@ -77,20 +72,12 @@ void load(PosixEventLog& handle) {
         return;
     while (flock(handle.fd, LOCK_SH) != 0 && errno == EINTR) {
     }
-    if (handle.xml) {
-        // Nothing writes a .evtx log in place; the lock keeps out a writer that would.
-        struct stat st;
-        handle.readable =
-            fstat(handle.fd, &st) == 0 && (st.st_size == 0 || handle.xmlLog.open(handle.fd));
-        handle.cursors[1].backwards = 0;
-        return;
-    }
-    std::vector<uint8_t> bytes;
-    bytes.swap(spareBuffer());
-    int ok = readWholeFile(handle.fd, bytes);
-    close(handle.fd);
-    handle.fd = -1;
-    handle.readable = ok && (bytes.empty() || handle.log.load(std::move(bytes)));
+    struct stat st;
+    handle.readable = fstat(handle.fd, &st) == 0;
+    handle.empty = handle.readable && st.st_size == 0;
+    if (handle.readable && !handle.empty)
+        handle.readable = handle.xml ? handle.xmlLog.open(handle.fd) : handle.log.open(handle.fd);
+    handle.cursors[1].backwards = 0;
 }
 
 // .evtx: the length of the next record of the walk, decoded now and kept for the read that
@@ -164,22 +151,29 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         return FALSE;
     }
     load(*handle);
-    if (!handle->readable || (forwards && !handle->xml && handle->log.corrupt())) {
+    EvtFile& file = handle->log;
+    int plain = !handle->xml && !handle->empty && handle->fd >= 0;
+    if (plain && forwards) // the oldest record first: the walk back must reach it before
+        file.reach(static_cast<size_t>(-1));
+    if (!handle->readable || (plain && forwards && file.corrupt())) {
         // Not an event log after all, or the oldest records lie beyond a corrupt one.
         SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
         return FALSE;
     }
     size_t& done = backwards ? handle->backwardRead : handle->forwardRead;
-    const EvtFile& file = handle->log;
     DWORD copied = 0;
-    int corrupt = backwards && !handle->xml && file.corrupt();
+    int corrupt = 0;
     *bytesRead = 0;
     *minBytesNeeded = 0;
     for (;;) {
         size_t index = backwards ? done : file.recordCount() - 1 - done;
-        uint32_t length = handle->xml                 ? peekXml(*handle, backwards, &corrupt)
-                          : done < file.recordCount() ? file.recordLength(index)
-                                                      : 0;
+        uint32_t length = 0;
+        if (handle->xml && !handle->empty && handle->fd >= 0)
+            length = peekXml(*handle, backwards, &corrupt);
+        else if (plain && (backwards ? file.reach(done) : done < file.recordCount()))
+            length = file.recordLength(index);
+        else if (plain && backwards)
+            corrupt = file.corrupt();
         if (length == 0)
             break;
         if (length > bytesToRead - copied) {
@@ -193,7 +187,7 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         if (handle->xml)
             takeXml(*handle, backwards, out);
         else
-            file.copyRecord(index, out);
+            file.copyRecord(index, length, out);
         copied += length;
         ++done;
     }
@@ -212,10 +206,7 @@ BOOL CloseEventLog(HANDLE log) {
     }
     PosixEventLog* handle = static_cast<PosixEventLog*>(log);
     if (handle->fd >= 0)
-        close(handle->fd);
-    std::vector<uint8_t>& bytes = handle->log.bytes();
-    if (bytes.size() > spareBuffer().size())
-        bytes.swap(spareBuffer());
+        close(handle->fd); // and with it the lock
     delete handle;
     return TRUE;
 }

@@ -1,8 +1,10 @@
 #include "evt_file.h"
 
+#include "file_io.h"
 #include "little_endian.h"
 
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -10,21 +12,51 @@ const uint32_t kEofMarkers[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444}
 
 } // namespace
 
+// A window of a few megabytes: records are read where the walk is, and a log of any size costs
+// no more memory than this.
+constexpr uint32_t kWindow = 4u << 20;
+
+void EvtFile::readPlain(uint32_t offset, uint32_t length, uint8_t* out) const {
+    if (fd_ < 0) {
+        std::memcpy(out, bytes_.data() + offset, length);
+        return;
+    }
+    if (offset < windowStart_ ||
+        offset + uint64_t(length) > windowStart_ + uint64_t(window_.size())) {
+        if (length > kWindow) {
+            std::memset(out, 0, length);
+            readAt(fd_, offset, out, length);
+            return;
+        }
+        // The walk goes backwards: the window ends where this read does, unless it goes
+        // forwards (as finding the end of a dirty log does), when it starts here.
+        uint32_t start = offset >= windowStart_      ? offset
+                         : offset + length > kWindow ? offset + length - kWindow
+                                                     : 0;
+        uint32_t end = size_ - start > kWindow ? start + kWindow : size_;
+        window_.resize(end - start);
+        if (!readAt(fd_, start, window_.data(), end - start))
+            std::fill(window_.begin(), window_.end(), 0); // cut short since it was opened
+        windowStart_ = start;
+    }
+    std::memcpy(out, window_.data() + (offset - windowStart_), length);
+}
+
 uint32_t EvtFile::advance(uint32_t offset, uint32_t by) const {
     uint64_t pos = static_cast<uint64_t>(offset - kEvtHeaderSize) + by;
     return static_cast<uint32_t>(pos % areaSize()) + kEvtHeaderSize;
 }
 
 void EvtFile::copyOut(uint32_t offset, uint32_t length, uint8_t* out) const {
-    if (length <= bytes_.size() - offset) { // the usual case: nothing wraps
-        std::memcpy(out, bytes_.data() + offset, length);
+    if (length <= fileSize() - offset) { // the usual case: nothing wraps
+        readPlain(offset, length, out);
         return;
     }
     while (length > 0) {
-        uint32_t chunk = static_cast<uint32_t>(bytes_.size()) - offset;
+        uint32_t chunk = fileSize() - offset;
         if (chunk > length)
             chunk = length;
-        std::memcpy(out, bytes_.data() + offset, chunk);
+        readPlain(offset, chunk, out);
         out += chunk;
         length -= chunk;
         offset = advance(offset, chunk);
@@ -44,8 +76,10 @@ void EvtFile::copyIn(uint32_t offset, const uint8_t* in, uint32_t length) {
 }
 
 uint32_t EvtFile::read32(uint32_t offset) const {
-    if (offset + 4 <= bytes_.size())
+    if (fd_ < 0 && offset + 4 <= bytes_.size())
         return readLe32(bytes_.data() + offset);
+    if (fd_ >= 0 && offset >= windowStart_ && offset + 4 <= windowStart_ + window_.size())
+        return readLe32(window_.data() + (offset - windowStart_));
     uint8_t b[4];
     copyOut(offset, 4, b);
     return readLe32(b);
@@ -78,7 +112,7 @@ int EvtFile::isRecordAt(uint32_t offset, uint32_t* length) const {
 // every place in the file is tried and the end-of-file record with the highest record number
 // wins.
 int EvtFile::findEof(uint32_t hint) {
-    if (hint >= kEvtHeaderSize && hint < bytes_.size() && (hint - kEvtHeaderSize) % 4 == 0) {
+    if (hint >= kEvtHeaderSize && hint < fileSize() && (hint - kEvtHeaderSize) % 4 == 0) {
         uint32_t pos = hint;
         uint64_t walked = 0;
         while (walked <= areaSize()) {
@@ -94,7 +128,7 @@ int EvtFile::findEof(uint32_t hint) {
         }
     }
     int found = 0;
-    for (uint32_t pos = kEvtHeaderSize; pos + 4 <= bytes_.size(); pos += 4) {
+    for (uint32_t pos = kEvtHeaderSize; pos + 4 <= fileSize(); pos += 4) {
         if (isEofRecord(pos) && (!found || read32(advance(pos, 28)) - nextNumber_ < 0x80000000u)) {
             eof_ = pos;
             nextNumber_ = read32(advance(pos, 28));
@@ -104,37 +138,74 @@ int EvtFile::findEof(uint32_t hint) {
     return found;
 }
 
-void EvtFile::walkBackwards() {
-    uint32_t pos = eof_;
-    uint64_t walked = 0;
-    while (pos != begin_) {
-        uint32_t end = pos >= kEvtHeaderSize + 4 ? pos - 4 : pos - 4 + areaSize();
-        uint32_t len = read32(end);
-        uint32_t start = 0, check = 0;
-        if (len >= kEvtRecordHeaderSize && len <= areaSize()) {
-            start = advance(pos, areaSize() - len);
-            if (!isRecordAt(start, &check) || check != len)
-                len = 0;
-        } else {
-            len = 0;
-        }
-        walked += len;
-        if (len == 0 || walked > areaSize()) {
-            corrupt_ = 1;
-            return;
-        }
-        newestFirst_.push_back(start);
-        pos = start;
+int EvtFile::stepBack() {
+    if (walked_)
+        return 0;
+    uint32_t pos = walkPos_;
+    if (pos == begin_) {
+        walked_ = 1;
+        return 0;
     }
+    uint32_t end = pos >= kEvtHeaderSize + 4 ? pos - 4 : pos - 4 + areaSize();
+    uint32_t len = read32(end);
+    uint32_t start = 0, check = 0;
+    if (len >= kEvtRecordHeaderSize && len <= areaSize()) {
+        start = advance(pos, areaSize() - len);
+        if (!isRecordAt(start, &check) || check != len)
+            len = 0;
+    } else {
+        len = 0;
+    }
+    walkedBytes_ += len;
+    if (len == 0 || walkedBytes_ > areaSize()) {
+        corrupt_ = 1;
+        walked_ = 1;
+        return 0;
+    }
+    newestFirst_.push_back(start);
+    walkPos_ = start;
+    return 1;
+}
+
+int EvtFile::reach(size_t i) {
+    while (newestFirst_.size() <= i)
+        if (!stepBack())
+            return 0;
+    return 1;
 }
 
 int EvtFile::load(std::vector<uint8_t> bytes) {
     bytes_ = std::move(bytes);
+    fd_ = -1;
+    if (bytes_.size() > 0xFFFFFFF0u || !start())
+        return 0;
+    while (stepBack()) {
+    }
+    return 1;
+}
+
+int EvtFile::open(int fd) {
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_size > 0xFFFFFFF0LL)
+        return 0;
+    bytes_.clear();
+    fd_ = fd;
+    size_ = static_cast<uint32_t>(st.st_size);
+    windowStart_ = 0;
+    window_.clear();
+    return start();
+}
+
+// The header and the true end: where the walk back from the newest record begins.
+int EvtFile::start() {
     newestFirst_.clear();
     corrupt_ = 0;
-    if (bytes_.size() < kEvtHeaderSize + kEvtEofSize || bytes_.size() > 0xFFFFFFF0u)
+    walked_ = 0;
+    walkedBytes_ = 0;
+    if (fileSize() < kEvtHeaderSize + kEvtEofSize)
         return 0;
-    const uint8_t* h = bytes_.data();
+    uint8_t h[kEvtHeaderSize];
+    readPlain(0, kEvtHeaderSize, h);
     if (readLe32(h) != kEvtHeaderSize || readLe32(h + 4) != kEvtSignature ||
         readLe32(h + 44) != kEvtHeaderSize)
         return 0;
@@ -146,11 +217,11 @@ int EvtFile::load(std::vector<uint8_t> bytes) {
     begin_ = read32(advance(eof_, 20));
     nextNumber_ = read32(advance(eof_, 28));
     oldestNumber_ = read32(advance(eof_, 32));
-    if (begin_ < kEvtHeaderSize || begin_ >= bytes_.size()) {
+    walkPos_ = eof_;
+    if (begin_ < kEvtHeaderSize || begin_ >= fileSize()) {
         corrupt_ = 1;
-        return 1;
+        walked_ = 1;
     }
-    walkBackwards();
     return 1;
 }
 
@@ -160,6 +231,10 @@ uint32_t EvtFile::recordLength(size_t i) const {
 
 void EvtFile::copyRecord(size_t i, uint8_t* out) const {
     copyOut(newestFirst_[i], recordLength(i), out);
+}
+
+void EvtFile::copyRecord(size_t i, uint32_t length, uint8_t* out) const {
+    copyOut(newestFirst_[i], length, out);
 }
 
 std::vector<uint8_t> newEvtFile(uint32_t maxSize) {

@@ -59,3 +59,17 @@ void makeParentDirectories(const std::string& path) {
          slash = path.find('/', slash + 1))
         mkdir(path.substr(0, slash).c_str(), 0755);
 }
+
+int readAt(int fd, uint64_t offset, uint8_t* out, size_t length) {
+    while (length > 0) {
+        ssize_t n = pread(fd, out, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return 0;
+        out += n;
+        length -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return 1;
+}

@@ -15,6 +15,9 @@ int openRegularFile(const std::string& path, int flags, mode_t mode = 0);
 // Creates the directories on the way to path (its last component excepted) as needed.
 void makeParentDirectories(const std::string& path);
 
+// Reads length bytes at offset; 1 when all of them were there.
+int readAt(int fd, uint64_t offset, uint8_t* out, size_t length);
+
 // Reads from offset 0 to the end; a file cut short meanwhile reads as what is there.
 int readWholeFile(int fd, std::vector<uint8_t>& bytes);
 int writeAllAt(int fd, const void* data, size_t length, off_t offset);
