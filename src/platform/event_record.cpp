@@ -2,9 +2,7 @@
 
 #include "little_endian.h"
 
-namespace {
-
-void appendString(std::vector<uint8_t>& out, const std::u16string& s) {
+void appendZeroTerminated(std::vector<uint8_t>& out, const std::u16string& s) {
     for (char16_t c : s) {
         out.push_back(static_cast<uint8_t>(c));
         out.push_back(static_cast<uint8_t>(c >> 8));
@@ -12,6 +10,8 @@ void appendString(std::vector<uint8_t>& out, const std::u16string& s) {
     out.push_back(0);
     out.push_back(0);
 }
+
+namespace {
 
 void padToFour(std::vector<uint8_t>& out) {
     while (out.size() % 4 != 0)
@@ -30,14 +30,14 @@ void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
                         std::vector<uint8_t>& r) {
     r.clear();
     r.resize(kEventRecordHeaderSize, 0);
-    appendString(r, fields.source);
-    appendString(r, fields.computer);
+    appendZeroTerminated(r, fields.source);
+    appendZeroTerminated(r, fields.computer);
     padToFour(r);
     uint32_t sidOffset = static_cast<uint32_t>(r.size());
     r.insert(r.end(), fields.userSid.begin(), fields.userSid.end());
     uint32_t stringOffset = static_cast<uint32_t>(r.size());
     for (const std::u16string& s : fields.strings)
-        appendString(r, s);
+        appendZeroTerminated(r, s);
     uint32_t dataOffset = static_cast<uint32_t>(r.size());
     r.insert(r.end(), fields.data.begin(), fields.data.end());
     padToFour(r);

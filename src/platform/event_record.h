@@ -23,6 +23,9 @@ struct EvtRecordFields {
     std::vector<uint8_t> data;
 };
 
+// Appends the UTF-16LE units of s and a zero unit.
+void appendZeroTerminated(std::vector<uint8_t>& out, const std::u16string& s);
+
 std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t recordNumber);
 // The same into out, whose memory is reused.
 void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,

@@ -3,22 +3,9 @@
 #include "little_endian.h"
 #include "platform.h"
 
-namespace {
-
-void appendString(std::vector<uint8_t>& out, const std::u16string& s) {
-    for (char16_t c : s) {
-        out.push_back(static_cast<uint8_t>(c));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    out.push_back(0);
-    out.push_back(0);
-}
-
-} // namespace
-
 std::vector<uint8_t> sessionPayload(uint32_t sessionId, const std::u16string& names) {
     std::vector<uint8_t> p(8, 0);
-    appendString(p, names);
+    appendZeroTerminated(p, names);
     writeLe32(p.data(), static_cast<uint32_t>(p.size()));
     writeLe32(p.data() + 4, sessionId);
     return p;

@@ -318,6 +318,7 @@ class Decoder {
     void appendStrings(const TypedValue& value);
     void closeElement();
     int skipProcessingInstruction(uint32_t& pos, uint32_t end);
+    int countedText(uint32_t& pos, uint32_t end, uint32_t header, AttributeKind attribute);
     // Records a step of the plan being made, or applies it to the event.
     void step(PlanStep::Op op, AttributeKind attribute, const TypedValue* literal);
     int substitute(uint16_t index, int optional, AttributeKind attribute, const Substitutions& subs,
@@ -667,18 +668,9 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
     if (++nodes_ > kMaxNodes)
         return 0;
     uint8_t token = chunk_[pos] & ~HasMore;
-    if (token == Value) {
-        // Text: its type (a string), a count of units, the units.
-        if (!fits(pos, 4, end) || chunk_[pos + 1] != StringType)
-            return 0;
-        uint32_t bytes = 2u * readLe16(chunk_ + pos + 2);
-        if (!fits(pos + 4, bytes, end))
-            return 0;
-        TypedValue text = {StringType, chunk_ + pos + 4, bytes};
-        step(PlanStep::Literal, attribute, &text);
-        pos += 4 + bytes;
-        return 1;
-    }
+    if (token == Value) // its type (a string), a count of units, the units
+        return fits(pos, 2, end) && chunk_[pos + 1] == StringType &&
+               countedText(pos, end, 4, attribute);
     if (token == NormalSubstitution || token == OptionalSubstitution) {
         if (!fits(pos, 4, end))
             return 0;
@@ -725,18 +717,22 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         }
         return 1;
     }
-    if (token == CDataSection) {
-        if (!fits(pos, 3, end))
-            return 0;
-        uint32_t bytes = 2u * readLe16(chunk_ + pos + 1);
-        if (!fits(pos + 3, bytes, end))
-            return 0;
-        TypedValue text = {StringType, chunk_ + pos + 3, bytes};
-        step(PlanStep::Literal, attribute, &text);
-        pos += 3 + bytes;
-        return 1;
-    }
+    if (token == CDataSection) // a count of units, the units
+        return countedText(pos, end, 3, attribute);
     return 0;
+}
+
+// Text whose count of units ends a header of the given size, the units after it.
+int Decoder::countedText(uint32_t& pos, uint32_t end, uint32_t header, AttributeKind attribute) {
+    if (!fits(pos, header, end))
+        return 0;
+    uint32_t bytes = 2u * readLe16(chunk_ + pos + header - 2);
+    if (!fits(pos + header, bytes, end))
+        return 0;
+    TypedValue text = {StringType, chunk_ + pos + header, bytes};
+    step(PlanStep::Literal, attribute, &text);
+    pos += header + bytes;
+    return 1;
 }
 
 int Decoder::element(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting) {

@@ -2,6 +2,7 @@
 
 #include "crc32.h"
 #include "event_record.h"
+#include "file_io.h"
 #include "little_endian.h"
 
 #include <algorithm>
@@ -82,22 +83,11 @@ EvtxFile::EvtxFile() : scratch_(new Scratch) {}
 EvtxFile::~EvtxFile() = default;
 
 int EvtxFile::readAt(uint64_t offset, uint8_t* out, size_t size) const {
-    if (fd_ < 0) {
-        if (offset > bytes_.size() || bytes_.size() - offset < size)
-            return 0;
-        std::memcpy(out, bytes_.data() + offset, size);
-        return 1;
-    }
-    while (size > 0) {
-        ssize_t n = pread(fd_, out, size, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return 0; // cut short since it was opened
-        out += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
+    if (fd_ >= 0)
+        return ::readAt(fd_, offset, out, size); // 0 when cut short since it was opened
+    if (offset > bytes_.size() || bytes_.size() - offset < size)
+        return 0;
+    std::memcpy(out, bytes_.data() + offset, size);
     return 1;
 }
 
