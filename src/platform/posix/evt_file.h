@@ -25,10 +25,9 @@ class EvtFile {
     // The same over an open file (the descriptor stays the caller's), except that the records
     // are found as they are asked for (see reach): the file is never held whole.
     int open(int fd);
-    // Finds the records up to record i counted from the newest; 1 when it exists.
+    // Finds the records up to record i counted from the newest; 1 when it exists. Only once it
+    // returned 0 are recordCount and corrupt final.
     int reach(size_t i);
-    // Whether the walk found every record: only then are recordCount and corrupt final.
-    int walked() const { return walked_; }
 
     size_t recordCount() const { return newestFirst_.size(); }
     // Record i counted from the newest; its bytes are copied out in order even when the record
