@@ -323,6 +323,8 @@ class Decoder {
     void step(PlanStep::Op op, AttributeKind attribute, const TypedValue* literal);
     int substitute(uint16_t index, int optional, AttributeKind attribute, const Substitutions& subs,
                    int nesting);
+    // A step at the element the walk is in now; setContext puts the walk back there.
+    PlanStep here(PlanStep::Op op, AttributeKind attribute) const;
     void setContext(const PlanStep& step);
     TemplatePlan* planFor(uint32_t body, uint32_t bodySize, int nesting);
     int runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting);
@@ -472,15 +474,7 @@ void Decoder::step(PlanStep::Op op, AttributeKind attribute, const TypedValue* l
     if (recording_) {
         if (op == PlanStep::Literal && attribute == IgnoredAttribute)
             return; // goes nowhere
-        PlanStep s = {op,
-                      attribute,
-                      0,
-                      static_cast<uint8_t>(depth_),
-                      depth_ > 0 ? path_[depth_ - 1] : OtherKind,
-                      depth_ > 1 ? path_[depth_ - 2] : OtherKind,
-                      0,
-                      0,
-                      0};
+        PlanStep s = here(op, attribute);
         if (literal) {
             s.literal = static_cast<uint32_t>(recording_->literals.size());
             s.bytes = literal->size;
@@ -524,6 +518,18 @@ int Decoder::substitute(uint16_t index, int optional, AttributeKind attribute,
     return 1;
 }
 
+PlanStep Decoder::here(PlanStep::Op op, AttributeKind attribute) const {
+    return {op,
+            attribute,
+            0,
+            static_cast<uint8_t>(depth_),
+            depth_ > 0 ? path_[depth_ - 1] : OtherKind,
+            depth_ > 1 ? path_[depth_ - 2] : OtherKind,
+            0,
+            0,
+            0};
+}
+
 // The element a step is in, as the walk of the template had it there.
 void Decoder::setContext(const PlanStep& s) {
     depth_ = s.depth;
@@ -534,9 +540,7 @@ void Decoder::setContext(const PlanStep& s) {
 }
 
 int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
-    int depth = depth_;
-    Kind current = depth > 0 ? path_[depth - 1] : OtherKind;
-    Kind parent = depth > 1 ? path_[depth - 2] : OtherKind;
+    const PlanStep start = here(PlanStep::DataOpen, Content);
     for (const PlanStep& s : plan.steps) {
         if (++nodes_ > kMaxNodes)
             return 0;
@@ -551,8 +555,7 @@ int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int ne
             step(s.op, s.attribute, nullptr);
         }
     }
-    setContext(
-        {PlanStep::DataOpen, Content, 0, static_cast<uint8_t>(depth), current, parent, 0, 0, 0});
+    setContext(start);
     return 1;
 }
 
@@ -563,22 +566,18 @@ TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
         return nullptr;
     // The chunk, the body's offset in it (below 64 KiB), and the context (a depth below 64, and
     // two kinds below 16).
+    const PlanStep start = here(PlanStep::DataOpen, Content);
     uint64_t key = static_cast<uint64_t>(chunkId_) << 32 | static_cast<uint64_t>(body) << 16 |
-                   static_cast<uint64_t>(depth_) << 8 |
-                   static_cast<uint64_t>(depth_ > 0 ? path_[depth_ - 1] : 0) << 4 |
-                   static_cast<uint64_t>(depth_ > 1 ? path_[depth_ - 2] : 0);
+                   static_cast<uint64_t>(start.depth) << 8 |
+                   static_cast<uint64_t>(start.current) << 4 | static_cast<uint64_t>(start.parent);
     auto found = cache_->plans->byKey.find(key);
     if (found != cache_->plans->byKey.end())
         return &found->second;
     TemplatePlan plan;
     recording_ = &plan;
-    int depth = depth_;
-    Kind current = depth > 0 ? path_[depth - 1] : OtherKind;
-    Kind parent = depth > 1 ? path_[depth - 2] : OtherKind;
     int ok = fragment(body, body + bodySize, Substitutions(), nesting + 1);
     recording_ = nullptr;
-    setContext(
-        {PlanStep::DataOpen, Content, 0, static_cast<uint8_t>(depth), current, parent, 0, 0, 0});
+    setContext(start);
     if (!ok)
         return nullptr; // walked again, to fail where it fails
     return &cache_->plans->byKey.emplace(key, std::move(plan)).first->second;
@@ -677,11 +676,10 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         uint16_t index = readLe16(chunk_ + pos + 1);
         pos += 4;
         if (recording_) {
-            recording_->steps.push_back({PlanStep::Substitute, attribute,
-                                         static_cast<uint8_t>(token == OptionalSubstitution),
-                                         static_cast<uint8_t>(depth_),
-                                         depth_ > 0 ? path_[depth_ - 1] : OtherKind,
-                                         depth_ > 1 ? path_[depth_ - 2] : OtherKind, index, 0, 0});
+            PlanStep s = here(PlanStep::Substitute, attribute);
+            s.optional = token == OptionalSubstitution;
+            s.index = index;
+            recording_->steps.push_back(s);
             return 1;
         }
         return substitute(index, token == OptionalSubstitution, attribute, subs, nesting);
