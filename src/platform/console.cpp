@@ -15,16 +15,29 @@ int isHidden(char16_t unit) {
            (unit >= 0x2066 && unit <= 0x2069);
 }
 
-// printOut's text, gathered on the stack and handed to the console in pieces that never split
-// a surrogate pair.
+// Formatted text gathered and handed to the console in pieces that never split a surrogate
+// pair.
 class OutputBuffer {
   public:
     explicit OutputBuffer(void (*sink)(const WCHAR*, size_t)) : sink_(sink) {}
     ~OutputBuffer() { flush(0); }
+    // Hands over what is gathered.
+    void flush() { flush(0); }
+    // Hands over the lines finished so far and keeps the start of the next one.
+    void flushLines() {
+        if (lineEnd_ == 0)
+            return;
+        sink_(units_, lineEnd_);
+        std::memmove(units_, units_ + lineEnd_, (used_ - lineEnd_) * sizeof(WCHAR));
+        used_ -= lineEnd_;
+        lineEnd_ = 0;
+    }
     void put(WCHAR unit) {
         if (used_ == kUnits)
             flush(1);
         units_[used_++] = unit;
+        if (unit == '\n')
+            lineEnd_ = used_;
     }
     void putNarrow(const char* text) { putNarrow(text, std::strlen(text)); }
     void putNarrow(const char* text, size_t length) {
@@ -32,8 +45,11 @@ class OutputBuffer {
             if (used_ == kUnits)
                 flush(1);
             size_t room = kUnits - used_, chunk = length < room ? length : room;
-            for (size_t i = 0; i < chunk; ++i)
+            for (size_t i = 0; i < chunk; ++i) {
                 units_[used_ + i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
+                if (text[i] == '\n')
+                    lineEnd_ = used_ + i + 1;
+            }
             used_ += chunk;
             text += chunk;
             length -= chunk;
@@ -65,10 +81,12 @@ class OutputBuffer {
         if (keep)
             units_[0] = units_[used_ - 1];
         used_ = keep;
+        lineEnd_ = 0;
     }
     void (*sink_)(const WCHAR*, size_t);
     WCHAR units_[kUnits];
     size_t used_ = 0;
+    size_t lineEnd_ = 0; // units up to the end of the last line put; names hold no line end
 };
 
 // Integer conversions with an optional minimum width, right-aligned as printf does.
@@ -143,14 +161,26 @@ void formatTo(OutputBuffer& out, const char* format, va_list args) {
     }
 }
 
+// Standard output's text goes to the console a whole line at a time: a report line is made of
+// several calls, and one hand-over per line is what keeps a long report fast.
+OutputBuffer& standardOutput() {
+    static OutputBuffer out(writeConsoleText);
+    return out;
+}
+
 } // namespace
 
 void printOut(const char* format, ...) {
-    OutputBuffer out(writeConsoleText);
+    OutputBuffer& out = standardOutput();
     va_list args;
     va_start(args, format);
     formatTo(out, format, args);
     va_end(args);
+    out.flushLines();
+}
+
+void flushOutput() {
+    standardOutput().flush();
 }
 
 void printError(const char* format, ...) {

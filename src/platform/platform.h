@@ -18,12 +18,16 @@ void platformStartup();
 // %% a percent sign.
 void printOut(const char* format, ...);
 
+// printOut hands each line to the console when the call that finishes it returns; this hands
+// over the start of an unfinished one.
+void flushOutput();
+
 // Writes to standard error, formatted as printOut does (UTF-8; CRLF on Windows): the one place
 // diagnostics go, so that standard output holds exactly the reports.
 void printError(const char* format, ...);
 
-// Flushes standard output; 1 when anything written to it since the start was lost (a full
-// disk, a closed pipe, a console that refused the text).
+// Flushes standard output (flushOutput first); 1 when anything written to it since the start was
+// lost (a full disk, a closed pipe, a console that refused the text).
 int standardOutputFailed();
 
 // A platform result code in plain words ("access is denied"), or none for codes without.
@@ -32,6 +36,11 @@ const char* errorText(LONG status);
 // Hands UTF-16 text to the console layer of the platform (UTF-8 on Linux; the console's wide
 // output or UTF-8 with CRLF on Windows).
 void writeConsoleText(const WCHAR* text, size_t length);
+
+// Zeroed memory in large blocks for arenas, from the system rather than the heap: size bytes,
+// or none; releaseBlock takes the same size back.
+void* reserveBlock(size_t size);
+void releaseBlock(void* block, size_t size);
 
 // UTF-16 <-> UTF-8. Unpaired surrogates and invalid UTF-8 become U+FFFD.
 void appendUtf8(std::string& out, const WCHAR* text, size_t length);

@@ -17,6 +17,11 @@ void printSpaces(size_t count) {
 }
 
 void printDateTime(uint32_t seconds) {
+    WCHAR line[96];
+    if (formatDateTimeInto(line, sizeof line / sizeof line[0], seconds, WSTR(" "), 1)) {
+        printOut("%S", line);
+        return;
+    }
     if (WCHAR* text = formatDateTime(seconds, WSTR(" "), 1)) {
         printOut("%S", text);
         std::free(text);

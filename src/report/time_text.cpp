@@ -34,20 +34,53 @@ void putText(WCHAR* out, size_t& used, const WCHAR* text) {
 
 } // namespace
 
-WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds) {
+namespace {
+
+// Local time under the time-zone rules in force on that date, not today's offset.
+int localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
     LARGE_INTEGER when;
     RtlSecondsSince1970ToTime(seconds, &when);
     FILETIME utcFile;
     utcFile.dwLowDateTime = static_cast<DWORD>(when.QuadPart);
     utcFile.dwHighDateTime = static_cast<DWORD>(when.QuadPart >> 32);
-    SYSTEMTIME utc, local;
-    // The time-zone rules in force on that date, not today's offset.
-    if (!FileTimeToSystemTime(&utcFile, &utc) ||
-        !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+    SYSTEMTIME utc;
+    return FileTimeToSystemTime(&utcFile, &utc) &&
+           SystemTimeToTzSpecificLocalTime(nullptr, &utc, local);
+}
+
+DWORD timeFlagsFor(int withSeconds) {
+    return TIME_NOTIMEMARKER | TIME_FORCE24HOURFORMAT | (withSeconds ? 0 : TIME_NOSECONDS);
+}
+
+// Date, separator and time into out, which holds units units (a date or time that cannot be
+// made is left out). 0 when the text does not fit.
+int writeDateTime(const SYSTEMTIME& local, const WCHAR* separator, DWORD timeFlags, WCHAR* out,
+                  size_t units) {
+    int dateUnits = GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, out,
+                                   static_cast<int>(units));
+    size_t used = dateUnits > 0 ? static_cast<size_t>(dateUnits) - 1 : 0;
+    size_t separatorUnits = wcslen(separator);
+    if ((dateUnits <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) ||
+        used + separatorUnits + 1 > units)
+        return 0;
+    wcscpy(out + used, separator);
+    used += separatorUnits;
+    int timeUnits = GetTimeFormatW(LOCALE_USER_DEFAULT, timeFlags, &local, nullptr, out + used,
+                                   static_cast<int>(units - used));
+    if (timeUnits <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+        return 0;
+    if (timeUnits <= 0)
+        out[used] = 0;
+    return 1;
+}
+
+} // namespace
+
+WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds) {
+    SYSTEMTIME local;
+    if (!localTimeOf(seconds, &local))
         return nullptr;
-    DWORD timeFlags = TIME_NOTIMEMARKER | TIME_FORCE24HOURFORMAT;
-    if (!withSeconds)
-        timeFlags |= TIME_NOSECONDS;
+    DWORD timeFlags = timeFlagsFor(withSeconds);
     int dateUnits =
         GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, nullptr, 0);
     int timeUnits = GetTimeFormatW(LOCALE_USER_DEFAULT, timeFlags, &local, nullptr, nullptr, 0);
@@ -56,16 +89,16 @@ WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds)
     size_t total =
         static_cast<size_t>(dateUnits) + wcslen(separator) + static_cast<size_t>(timeUnits);
     WCHAR* text = static_cast<WCHAR*>(std::malloc(total * sizeof(WCHAR)));
-    if (!text)
-        return nullptr;
-    if (!GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, text, dateUnits))
+    if (text && !writeDateTime(local, separator, timeFlags, text, total))
         text[0] = 0;
-    wcscat(text, separator);
-    size_t used = wcslen(text);
-    if (!GetTimeFormatW(LOCALE_USER_DEFAULT, timeFlags, &local, nullptr, text + used,
-                        static_cast<int>(total - used)))
-        text[used] = 0;
     return text;
+}
+
+int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* separator,
+                       int withSeconds) {
+    SYSTEMTIME local;
+    return localTimeOf(seconds, &local) &&
+           writeDateTime(local, separator, timeFlagsFor(withSeconds), out, units);
 }
 
 void formatDurationWith(WCHAR* out, uint32_t seconds, const WCHAR* picture,

@@ -11,6 +11,10 @@ constexpr size_t kDurationUnits = 40;
 // when withSeconds), for seconds since 1970 UTC shown in local time. A heap string the caller
 // releases with free, or none when the time cannot be converted.
 WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds);
+// The same text written into out, which holds units units; 0 when the time cannot be converted
+// or the text does not fit (formatDateTime then says which).
+int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* separator,
+                       int withSeconds);
 
 // Hours (not reduced modulo 24), minutes and seconds, in the order of the locale's time format
 // and with its time separator. out holds kDurationUnits units.

@@ -1,6 +1,6 @@
-// Memory for a list's entries, events and names: taken from the heap in large blocks and given
-// back all at once when the list goes, so that filling a list of a million events costs no
-// malloc or free per event.
+// Memory for a list's entries, events and names: taken from the system in blocks that grow with
+// the list and given back all at once when the list goes, so that filling a list of a million
+// events costs no malloc or free per event.
 #pragma once
 
 #include "platform.h"
@@ -16,14 +16,20 @@ class Arena {
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
 
-    // size bytes aligned for any object; none when the heap has no more.
-    void* allocate(size_t size);
+    // size bytes at a multiple of alignment (a power of two; by default, aligned for any
+    // object); none when memory runs out.
+    void* allocate(size_t size, size_t alignment = alignof(std::max_align_t));
     // duplicateString's contract, from the arena: none for none or when memory runs out,
     // otherwise a copy with its terminator that lives as long as the arena.
     WCHAR* duplicateString(const WCHAR* s);
 
   private:
-    std::vector<void*> blocks_;
+    struct Block {
+        void* memory;
+        size_t size;
+    };
+    std::vector<Block> blocks_;
+    size_t nextBlockSize_ = size_t(64) << 10; // grows as the list does, up to a limit
     uint8_t* next_ = nullptr;
     size_t left_ = 0;
 };

@@ -23,7 +23,7 @@ class SessionEvent {
     uint32_t time;
     uint32_t sessionId;
     uint32_t kind;
-    WCHAR* sessionName; // own copy, or none (reboots)
+    WCHAR* sessionName; // the arena's copy, perhaps shared with a neighbour; none for reboots
 };
 
 class UserEntry {

@@ -6,6 +6,7 @@ namespace {
 std::string captured(void (*write)()) {
     testing::internal::CaptureStdout();
     write();
+    flushOutput(); // the end of a line that does not end
     return testing::internal::GetCapturedStdout();
 }
 
@@ -94,6 +95,28 @@ TEST(PrintOut, NamesNeverCarryBidirectionalOrInvisibleControls) {
     }
     static const WCHAR kept[] = {0x200D, 0x2070, 0x2029, 0x05D0, 0};
     EXPECT_EQ(captured([] { printOut("%S", kept); }), toUtf8(kept));
+}
+
+} // namespace
+
+namespace {
+
+// A finished line reaches standard output at once; the rest of one waits for its end or for
+// flushOutput, so a report's line is handed over whole.
+TEST(PrintOut, HandsOverEachLineWhenItEnds) {
+    testing::internal::CaptureStdout();
+    printOut("one\ntw");
+    printOut("o");
+    std::string beforeTheEnd = testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    printOut("\n");
+    printOut("three");
+    std::string atTheEnd = testing::internal::GetCapturedStdout();
+    testing::internal::CaptureStdout();
+    flushOutput();
+    EXPECT_EQ(beforeTheEnd, "one\n");
+    EXPECT_EQ(atTheEnd, "two\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "three");
 }
 
 } // namespace

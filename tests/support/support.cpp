@@ -59,6 +59,7 @@ std::string runAndCapture(std::vector<std::string> args, int* exitCode, std::str
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     int rc = runCommand(static_cast<int>(args.size()), argv.data());
+    flushOutput();
     std::fflush(stdout);
     std::string out = testing::internal::GetCapturedStdout();
     std::string err = testing::internal::GetCapturedStderr();

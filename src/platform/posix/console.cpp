@@ -17,6 +17,7 @@ void writeConsoleText(const WCHAR* text, size_t length) {
 }
 
 int standardOutputFailed() {
+    flushOutput();
     return std::fflush(stdout) != 0 || std::ferror(stdout);
 }
 

@@ -38,6 +38,7 @@ void writeConsoleText(const WCHAR* text, size_t length) {
 }
 
 int standardOutputFailed() {
+    flushOutput();
     return std::fflush(stdout) != 0 || std::ferror(stdout) || consoleFailed();
 }
 
