@@ -5,7 +5,6 @@
 #include "little_endian.h"
 
 #include <cstdlib>
-#include <utility>
 
 namespace {
 
@@ -21,6 +20,9 @@ constexpr uint32_t kPayloadMinimum = kPayloadText + 2; // the text's terminator 
 
 // No record of a real log comes near this; a larger size is not believed.
 constexpr uint32_t kLargestRecord = 16u << 20;
+
+// What one read asks the log for: many records of a usual size.
+constexpr uint32_t kBatch = 64u << 10;
 
 constexpr DWORD kBackwards = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ;
 
@@ -57,15 +59,14 @@ EventLogReader::~EventLogReader() {
     if (logHandle_)
         CloseEventLog(logHandle_);
     releaseRecord();
-    std::free(scratch_);
+    std::free(batch_);
     std::free(sourceName_);
 }
 
 void EventLogReader::releaseRecord() {
-    std::free(record_);
-    record_ = nullptr;
+    std::free(ownRecord_);
+    ownRecord_ = record_ = nullptr;
     recordSize_ = 0;
-    recordCapacity_ = 0;
 }
 
 int EventLogReader::reopen() {
@@ -74,6 +75,7 @@ int EventLogReader::reopen() {
         logHandle_ = nullptr;
     }
     releaseRecord();
+    batchAt_ = batchUsed_ = 0;
     openError_ = ERROR_NOT_ENOUGH_MEMORY; // no copy of the name to open with
     if (sourceName_)
         open(sourceName_);
@@ -81,39 +83,56 @@ int EventLogReader::reopen() {
     return logHandle_ != nullptr;
 }
 
+// Records come from the log many at a time, as many whole ones as the batch holds; the batch
+// grows when the next record alone does not fit.
 int EventLogReader::readNext() {
     if (!logHandle_)
         return endWalk(WalkNotOpened, openError_);
     for (;;) {
-        // Learn the size of the next record, then read exactly that record.
-        BYTE probe[4];
+        if (batchAt_ == batchUsed_) {
+            int filled = fillBatch();
+            if (filled <= 0)
+                return 0;
+        }
+        uint8_t* record = batch_ + batchAt_;
+        uint32_t left = batchUsed_ - batchAt_;
+        uint32_t length = left >= 4 ? readLe32(record) : 0;
+        if (length < 4 || length > left)
+            return endWalk(WalkReadFailed, ERROR_EVENTLOG_FILE_CORRUPT);
+        batchAt_ += length;
+        if (!isOfSource(record, length))
+            continue;
+        releaseRecord();
+        record_ = record;
+        recordSize_ = length;
+        return parseRecord() ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
+    }
+}
+
+// 1 when the batch holds records again; otherwise 0 with the walk ended.
+int EventLogReader::fillBatch() {
+    batchAt_ = batchUsed_ = 0;
+    for (;;) {
         DWORD bytesRead = 0, bytesNeeded = 0;
-        if (ReadEventLogW(logHandle_, kBackwards, 0, probe, 0, &bytesRead, &bytesNeeded))
-            return endWalk(WalkReadFailed, ERROR_SUCCESS);
-        DWORD error = GetLastError();
+        if (batch_ && ReadEventLogW(logHandle_, kBackwards, 0, batch_, batchCapacity_, &bytesRead,
+                                    &bytesNeeded)) {
+            if (bytesRead == 0 || bytesRead > batchCapacity_)
+                return endWalk(WalkReadFailed, ERROR_SUCCESS);
+            batchUsed_ = bytesRead;
+            return 1;
+        }
+        DWORD error = batch_ ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
         if (error == ERROR_HANDLE_EOF)
             return endWalk(WalkComplete, ERROR_SUCCESS);
-        if (error != ERROR_INSUFFICIENT_BUFFER || bytesNeeded == 0 || bytesNeeded > kLargestRecord)
+        if (error != ERROR_INSUFFICIENT_BUFFER || (batch_ && bytesNeeded <= batchCapacity_) ||
+            bytesNeeded > kLargestRecord)
             return endWalk(WalkReadFailed, error);
-        if (bytesNeeded > scratchCapacity_) {
-            std::free(scratch_);
-            scratch_ = static_cast<uint8_t*>(std::malloc(bytesNeeded));
-            scratchCapacity_ = scratch_ ? bytesNeeded : 0;
-            if (!scratch_)
-                return endWalk(WalkReadFailed, ERROR_NOT_ENOUGH_MEMORY);
-        }
-        DWORD stillNeeded = 0;
-        if (!ReadEventLogW(logHandle_, kBackwards, 0, scratch_, bytesNeeded, &bytesRead,
-                           &stillNeeded))
-            return endWalk(WalkReadFailed, GetLastError());
-        if (bytesRead == 0 || bytesRead > bytesNeeded)
-            return endWalk(WalkReadFailed, ERROR_SUCCESS);
-        if (!isOfSource(scratch_, bytesRead))
-            continue;
-        std::swap(record_, scratch_);
-        std::swap(recordCapacity_, scratchCapacity_);
-        recordSize_ = bytesRead;
-        return parseRecord() ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
+        uint32_t capacity = bytesNeeded > kBatch ? bytesNeeded : kBatch;
+        std::free(batch_);
+        batch_ = static_cast<uint8_t*>(std::malloc(capacity));
+        batchCapacity_ = batch_ ? capacity : 0;
+        if (!batch_)
+            return endWalk(WalkReadFailed, ERROR_NOT_ENOUGH_MEMORY);
     }
 }
 
@@ -128,9 +147,8 @@ int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
         return -1;
     }
     releaseRecord();
-    record_ = buffer;
+    record_ = ownRecord_ = buffer;
     recordSize_ = size;
-    recordCapacity_ = size;
     return parseRecord();
 }
 

@@ -47,6 +47,7 @@ class EventLogReader {
 
   private:
     int parseRecord();
+    int fillBatch();
     void releaseRecord();
     int isOfSource(const uint8_t* record, uint32_t size) const;
     void open(const WCHAR* sourceName);
@@ -57,13 +58,16 @@ class EventLogReader {
     WalkEnd walkEnd_ = WalkComplete;
     DWORD walkError_ = ERROR_SUCCESS;
     WCHAR* sourceName_ = nullptr;
+    // The current record: in the batch, or a buffer takeRecord was given (ownRecord_).
     uint8_t* record_ = nullptr;
     uint32_t recordSize_ = 0;
-    uint32_t recordCapacity_ = 0;
-    // The buffer the next record is read into, kept from one read to the next; a record of the
-    // source trades places with the current one.
-    uint8_t* scratch_ = nullptr;
-    uint32_t scratchCapacity_ = 0;
+    uint8_t* ownRecord_ = nullptr;
+    // The records of the last read, kept from one read to the next; batchAt_ is where the next
+    // one starts.
+    uint8_t* batch_ = nullptr;
+    uint32_t batchCapacity_ = 0;
+    uint32_t batchUsed_ = 0;
+    uint32_t batchAt_ = 0;
     uint32_t kind_ = 0;
     uint32_t time_ = 0;
     uint32_t sessionId_ = 0;

@@ -85,9 +85,12 @@ void printLogonTimes(EventLogReader& reader) {
         printOut("User: %S\\%S\n", user->domain, user->userName);
         uint32_t total = 0;
         user->rewindEvents();
-        for (SessionEvent* event = user->currentEvent(); event; event = user->advance())
+        for (SessionEvent* event = user->currentEvent(); event; event = user->advance()) {
+            if (event->next)
+                prefetch(event->next);
             if (event->kind == Logon)
                 total += printLogonLine(list, *event);
+        }
         printDuration("   Total time=%S\n", total);
         printOut("\n");
     }

@@ -12,16 +12,6 @@ int sameText(const WCHAR* a, const WCHAR* b) {
     return *a == *b;
 }
 
-// Asks the processor for memory that is needed soon. A user's events lie wherever the arena
-// had room when each was read, so the merge would otherwise wait on memory at every step.
-void prefetch(const void* address) {
-#if defined(__GNUC__)
-    __builtin_prefetch(address);
-#else
-    (void)address;
-#endif
-}
-
 } // namespace
 
 UserEntry::UserEntry(const WCHAR* domain, const WCHAR* userName, Arena* arena)

@@ -71,6 +71,29 @@ TEST_F(EvtStandIn, WalksTheSourceNewestFirstSkippingOthers) {
     EXPECT_EQ(walk(reader), (std::vector<uint32_t>{300, 250, 200, 100}));
 }
 
+// The reader takes many records a read; one larger than a read's buffer still comes whole,
+// and so do the usual ones around it.
+TEST_F(EvtStandIn, RecordsOfAnySizeComeWholeBetweenUsualOnes) {
+    EvtRecordFields large = foreign(200);
+    large.data.assign(300000, 7);
+    std::u16string longName = u"tcp#1\\DOM\\" + std::u16string(50000, u'x');
+    std::vector<EvtRecordFields> records = {sessionRecord(Reboot, 100), large,
+                                            sessionRecord(Logon, 300, 1, longName)};
+    for (uint32_t t = 400; t < 3400; ++t)
+        records.push_back(sessionRecord(Reboot, t));
+    append(records, 64u << 20);
+    EventLogReader reader(WSTR("wsxlum"));
+    std::vector<uint32_t> times = walk(reader);
+    ASSERT_EQ(times.size(), 3002u);
+    EXPECT_EQ(times[0], 3399u);
+    EXPECT_EQ(times[3000], 300u);
+    EXPECT_EQ(times[3001], 100u);
+    reader.reopen();
+    for (uint32_t t = 0; t <= 3000; ++t)
+        ASSERT_EQ(reader.readNext(), 1);
+    EXPECT_EQ(toUtf8(reader.userName()), std::string(50000, 'x'));
+}
+
 TEST_F(EvtStandIn, ALogOfOtherSourcesYieldsNothing) {
     append({foreign(1), foreign(2), foreign(3)});
     EXPECT_TRUE(walk().empty());

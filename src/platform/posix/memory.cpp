@@ -14,7 +14,8 @@ constexpr size_t kHugePage = size_t(2) << 20;
 // few dozen page faults instead of tens of thousands.
 void* reserveBlock(size_t size) {
     if (size == 0 || size % kHugePage != 0) {
-        void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* block =
+            mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         return block == MAP_FAILED ? nullptr : block;
     }
     size_t span = size + kHugePage;
