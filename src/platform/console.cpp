@@ -122,10 +122,10 @@ void writeErrorText(const WCHAR* text, size_t length) {
 void formatTo(OutputBuffer& out, const char* format, va_list args) {
     for (const char* p = format; *p; ++p) {
         if (*p != '%') {
-            const char* run = std::strchr(p, '%');
-            size_t length = run ? static_cast<size_t>(run - p) : std::strlen(p);
-            out.putNarrow(p, length);
-            p += length - 1;
+            const char* run = p;
+            while (p[1] && p[1] != '%')
+                ++p;
+            out.putNarrow(run, static_cast<size_t>(p - run) + 1);
             continue;
         }
         ++p;

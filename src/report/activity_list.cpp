@@ -26,28 +26,24 @@ size_t lengthOf(const WCHAR* s) {
     return s ? wcslen(s) : 0;
 }
 
-// Longer names push the later columns right instead of being cut.
+// Longer names push the later columns right instead of being cut. One line is one write.
 void printActivityLine(const UserEntry& user, const SessionEvent& event) {
-    printOut("%S\\%S ", user.domain, user.userName);
     size_t width = lengthOf(user.userName) + lengthOf(user.domain) + 1;
-    if (width < kUserColumn) {
-        printSpaces(kUserColumn - width);
+    const char* userPadding = width < kUserColumn ? spaces(kUserColumn - width) : "";
+    if (width < kUserColumn)
         width = kUserColumn;
-    }
-    if (event.kind != Reboot) {
-        printOut("%S ", event.sessionName);
-        width += lengthOf(event.sessionName) + 1;
-    }
-    width += 1; // the space after the user
-    if (width < kLabelColumn)
-        printSpaces(kLabelColumn - width);
-    printOut("%s", labelOf(event.kind));
     if (event.kind != Reboot)
-        printOut("%4d   ", static_cast<int>(event.sessionId));
+        width += lengthOf(event.sessionName) + 1;
+    width += 1; // the space after the user
+    const char* labelPadding = width < kLabelColumn ? spaces(kLabelColumn - width) : "";
+    DateTimeText when(event.time);
+    if (event.kind != Reboot)
+        printOut("%S\\%S %s%S %s%s%4d   %S\n", user.domain, user.userName, userPadding,
+                 event.sessionName, labelPadding, labelOf(event.kind),
+                 static_cast<int>(event.sessionId), when.text());
     else
-        printSpaces(7);
-    printDateTime(event.time);
-    printOut("\n");
+        printOut("%S\\%S %s%s%s       %S\n", user.domain, user.userName, userPadding, labelPadding,
+                 labelOf(event.kind), when.text());
 }
 
 } // namespace

@@ -35,25 +35,24 @@ void printDuration(const char* format, uint32_t seconds) {
     printOut(format, text);
 }
 
-// Writes the line of one logon and returns the session's length.
+// Writes the line of one logon, in one write, and returns the session's length.
 uint32_t printLogonLine(const UserList& list, SessionEvent& logon) {
-    printOut("%S%S", WSTR("   "), logon.sessionName);
     size_t width = 3 + (logon.sessionName ? wcslen(logon.sessionName) : 0);
-    if (width < kSessionColumn)
-        printSpaces(kSessionColumn - width);
-    printOut(" %d LOGON:", static_cast<int>(logon.sessionId));
-    printDateTime(logon.time);
     SessionEvent* closing = findSessionEnd(list, &logon);
     SessionEnd end = !closing                  ? SessionEnd::Running
                      : closing->kind == Reboot ? SessionEnd::Reboot
                      : closing->kind == Logoff ? SessionEnd::Logoff
                                                : SessionEnd::Other;
     uint32_t endTime = closing ? closing->time : currentSecondsSince1970();
-    printOut("%s", labelOf(end));
-    printDateTime(endTime);
     // A logon later than the clock would wrap to over a century: it counts as nothing.
     uint32_t length = endTime >= logon.time ? endTime - logon.time : 0;
-    printDuration(" Total:%S\n", length);
+    WCHAR duration[kDurationUnits];
+    formatDuration(duration, length);
+    DateTimeText start(logon.time), finish(endTime);
+    printOut("   %S%s %d LOGON:%S%s%S Total:%S\n", logon.sessionName,
+             width < kSessionColumn ? spaces(kSessionColumn - width) : "",
+             static_cast<int>(logon.sessionId), start.text(), labelOf(end), finish.text(),
+             duration);
     return length;
 }
 

@@ -7,25 +7,38 @@
 
 #include <cstdlib>
 
+namespace {
+
+const char kSpaces[] = "                                ";
+static_assert(sizeof kSpaces - 1 == kMostSpaces, "kMostSpaces spaces");
+
+} // namespace
+
+const char* spaces(size_t count) {
+    return kSpaces + kMostSpaces - (count < kMostSpaces ? count : kMostSpaces);
+}
+
 void printSpaces(size_t count) {
-    static const char kSpaces[] = "                                ";
-    const size_t most = sizeof kSpaces - 1;
-    for (; count > most; count -= most)
+    for (; count > kMostSpaces; count -= kMostSpaces)
         printOut("%s", kSpaces);
     if (count > 0)
-        printOut("%s", kSpaces + most - count);
+        printOut("%s", spaces(count));
+}
+
+DateTimeText::DateTimeText(uint32_t seconds) {
+    if (formatDateTimeInto(local_, sizeof local_ / sizeof local_[0], seconds, WSTR(" "), 1))
+        text_ = local_;
+    else
+        text_ = heap_ = formatDateTime(seconds, WSTR(" "), 1);
+}
+
+DateTimeText::~DateTimeText() {
+    std::free(heap_);
 }
 
 void printDateTime(uint32_t seconds) {
-    WCHAR line[96];
-    if (formatDateTimeInto(line, sizeof line / sizeof line[0], seconds, WSTR(" "), 1)) {
-        printOut("%S", line);
-        return;
-    }
-    if (WCHAR* text = formatDateTime(seconds, WSTR(" "), 1)) {
-        printOut("%S", text);
-        std::free(text);
-    }
+    DateTimeText when(seconds);
+    printOut("%S", when.text());
 }
 
 void printNotEnabledWarning() {
@@ -61,10 +74,9 @@ int reportWalkEnd(const EventLogReader& reader) {
     case WalkMalformed:
         printError("vlmaudit: a malformed %s record of wsxlum",
                    reader.kind() == Logon ? "logon" : "logoff");
-        if (WCHAR* when = formatDateTime(reader.time(), WSTR(" "), 1)) {
-            printError(" dated %S", when);
-            std::free(when);
-        }
+        DateTimeText when(reader.time());
+        if (when.text())
+            printError(" dated %S", when.text());
         printError(" stopped the report; older records are not shown.\n");
         return 1;
     }

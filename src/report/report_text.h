@@ -9,6 +9,26 @@
 // Writes count spaces (none when count is 0).
 void printSpaces(size_t count);
 
+// A text of count spaces, for count up to kMostSpaces (more count as kMostSpaces).
+constexpr size_t kMostSpaces = 32;
+const char* spaces(size_t count);
+
+// The local date and time of seconds as a report shows them, kept for one line; none when the
+// time cannot be converted.
+class DateTimeText {
+  public:
+    explicit DateTimeText(uint32_t seconds);
+    ~DateTimeText();
+    DateTimeText(const DateTimeText&) = delete;
+    DateTimeText& operator=(const DateTimeText&) = delete;
+    const WCHAR* text() const { return text_; }
+
+  private:
+    WCHAR local_[96];
+    WCHAR* heap_ = nullptr; // a text too long for local_
+    const WCHAR* text_ = nullptr;
+};
+
 // Writes the local date and time of seconds; nothing when it cannot be converted.
 void printDateTime(uint32_t seconds);
 

@@ -6,6 +6,7 @@
 #include "platform.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -101,7 +102,12 @@ class UserList {
     std::vector<SessionEvent*> reboots_;
     // Beside the list, so that finding a user costs the same with ten users or ten thousand:
     // the case-folded 'domain\user' of every entry, to the entry nearest the head.
-    std::unordered_map<WString, UserEntry*> index_;
+    struct SameKey { // the units compared as bytes, not one by one
+        bool operator()(const WString& a, const WString& b) const {
+            return a.size() == b.size() && std::memcmp(a.data(), b.data(), 2 * a.size()) == 0;
+        }
+    };
+    std::unordered_map<WString, UserEntry*, std::hash<WString>, SameKey> index_;
     const WString& keyOf(const WCHAR* domain, const WCHAR* userName) const;
     mutable WString key_; // built anew for each lookup, in a buffer kept from one to the next
     // The merge: entries with a current event, earliest first, then nearest the head.
