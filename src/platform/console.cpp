@@ -15,78 +15,86 @@ int isHidden(char16_t unit) {
            (unit >= 0x2066 && unit <= 0x2069);
 }
 
-// Formatted text gathered and handed to the console in pieces that never split a surrogate
-// pair.
+// Formatted text gathered as UTF-8 and handed to the console in pieces that never split a
+// character.
 class OutputBuffer {
   public:
-    explicit OutputBuffer(void (*sink)(const WCHAR*, size_t)) : sink_(sink) {}
-    ~OutputBuffer() { flush(0); }
+    explicit OutputBuffer(void (*sink)(const char*, size_t)) : sink_(sink) {}
+    ~OutputBuffer() { flush(); }
     // Hands over what is gathered.
-    void flush() { flush(0); }
+    void flush() {
+        if (used_ > 0)
+            sink_(bytes_, used_);
+        used_ = lineEnd_ = 0;
+    }
     // Hands over the lines finished so far and keeps the start of the next one.
     void flushLines() {
         if (lineEnd_ == 0)
             return;
-        sink_(units_, lineEnd_);
-        std::memmove(units_, units_ + lineEnd_, (used_ - lineEnd_) * sizeof(WCHAR));
+        sink_(bytes_, lineEnd_);
+        std::memmove(bytes_, bytes_ + lineEnd_, used_ - lineEnd_);
         used_ -= lineEnd_;
         lineEnd_ = 0;
     }
-    void put(WCHAR unit) {
-        if (used_ == kUnits)
-            flush(1);
-        units_[used_++] = unit;
-        if (unit == '\n')
-            lineEnd_ = used_;
-    }
+    void put(char c) { putNarrow(&c, 1); }
     void putNarrow(const char* text) { putNarrow(text, std::strlen(text)); }
+    // Narrow text: ASCII as it stands, any other byte as the Latin-1 character it names.
+    // (The loops keep the count in a local: a store through char may alias any member.)
     void putNarrow(const char* text, size_t length) {
-        while (length > 0) {
-            if (used_ == kUnits)
-                flush(1);
-            size_t room = kUnits - used_, chunk = length < room ? length : room;
-            for (size_t i = 0; i < chunk; ++i) {
-                units_[used_ + i] = static_cast<WCHAR>(static_cast<unsigned char>(text[i]));
-                if (text[i] == '\n')
-                    lineEnd_ = used_ + i + 1;
+        size_t used = used_, lineEnd = lineEnd_;
+        for (size_t i = 0; i < length; ++i) {
+            if (used + 2 > kBytes) {
+                used_ = used;
+                flush();
+                used = lineEnd = 0;
             }
-            used_ += chunk;
-            text += chunk;
-            length -= chunk;
+            unsigned char c = static_cast<unsigned char>(text[i]);
+            if (c < 0x80) {
+                bytes_[used++] = static_cast<char>(c);
+                if (c == '\n')
+                    lineEnd = used;
+            } else {
+                used += putUtf8(bytes_ + used, c);
+            }
         }
+        used_ = used;
+        lineEnd_ = lineEnd;
     }
-
-    // Puts text with every control character as U+FFFD.
+    // UTF-16 text with every hidden character and every unpaired surrogate as U+FFFD.
     void putMapped(const WCHAR* text, size_t length) {
-        while (length > 0) {
-            if (used_ == kUnits)
-                flush(1);
-            size_t room = kUnits - used_, chunk = length < room ? length : room;
-            for (size_t i = 0; i < chunk; ++i)
-                units_[used_ + i] =
-                    isHidden(static_cast<char16_t>(text[i])) ? static_cast<WCHAR>(0xFFFD) : text[i];
-            used_ += chunk;
-            text += chunk;
-            length -= chunk;
+        size_t used = used_;
+        for (size_t i = 0; i < length; ++i) {
+            if (used + 4 > kBytes) {
+                used_ = used;
+                flush();
+                used = 0;
+            }
+            char16_t unit = static_cast<char16_t>(text[i]);
+            if (unit >= 0x20 && unit < 0x7F) { // the common case: printable ASCII
+                bytes_[used++] = static_cast<char>(unit);
+                continue;
+            }
+            char32_t c = unit;
+            if (isHidden(unit)) {
+                c = 0xFFFD;
+            } else if ((unit & 0xFC00) == 0xD800 && i + 1 < length &&
+                       (static_cast<char16_t>(text[i + 1]) & 0xFC00) == 0xDC00) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[i + 1]) - 0xDC00);
+                ++i;
+            } else if ((unit & 0xF800) == 0xD800) {
+                c = 0xFFFD;
+            }
+            used += putUtf8(bytes_ + used, c);
         }
+        used_ = used;
     }
 
   private:
-    static constexpr size_t kUnits = 512;
-    void flush(int keepHighSurrogate) {
-        if (used_ == 0)
-            return;
-        size_t keep = keepHighSurrogate && (units_[used_ - 1] & 0xFC00) == 0xD800;
-        sink_(units_, used_ - keep);
-        if (keep)
-            units_[0] = units_[used_ - 1];
-        used_ = keep;
-        lineEnd_ = 0;
-    }
-    void (*sink_)(const WCHAR*, size_t);
-    WCHAR units_[kUnits];
+    static constexpr size_t kBytes = 2048;
+    void (*sink_)(const char*, size_t);
+    char bytes_[kBytes];
     size_t used_ = 0;
-    size_t lineEnd_ = 0; // units up to the end of the last line put; names hold no line end
+    size_t lineEnd_ = 0; // bytes up to the end of the last line put; names hold no line end
 };
 
 // Integer conversions with an optional minimum width, right-aligned as printf does.
@@ -113,10 +121,8 @@ void putPrintable(OutputBuffer& out, const WCHAR* text) {
     out.putMapped(text, wcslen(text));
 }
 
-void writeErrorText(const WCHAR* text, size_t length) {
-    std::string bytes;
-    appendUtf8(bytes, text, length);
-    std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+void writeErrorText(const char* text, size_t length) {
+    std::fwrite(text, 1, length, stderr);
 }
 
 void formatTo(OutputBuffer& out, const char* format, va_list args) {
@@ -155,7 +161,7 @@ void formatTo(OutputBuffer& out, const char* format, va_list args) {
             if (!*p)
                 --p;
             else
-                out.put(static_cast<WCHAR>(static_cast<unsigned char>(*p)));
+                out.put(*p);
             break;
         }
     }

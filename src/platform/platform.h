@@ -33,9 +33,9 @@ int standardOutputFailed();
 // A platform result code in plain words ("access is denied"), or none for codes without.
 const char* errorText(LONG status);
 
-// Hands UTF-16 text to the console layer of the platform (UTF-8 on Linux; the console's wide
-// output or UTF-8 with CRLF on Windows).
-void writeConsoleText(const WCHAR* text, size_t length);
+// Hands UTF-8 text, whole characters, to the console layer of the platform (as it is on Linux;
+// the console's wide output or UTF-8 with CRLF on Windows).
+void writeConsoleText(const char* text, size_t length);
 
 // Zeroed memory in large blocks for arenas, from the system rather than the heap: size bytes,
 // or none; releaseBlock takes the same size back.
@@ -44,6 +44,8 @@ void releaseBlock(void* block, size_t size);
 
 // UTF-16 <-> UTF-8. Unpaired surrogates and invalid UTF-8 become U+FFFD.
 void appendUtf8(std::string& out, const WCHAR* text, size_t length);
+// Writes c as UTF-8 at out; returns the bytes written (1 to 4).
+size_t putUtf8(char* out, char32_t c);
 // Writes the UTF-8 of text into out, which holds at least 3 bytes per unit; returns the bytes.
 size_t encodeUtf8(const WCHAR* text, size_t length, char* out);
 WString utf8ToUtf16(const std::string& text);

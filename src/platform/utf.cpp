@@ -4,6 +4,8 @@ namespace {
 
 const char32_t kReplacement = 0xFFFD;
 
+} // namespace
+
 // Writes c as UTF-8 at out; returns the bytes written (1 to 4).
 size_t putUtf8(char* out, char32_t c) {
     if (c < 0x80) {
@@ -27,6 +29,8 @@ size_t putUtf8(char* out, char32_t c) {
     out[3] = static_cast<char>(0x80 | (c & 0x3F));
     return 4;
 }
+
+namespace {
 
 // Decodes one UTF-8 sequence at text[i] and moves i past it. An ill-formed sequence gives one
 // U+FFFD for its maximal subpart (the longest start of a well-formed sequence it holds, or one

@@ -38,6 +38,9 @@ TEST(PrintOut, WritesUtf8AndReplacesLoneSurrogates) {
     static const WCHAR text[] = {0xE9, 0x65E5, 0xD835, 0xDC9C, 0xD800, 'x', 0xDC00, 0};
     EXPECT_EQ(captured([] { printOut("%S", text); }),
               "\xC3\xA9\xE6\x97\xA5\xF0\x9D\x92\x9C\xEF\xBF\xBDx\xEF\xBF\xBD");
+    // Each text stands alone: halves of a pair in two texts are two lone surrogates.
+    static const WCHAR high[] = {0xD835, 0}, low[] = {0xDC9C, 0};
+    EXPECT_EQ(captured([] { printOut("%S%S", high, low); }), "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST(PrintOut, NamesNeverCarryControlCharactersToTheTerminal) {
