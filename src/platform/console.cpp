@@ -42,7 +42,15 @@ class OutputBuffer {
     // (The loops keep the count in a local: a store through char may alias any member.)
     void putNarrow(const char* text, size_t length) {
         size_t used = used_, lineEnd = lineEnd_;
-        for (size_t i = 0; i < length; ++i) {
+        size_t i = 0;
+        if (length <= (kBytes - used) / 2) { // room for all of it: no check for each byte
+            for (; i < length && static_cast<unsigned char>(text[i]) < 0x80; ++i) {
+                bytes_[used++] = text[i];
+                if (text[i] == '\n')
+                    lineEnd = used;
+            }
+        }
+        for (; i < length; ++i) {
             if (used + 2 > kBytes) {
                 used_ = used;
                 flush();
@@ -63,7 +71,12 @@ class OutputBuffer {
     // UTF-16 text with every hidden character and every unpaired surrogate as U+FFFD.
     void putMapped(const WCHAR* text, size_t length) {
         size_t used = used_;
-        for (size_t i = 0; i < length; ++i) {
+        size_t i = 0;
+        if (length <= (kBytes - used) / 4) { // room for all of it: printable ASCII goes as it is
+            for (; i < length && static_cast<char16_t>(text[i]) - 0x20u < 0x5Fu; ++i)
+                bytes_[used++] = static_cast<char>(text[i]);
+        }
+        for (; i < length; ++i) {
             if (used + 4 > kBytes) {
                 used_ = used;
                 flush();

@@ -248,7 +248,14 @@ int GetTimeFormatW(LCID, DWORD flags, const SYSTEMTIME* time, const WCHAR*, WCHA
     cache.format = &format;
     cache.generation = formats.generation;
     cache.time = *time;
-    formatTm(format, toTm(*time, seconds), cache.text);
+    // Most formats need only the clock's fields; the whole date is worked out for the others.
+    struct tm clock = {};
+    clock.tm_hour = time->wHour;
+    clock.tm_min = time->wMinute;
+    clock.tm_sec = time->wSecond;
+    cache.text.clear();
+    if (!formatPlainTime(format, clock, cache.text))
+        formatTm(format, toTm(*time, seconds), cache.text);
     return deliver(cache.text, out, outSize);
 }
 
