@@ -2,6 +2,7 @@
 
 #include "file_io.h"
 #include "little_endian.h"
+#include "platform.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -16,17 +17,25 @@ const uint32_t kEofMarkers[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444}
 // no more memory than this.
 constexpr uint32_t kWindow = 4u << 20;
 
+EvtFile::~EvtFile() {
+    releaseBlock(window_, windowCapacity_);
+}
+
 void EvtFile::readPlain(uint32_t offset, uint32_t length, uint8_t* out) const {
     if (fd_ < 0) {
         std::memcpy(out, bytes_.data() + offset, length);
         return;
     }
-    if (offset < windowStart_ ||
-        offset + uint64_t(length) > windowStart_ + uint64_t(window_.size())) {
+    if (offset < windowStart_ || offset + uint64_t(length) > windowStart_ + uint64_t(windowSize_)) {
         if (length > kWindow) {
             std::memset(out, 0, length);
             readAt(fd_, offset, out, length);
             return;
+        }
+        if (!window_) { // as large as the file, up to the window's size
+            uint32_t capacity = size_ < kWindow ? size_ : kWindow;
+            window_ = static_cast<uint8_t*>(reserveBlock(capacity));
+            windowCapacity_ = window_ ? capacity : 0;
         }
         // The walk goes backwards: the window ends where this read does, unless it goes
         // forwards (as finding the end of a dirty log does), when it starts here.
@@ -34,12 +43,17 @@ void EvtFile::readPlain(uint32_t offset, uint32_t length, uint8_t* out) const {
                          : offset + length > kWindow ? offset + length - kWindow
                                                      : 0;
         uint32_t end = size_ - start > kWindow ? start + kWindow : size_;
-        window_.resize(end - start);
-        if (!readAt(fd_, start, window_.data(), end - start))
-            std::fill(window_.begin(), window_.end(), 0); // cut short since it was opened
+        if (!window_ || end - start > windowCapacity_) { // no memory: this read alone
+            std::memset(out, 0, length);
+            readAt(fd_, offset, out, length);
+            return;
+        }
+        windowSize_ = end - start;
+        if (!readAt(fd_, start, window_, windowSize_))
+            std::memset(window_, 0, windowSize_); // cut short since it was opened
         windowStart_ = start;
     }
-    std::memcpy(out, window_.data() + (offset - windowStart_), length);
+    std::memcpy(out, window_ + (offset - windowStart_), length);
 }
 
 uint32_t EvtFile::advance(uint32_t offset, uint32_t by) const {
@@ -78,8 +92,8 @@ void EvtFile::copyIn(uint32_t offset, const uint8_t* in, uint32_t length) {
 uint32_t EvtFile::read32(uint32_t offset) const {
     if (fd_ < 0 && offset + 4 <= bytes_.size())
         return readLe32(bytes_.data() + offset);
-    if (fd_ >= 0 && offset >= windowStart_ && offset + 4 <= windowStart_ + window_.size())
-        return readLe32(window_.data() + (offset - windowStart_));
+    if (fd_ >= 0 && offset >= windowStart_ && offset + 4 <= windowStart_ + uint64_t(windowSize_))
+        return readLe32(window_ + (offset - windowStart_));
     uint8_t b[4];
     copyOut(offset, 4, b);
     return readLe32(b);
@@ -192,7 +206,12 @@ int EvtFile::open(int fd) {
     fd_ = fd;
     size_ = static_cast<uint32_t>(st.st_size);
     windowStart_ = 0;
-    window_.clear();
+    windowSize_ = 0;
+    if (windowCapacity_ < (size_ < kWindow ? size_ : kWindow)) { // taken anew when needed
+        releaseBlock(window_, windowCapacity_);
+        window_ = nullptr;
+        windowCapacity_ = 0;
+    }
     return start();
 }
 

@@ -17,6 +17,11 @@ constexpr uint32_t kEvtFlagWrap = 0x2;
 // given so), or read from an open file through a window as a walk from the newest record goes.
 class EvtFile {
   public:
+    EvtFile() = default;
+    ~EvtFile();
+    EvtFile(const EvtFile&) = delete;
+    EvtFile& operator=(const EvtFile&) = delete;
+
     // Decodes the header, finds the true end-of-file record (a dirty header's offsets may be
     // stale) and walks the records from newest to oldest. 0 when the header or the end-of-file
     // record cannot be found. A walk that meets a corrupt record keeps the records before it
@@ -69,8 +74,11 @@ class EvtFile {
     std::vector<uint8_t> bytes_; // the file, when held whole
     int fd_ = -1;
     uint32_t size_ = 0; // of the open file
-    // The window of the file last read, and which way the walk is going through it.
-    mutable std::vector<uint8_t> window_;
+    // The window of the file last read: memory taken once, from the system, and never cleared,
+    // since the file overwrites it.
+    mutable uint8_t* window_ = nullptr;
+    mutable uint32_t windowCapacity_ = 0;
+    mutable uint32_t windowSize_ = 0;
     mutable uint32_t windowStart_ = 0;
     std::vector<uint32_t> newestFirst_;
     uint32_t walkPos_ = 0;
