@@ -2,6 +2,8 @@
 #include "report/time_text.h"
 #include "support/support.h"
 
+#include <cstdlib>
+
 namespace {
 
 std::string duration(uint32_t seconds, const WCHAR* picture = WSTR("H:mm:ss"),
@@ -42,6 +44,26 @@ TEST(FormatDuration, UsesTheSeparatorGivenNotThePictures) {
     EXPECT_EQ(duration(3725, WSTR("H.mm.ss"), WSTR(":")), "01:02:05");
     EXPECT_EQ(duration(3725, WSTR("H:mm:ss"), WSTR("123456789")), "01123456789021234567890"
                                                                   "5");
+}
+
+} // namespace
+
+namespace {
+
+// The text written in place is the text formatDateTime gives, and a buffer one unit too short
+// for it (the terminator included) is refused rather than cut.
+TEST(FormatDateTime, WritesInPlaceOnlyWhatFitsWhole) {
+    for (uint32_t seconds : {0u, 1000000000u, 0xFFFFFFFFu}) {
+        WCHAR* whole = formatDateTime(seconds, WSTR(" - "), 1);
+        ASSERT_NE(whole, nullptr);
+        size_t units = wcslen(whole) + 1;
+        std::vector<WCHAR> out(units + 1, WCHAR('#'));
+        EXPECT_EQ(formatDateTimeInto(out.data(), units, seconds, WSTR(" - "), 1), 1);
+        EXPECT_EQ(toUtf8(out.data()), toUtf8(whole));
+        EXPECT_EQ(out[units], WCHAR('#')); // nothing past the room given
+        EXPECT_EQ(formatDateTimeInto(out.data(), units - 1, seconds, WSTR(" - "), 1), 0);
+        std::free(whole);
+    }
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 #include "support/support.h"
 #include "timeline/user_list.h"
 
+#include <cstring>
+
 namespace {
 
 std::vector<uint32_t> times(UserEntry* entry) {
@@ -80,6 +82,38 @@ TEST(UserList, MergeVisitsEveryEventOnceInTimeOrderTiesNearerTheHead) {
     EXPECT_EQ(seen, expected);
     EXPECT_EQ(list.nextEarliest(), nullptr); // stays at the end
     EXPECT_EQ(list.cursor, nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// Pieces of every size the lists ask for, and larger than a block, each aligned as asked and
+// apart from every other: a pattern written into each is still there when all are taken.
+TEST(Arena, HandsOutAlignedPiecesThatNeverOverlap) {
+    const struct {
+        size_t size, alignment;
+    } kinds[] = {{1, 1}, {14, 2}, {32, 8}, {100, 16}, {70000, 8}, {size_t(33) << 20, 16}};
+    Arena arena;
+    std::vector<std::pair<uint8_t*, size_t>> pieces;
+    for (int round = 0; round < 400; ++round) {
+        for (const auto& kind : kinds) {
+            if (kind.size > 1000000 && round % 100 != 0)
+                continue;
+            auto* piece = static_cast<uint8_t*>(arena.allocate(kind.size, kind.alignment));
+            ASSERT_NE(piece, nullptr);
+            EXPECT_EQ(reinterpret_cast<uintptr_t>(piece) % kind.alignment, 0u) << kind.size;
+            std::memset(piece, static_cast<int>(pieces.size() % 251), kind.size);
+            pieces.push_back({piece, kind.size});
+        }
+    }
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const uint8_t* piece = pieces[i].first;
+        size_t size = pieces[i].second;
+        ASSERT_EQ(piece[0], i % 251);
+        ASSERT_EQ(piece[size - 1], i % 251);
+    }
+    EXPECT_EQ(arena.allocate(size_t(2) << 30), nullptr); // more than is ever asked for
 }
 
 } // namespace
