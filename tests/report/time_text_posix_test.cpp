@@ -73,6 +73,27 @@ TEST_F(TimeText, LocalTimeFollowsTheRulesOfEachDate) {
     EXPECT_EQ(dateTimeText(1606780800), "12/01/20 01:00:00");
 }
 
+// Offsets change to the second, even inside a minute (Monrovia moved from -0:44:30 to GMT at
+// 00:44:30 UT), and a change of TZ is seen at once.
+TEST_F(TimeText, AChangeOfOffsetIsSeenToTheSecond) {
+    ASSERT_TRUE(use("C", "Africa/Monrovia"));
+    if (dateTimeText(0) != "12/31/69 23:15:30")
+        GTEST_SKIP() << "no time zone data for Africa/Monrovia";
+    const struct {
+        uint32_t seconds;
+        const char* text;
+    } rows[] = {{63593040, "01/06/72 23:59:30"}, {63593069, "01/06/72 23:59:59"},
+                {63593070, "01/07/72 00:44:30"}, {63593099, "01/07/72 00:44:59"},
+                {63593100, "01/07/72 00:45:00"}, {63593069, "01/06/72 23:59:59"}};
+    for (const auto& row : rows)
+        EXPECT_EQ(dateTimeText(row.seconds), row.text) << row.seconds;
+    ASSERT_TRUE(use("C", "Europe/Berlin"));
+    EXPECT_EQ(dateTimeText(1585443599), "03/29/20 01:59:59");
+    EXPECT_EQ(dateTimeText(1585443600), "03/29/20 03:00:00");
+    ASSERT_TRUE(use("C", "UTC"));
+    EXPECT_EQ(dateTimeText(1585443600), "03/29/20 01:00:00");
+}
+
 TEST(TimeFormat, TranslatesTheCLibraryFormat) {
     EXPECT_EQ(twentyFourHourFormat("%H:%M:%S", 1), "%H:%M:%S");
     EXPECT_EQ(twentyFourHourFormat("%r", 1), "%H:%M:%S");
