@@ -11,6 +11,7 @@
 #include <ctime>
 #include <cwchar>
 #include <langinfo.h>
+#include <vector>
 
 namespace {
 
@@ -83,35 +84,57 @@ int deliver(const WString& text, WCHAR* out, int outSize) {
     return needed;
 }
 
-void putTwoDigits(WString& out, int value, WCHAR pad) {
-    out += value < 10 ? pad : static_cast<WCHAR>('0' + value / 10);
-    out += static_cast<WCHAR>('0' + value % 10);
-}
+// A time format that needs only the clock (%H, %k, %M, %S and plain ASCII text), compiled
+// once: each step a unit of text, or one of the fields below. Such a time is written directly,
+// with no strftime and no copy.
+enum ClockField { HourZero = -1, HourSpace = -2, Minute = -3, Second = -4 };
 
-// The formats the time of day comes in (%H, %k, %M, %S and plain ASCII text), written
-// directly; 0 for anything else, which strftime then does.
-int formatPlainTime(const std::string& format, const struct tm& tm, WString& out) {
+// 1 with the steps when format is of that kind; 0 for anything else, which strftime does.
+int compileClock(const std::string& format, std::vector<int>& steps) {
+    steps.clear();
     for (size_t i = 0; i < format.size(); ++i) {
         char c = format[i];
         if (static_cast<unsigned char>(c) >= 0x80)
             return 0;
         if (c != '%') {
-            out += static_cast<WCHAR>(c);
+            steps.push_back(c);
             continue;
         }
         char field = i + 1 < format.size() ? format[++i] : 0;
-        if (field == 'H' || field == 'k')
-            putTwoDigits(out, tm.tm_hour, field == 'H' ? '0' : ' ');
-        else if (field == 'M')
-            putTwoDigits(out, tm.tm_min, '0');
-        else if (field == 'S')
-            putTwoDigits(out, tm.tm_sec, '0');
+        if (field == 'H' || field == 'k' || field == 'M' || field == 'S')
+            steps.push_back(field == 'H'   ? HourZero
+                            : field == 'k' ? HourSpace
+                            : field == 'M' ? Minute
+                                           : Second);
         else if (field == '%')
-            out += WCHAR('%');
+            steps.push_back('%');
         else
             return 0;
     }
     return 1;
+}
+
+// The units the steps write, terminator included.
+int clockUnits(const std::vector<int>& steps) {
+    int units = 1;
+    for (int step : steps)
+        units += step < 0 ? 2 : 1;
+    return units;
+}
+
+void runClock(const std::vector<int>& steps, const SYSTEMTIME& time, WCHAR* out) {
+    for (int step : steps) {
+        if (step >= 0) {
+            *out++ = static_cast<WCHAR>(step);
+            continue;
+        }
+        int value = step == Minute ? time.wMinute : step == Second ? time.wSecond : time.wHour;
+        *out++ = value >= 10         ? static_cast<WCHAR>('0' + value / 10)
+                 : step == HourSpace ? WCHAR(' ')
+                                     : WCHAR('0');
+        *out++ = static_cast<WCHAR>('0' + value % 10);
+    }
+    *out = 0;
 }
 
 // Text in the locale's multibyte encoding (T_FMT and its pieces) as wide characters; a byte
@@ -149,9 +172,6 @@ WString utf16FromLocale(const std::string& text) {
 // The text replaces what out held (its buffer is reused).
 void formatTm(const std::string& format, const struct tm& tm, WString& out) {
     out.clear();
-    if (formatPlainTime(format, tm, out))
-        return;
-    out.clear();
     std::wstring wideFormat = wideFromLocale(format);
     wchar_t buf[256];
     size_t n = std::wcsftime(buf, sizeof buf / sizeof buf[0], wideFormat.c_str(), &tm);
@@ -160,12 +180,25 @@ void formatTm(const std::string& format, const struct tm& tm, WString& out) {
 }
 
 // What the locale's T_FMT gives, worked out again only when T_FMT changes.
+struct TimeFormat {
+    std::string text; // for strftime
+    std::vector<int> clock;
+    int plain = 0; // clock holds it
+    int units = 0; // what the clock writes
+};
+
 struct TimeFormats {
     unsigned generation = 0; // changes whenever the formats are worked out again
     std::string tfmt;
-    std::string withSeconds, withoutSeconds;
+    TimeFormat asIs, withSeconds, withoutSeconds;
     WString picture, separator;
 };
+
+void setTimeFormat(TimeFormat& format, const std::string& text) {
+    format.text = text;
+    format.plain = compileClock(text, format.clock);
+    format.units = format.plain ? clockUnits(format.clock) : 0;
+}
 
 const TimeFormats& timeFormats() {
     thread_local TimeFormats cache;
@@ -173,8 +206,9 @@ const TimeFormats& timeFormats() {
     if (cache.generation == 0 || std::strcmp(cache.tfmt.c_str(), tfmt) != 0) {
         ++cache.generation;
         cache.tfmt = tfmt;
-        cache.withSeconds = twentyFourHourFormat(tfmt, 1);
-        cache.withoutSeconds = twentyFourHourFormat(tfmt, 0);
+        setTimeFormat(cache.asIs, tfmt);
+        setTimeFormat(cache.withSeconds, twentyFourHourFormat(tfmt, 1));
+        setTimeFormat(cache.withoutSeconds, twentyFourHourFormat(tfmt, 0));
         cache.picture = utf16FromLocale(timePicture(tfmt));
         cache.separator = utf16FromLocale(timeSeparator(tfmt));
     }
@@ -225,37 +259,40 @@ int GetDateFormatW(LCID, DWORD, const SYSTEMTIME* time, const WCHAR*, WCHAR* out
 int GetTimeFormatW(LCID, DWORD flags, const SYSTEMTIME* time, const WCHAR*, WCHAR* out,
                    int outSize) {
     const TimeFormats& formats = timeFormats();
-    const std::string& format =
-        !(flags & (TIME_FORCE24HOURFORMAT | TIME_NOTIMEMARKER | TIME_NOSECONDS)) ? formats.tfmt
+    const TimeFormat& format =
+        !(flags & (TIME_FORCE24HOURFORMAT | TIME_NOTIMEMARKER | TIME_NOSECONDS)) ? formats.asIs
         : flags & TIME_NOSECONDS ? formats.withoutSeconds
                                  : formats.withSeconds;
-    // Callers ask for the size first, then for the text: the same time twice in a row.
-    struct TimeCache {
-        const std::string* format = nullptr;
-        unsigned generation = 0;
-        SYSTEMTIME time = {};
-        WString text;
-    };
-    thread_local TimeCache cache;
-    if (time && outSize >= 0 && cache.format == &format && cache.generation == formats.generation &&
-        std::memcmp(time, &cache.time, sizeof cache.time) == 0)
-        return deliver(cache.text, out, outSize);
     int64_t seconds;
     if (!systemTimeToSeconds(time, &seconds) || outSize < 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    cache.format = &format;
-    cache.generation = formats.generation;
-    cache.time = *time;
-    // Most formats need only the clock's fields; the whole date is worked out for the others.
-    struct tm clock = {};
-    clock.tm_hour = time->wHour;
-    clock.tm_min = time->wMinute;
-    clock.tm_sec = time->wSecond;
-    cache.text.clear();
-    if (!formatPlainTime(format, clock, cache.text))
-        formatTm(format, toTm(*time, seconds), cache.text);
+    if (format.plain) {
+        if (outSize == 0)
+            return format.units;
+        if (!out || outSize < format.units) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        runClock(format.clock, *time, out);
+        return format.units;
+    }
+    // Callers ask for the size first, then for the text: the same time twice in a row.
+    struct TimeCache {
+        const TimeFormat* format = nullptr;
+        unsigned generation = 0;
+        SYSTEMTIME time = {};
+        WString text;
+    };
+    thread_local TimeCache cache;
+    if (cache.format != &format || cache.generation != formats.generation ||
+        std::memcmp(time, &cache.time, sizeof cache.time) != 0) {
+        cache.format = &format;
+        cache.generation = formats.generation;
+        cache.time = *time;
+        formatTm(format.text, toTm(*time, seconds), cache.text);
+    }
     return deliver(cache.text, out, outSize);
 }
 
