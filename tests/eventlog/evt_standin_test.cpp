@@ -243,15 +243,21 @@ TEST_F(EvtStandIn, AWalkReadsOneSnapshotAndTheNextOpenSeesMore) {
     EXPECT_EQ(first, (std::vector<uint32_t>{2, 1}));
 }
 
+// Junk, and a readable log one byte longer than whole 4-byte units (a record that wrapped in
+// it would land off the boundaries readers look at).
 TEST_F(EvtStandIn, TheWriterLeavesAnUnreadableLogAlone) {
-    std::vector<uint8_t> junk(4096, 'x');
-    mkdir((sandbox.root() + "/eventlog").c_str(), 0755);
-    writeBytes(logPath(), junk);
-    ASSERT_EQ(readBytes(logPath()), junk);
-    std::string error;
-    EXPECT_FALSE(appendEvtRecords(logPath(), {sessionRecord(Reboot, 1)}, 0x10000, &error));
-    EXPECT_NE(error.find("left as it is"), std::string::npos);
-    EXPECT_EQ(readBytes(logPath()), junk);
+    append({sessionRecord(Reboot, 1)});
+    std::vector<uint8_t> oddSized = readBytes(logPath());
+    oddSized.push_back(0);
+    for (const std::vector<uint8_t>& bytes : {std::vector<uint8_t>(4096, 'x'), oddSized}) {
+        writeBytes(logPath(), bytes);
+        ASSERT_EQ(readBytes(logPath()), bytes);
+        std::string error;
+        EXPECT_FALSE(appendEvtRecords(logPath(), {sessionRecord(Reboot, 2)}, 0x10000, &error));
+        EXPECT_NE(error.find("left as it is"), std::string::npos);
+        EXPECT_EQ(readBytes(logPath()), bytes);
+    }
+    EXPECT_EQ(walk(), (std::vector<uint32_t>{1})); // the odd-sized log still reads
 }
 
 class RealXpLog : public EvtStandIn {

@@ -104,6 +104,14 @@ int appendEvtRecords(const std::string& path, const std::vector<EvtRecordFields>
         close(fd);
         return fail(error, path + ": not a readable event log; left as it is");
     }
+    // Records and the end-of-file record lie on 4-byte boundaries, where readers look for
+    // them: in a log whose record area is not whole 4-byte units, a record that wraps would
+    // push them off.
+    if (log.areaSize() % 4 != 0) {
+        close(fd);
+        return fail(error, path + ": its size is not a whole number of 4-byte units past the "
+                                  "header; left as it is");
+    }
     Appender appender(log);
     for (const EvtRecordFields& fields : records) {
         if (!appender.append(fields)) {
