@@ -82,21 +82,8 @@ class OutputBuffer {
                 flush();
                 used = 0;
             }
-            char16_t unit = static_cast<char16_t>(text[i]);
-            if (unit >= 0x20 && unit < 0x7F) { // the common case: printable ASCII
-                bytes_[used++] = static_cast<char>(unit);
-                continue;
-            }
-            char32_t c = unit;
-            if (isHidden(unit)) {
-                c = 0xFFFD;
-            } else if ((unit & 0xFC00) == 0xD800 && i + 1 < length &&
-                       (static_cast<char16_t>(text[i + 1]) & 0xFC00) == 0xDC00) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[i + 1]) - 0xDC00);
-                ++i;
-            } else if ((unit & 0xF800) == 0xD800) {
-                c = 0xFFFD;
-            }
+            char32_t c =
+                isHidden(static_cast<char16_t>(text[i])) ? 0xFFFD : codePointAt(text, length, i);
             used += putUtf8(bytes_ + used, c);
         }
         used_ = used;

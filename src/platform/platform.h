@@ -52,6 +52,19 @@ WString utf8ToUtf16(const std::string& text);
 // Decodes the code point at text[i] and moves i past it; U+FFFD for each maximal ill-formed
 // subpart.
 char32_t nextCodePoint(const std::string& text, size_t& i);
+// The code point at text[i], a unit or a surrogate pair (i then moves to its second unit);
+// U+FFFD for an unpaired surrogate. Inline: the console puts every name through it.
+inline char32_t codePointAt(const WCHAR* text, size_t length, size_t& i) {
+    char32_t c = static_cast<char16_t>(text[i]);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
+        char32_t low = static_cast<char16_t>(text[i + 1]);
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+            ++i;
+            return 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        }
+    }
+    return c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c;
+}
 // Appends one code point (surrogate pair above U+FFFF).
 void appendUtf16(WString& out, char32_t c);
 std::string toUtf8(const WCHAR* text);

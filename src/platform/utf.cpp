@@ -30,14 +30,10 @@ size_t putUtf8(char* out, char32_t c) {
     return 4;
 }
 
-namespace {
-
 // Decodes one UTF-8 sequence at text[i] and moves i past it. An ill-formed sequence gives one
 // U+FFFD for its maximal subpart (the longest start of a well-formed sequence it holds, or one
 // byte), as Unicode recommends: lead bytes C0, C1 and F5 to FF, overlongs, surrogates, code
 // points past U+10FFFF and truncations all stop at the first byte that cannot follow.
-} // namespace
-
 char32_t nextCodePoint(const std::string& text, size_t& i) {
     unsigned char b = static_cast<unsigned char>(text[i++]);
     if (b < 0x80)
@@ -79,23 +75,14 @@ void appendUtf16(WString& out, char32_t c) {
 size_t encodeUtf8(const WCHAR* text, size_t length, char* out) {
     size_t used = 0;
     for (size_t i = 0; i < length; ++i) {
-        char32_t c = static_cast<char16_t>(text[i]);
-        if (c < 0x80) { // most text is ASCII: copy a run of it at once
+        if (static_cast<char16_t>(text[i]) < 0x80) { // most text is ASCII: copy a run at once
             size_t end = i;
             while (end < length && static_cast<char16_t>(text[end]) < 0x80)
                 out[used++] = static_cast<char>(text[end++]);
             i = end - 1;
             continue;
         }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
-            char32_t low = static_cast<char16_t>(text[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) { // a pair: 4 bytes for 2 units
-                used += putUtf8(out + used, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        used += putUtf8(out + used, c >= 0xD800 && c <= 0xDFFF ? kReplacement : c);
+        used += putUtf8(out + used, codePointAt(text, length, i));
     }
     return used;
 }

@@ -18,13 +18,6 @@ const char* spaces(size_t count) {
     return kSpaces + kMostSpaces - (count < kMostSpaces ? count : kMostSpaces);
 }
 
-void printSpaces(size_t count) {
-    for (; count > kMostSpaces; count -= kMostSpaces)
-        printOut("%s", kSpaces);
-    if (count > 0)
-        printOut("%s", spaces(count));
-}
-
 DateTimeText::DateTimeText(uint32_t seconds) {
     if (formatDateTimeInto(local_, sizeof local_ / sizeof local_[0], seconds, WSTR(" "), 1))
         text_ = local_;
@@ -34,11 +27,6 @@ DateTimeText::DateTimeText(uint32_t seconds) {
 
 DateTimeText::~DateTimeText() {
     std::free(heap_);
-}
-
-void printDateTime(uint32_t seconds) {
-    DateTimeText when(seconds);
-    printOut("%S", when.text());
 }
 
 void printNotEnabledWarning() {

@@ -6,9 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// Writes count spaces (none when count is 0).
-void printSpaces(size_t count);
-
 // A text of count spaces, for count up to kMostSpaces (more count as kMostSpaces).
 constexpr size_t kMostSpaces = 32;
 const char* spaces(size_t count);
@@ -28,9 +25,6 @@ class DateTimeText {
     WCHAR* heap_ = nullptr; // a text too long for local_
     const WCHAR* text_ = nullptr;
 };
-
-// Writes the local date and time of seconds; nothing when it cannot be converted.
-void printDateTime(uint32_t seconds);
 
 // The warning both reports print first when auditing is disabled.
 void printNotEnabledWarning();

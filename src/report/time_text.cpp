@@ -32,10 +32,6 @@ void putText(WCHAR* out, size_t& used, const WCHAR* text) {
         out[used++] = *text++;
 }
 
-} // namespace
-
-namespace {
-
 // Local time under the time-zone rules in force on that date, not today's offset.
 int localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
     LARGE_INTEGER when;

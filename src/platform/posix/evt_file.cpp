@@ -27,15 +27,15 @@ void EvtFile::readPlain(uint32_t offset, uint32_t length, uint8_t* out) const {
         return;
     }
     if (offset < windowStart_ || offset + uint64_t(length) > windowStart_ + uint64_t(windowSize_)) {
-        if (length > kWindow) {
-            std::memset(out, 0, length);
-            readAt(fd_, offset, out, length);
-            return;
-        }
-        if (!window_) { // as large as the file, up to the window's size
+        if (!window_ && length <= kWindow) { // as large as the file, up to the window's size
             uint32_t capacity = size_ < kWindow ? size_ : kWindow;
             window_ = static_cast<uint8_t*>(reserveBlock(capacity));
             windowCapacity_ = window_ ? capacity : 0;
+        }
+        if (length > kWindow || !window_) { // larger than a window, or no memory for one
+            std::memset(out, 0, length);
+            readAt(fd_, offset, out, length);
+            return;
         }
         // The walk goes backwards: the window ends where this read does, unless it goes
         // forwards (as finding the end of a dirty log does), when it starts here.
@@ -43,12 +43,7 @@ void EvtFile::readPlain(uint32_t offset, uint32_t length, uint8_t* out) const {
                          : offset + length > kWindow ? offset + length - kWindow
                                                      : 0;
         uint32_t end = size_ - start > kWindow ? start + kWindow : size_;
-        if (!window_ || end - start > windowCapacity_) { // no memory: this read alone
-            std::memset(out, 0, length);
-            readAt(fd_, offset, out, length);
-            return;
-        }
-        windowSize_ = end - start;
+        windowSize_ = end - start; // within the capacity, which open keeps up with the size
         if (!readAt(fd_, start, window_, windowSize_))
             std::memset(window_, 0, windowSize_); // cut short since it was opened
         windowStart_ = start;

@@ -179,14 +179,14 @@ void formatTm(const std::string& format, const struct tm& tm, WString& out) {
         appendUtf16(out, static_cast<char32_t>(buf[i]));
 }
 
-// What the locale's T_FMT gives, worked out again only when T_FMT changes.
+// One time format: for strftime, and compiled when it needs only the clock.
 struct TimeFormat {
-    std::string text; // for strftime
+    std::string text;
     std::vector<int> clock;
-    int plain = 0; // clock holds it
-    int units = 0; // what the clock writes
+    int units = 0; // what the clock writes; 0 when strftime does the format
 };
 
+// What the locale's T_FMT gives, worked out again only when T_FMT changes.
 struct TimeFormats {
     unsigned generation = 0; // changes whenever the formats are worked out again
     std::string tfmt;
@@ -196,8 +196,7 @@ struct TimeFormats {
 
 void setTimeFormat(TimeFormat& format, const std::string& text) {
     format.text = text;
-    format.plain = compileClock(text, format.clock);
-    format.units = format.plain ? clockUnits(format.clock) : 0;
+    format.units = compileClock(text, format.clock) ? clockUnits(format.clock) : 0;
 }
 
 const TimeFormats& timeFormats() {
@@ -268,7 +267,7 @@ int GetTimeFormatW(LCID, DWORD flags, const SYSTEMTIME* time, const WCHAR*, WCHA
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (format.plain) {
+    if (format.units > 0) {
         if (outSize == 0)
             return format.units;
         if (!out || outSize < format.units) {
