@@ -5,9 +5,12 @@
 #include "time_text.h"
 #include "timeline/collect.h"
 
+#include <vector>
+
 namespace {
 
 const size_t kSessionColumn = 11; // three spaces and the session name, padded to this width
+const size_t kLookAhead = 8;      // lines ahead whose session names are asked for early
 
 enum class SessionEnd {
     Logoff,  // its logoff
@@ -56,6 +59,20 @@ uint32_t printLogonLine(const UserList& list, SessionEvent& logon) {
     return length;
 }
 
+void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* const* events,
+                    size_t count) {
+    printOut("User: %S\\%S\n", user.domain, user.userName);
+    uint32_t total = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (i + kLookAhead < count && events[i + kLookAhead]->sessionName)
+            prefetch(events[i + kLookAhead]->sessionName);
+        if (events[i]->kind == Logon)
+            total += printLogonLine(list, *events[i]);
+    }
+    printDuration("   Total time=%S\n", total);
+    printOut("\n");
+}
+
 } // namespace
 
 // The reboots stand in front of the user's events of the same time, as copies inserted into
@@ -79,18 +96,14 @@ int runLogonTimeCommand() {
 void printLogonTimes(EventLogReader& reader) {
     UserList list;
     collectSessionEvents(reader, list);
-    list.rewind();
-    while (UserEntry* user = list.next()) {
-        printOut("User: %S\\%S\n", user->domain, user->userName);
-        uint32_t total = 0;
-        user->rewindEvents();
-        for (SessionEvent* event = user->currentEvent(); event; event = user->advance()) {
-            if (event->next)
-                prefetch(event->next);
-            if (event->kind == Logon)
-                total += printLogonLine(list, *event);
-        }
-        printDuration("   Total time=%S\n", total);
-        printOut("\n");
+    std::vector<SessionEvent*> events;
+    std::vector<size_t> starts;
+    for (UserEntry* batch = list.head; batch;) {
+        UserEntry* after = UserList::gatherTimelines(batch, events, starts);
+        size_t index = 0;
+        for (UserEntry* user = batch; user != after; user = user->next, ++index)
+            printUserTimes(list, *user, events.data() + starts[index],
+                           starts[index + 1] - starts[index]);
+        batch = after;
     }
 }

@@ -27,7 +27,9 @@ void* Arena::allocate(size_t size, size_t alignment) {
         void* block = reserveBlock(blockSize);
         if (!block)
             return nullptr;
-        blocks_.push_back({block, blockSize});
+        if (!blocks_.empty())
+            blocks_.back().used = blocks_.back().size - left_;
+        blocks_.push_back({block, blockSize, 0});
         if (nextBlockSize_ < kLargestBlock)
             nextBlockSize_ *= 2;
         next_ = static_cast<uint8_t*>(block);

@@ -23,10 +23,19 @@ class Arena {
     // otherwise a copy with its terminator that lives as long as the arena.
     WCHAR* duplicateString(const WCHAR* s);
 
+    // What was handed out so far, block by block in the order they were taken: block i's
+    // pieces lie in [blockStart(i), blockStart(i) + blockUsed(i)).
+    size_t blockCount() const { return blocks_.size(); }
+    const uint8_t* blockStart(size_t i) const { return static_cast<uint8_t*>(blocks_[i].memory); }
+    size_t blockUsed(size_t i) const {
+        return i + 1 == blocks_.size() ? blocks_[i].size - left_ : blocks_[i].used;
+    }
+
   private:
     struct Block {
         void* memory;
         size_t size;
+        size_t used; // set when the next block is taken
     };
     std::vector<Block> blocks_;
     size_t nextBlockSize_ = size_t(64) << 10; // grows as the list does, up to a limit

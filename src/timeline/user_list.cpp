@@ -14,18 +14,23 @@ int sameText(const WCHAR* a, const WCHAR* b) {
 
 } // namespace
 
-UserEntry::UserEntry(const WCHAR* domain, const WCHAR* userName, Arena* arena)
+UserEntry::UserEntry(const WCHAR* domain, const WCHAR* userName, Arena* arena, EventStore* events)
     : ownArena_(arena ? nullptr : new (std::nothrow) Arena),
-      arena_(arena ? arena : ownArena_.get()) {
+      arena_(arena ? arena : ownArena_.get()), events_(events) {
     this->userName = arena_ ? arena_->duplicateString(userName) : nullptr;
     this->domain = arena_ ? arena_->duplicateString(domain) : nullptr;
 }
 
 int UserEntry::insertEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_t kind,
                            uint32_t time) {
-    void* memory = arena_ ? arena_->allocate(sizeof(SessionEvent), alignof(SessionEvent)) : nullptr;
+    Arena* store = events_ ? &events_->arena : arena_;
+    void* memory = store ? store->allocate(sizeof(SessionEvent), alignof(SessionEvent)) : nullptr;
     if (!memory)
         return 0;
+    if (events_ && time > events_->earliest)
+        events_->newestFirst = 0;
+    else if (events_)
+        events_->earliest = time;
     // In front of the first event at the same time or later: records come newest first, so
     // that is nearly always the start.
     SessionEvent** link = &firstEvent;
@@ -37,9 +42,10 @@ int UserEntry::insertEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_
         *link && (*link)->sessionName && sessionName && sameText((*link)->sessionName, sessionName)
             ? (*link)->sessionName
             : arena_->duplicateString(sessionName);
-    SessionEvent* event = new (memory) SessionEvent(name, sessionId, kind, time);
+    SessionEvent* event = new (memory) SessionEvent(name, sessionId, kind, time, ordinal);
     event->next = *link;
     *link = event;
+    ++eventCount;
     return 1;
 }
 
@@ -100,7 +106,9 @@ UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
     void* memory = arena_.allocate(sizeof(UserEntry), alignof(UserEntry));
     if (!memory)
         return nullptr;
-    UserEntry* entry = new (memory) UserEntry(domain, userName, &arena_);
+    UserEntry* entry = new (memory) UserEntry(domain, userName, &arena_, &events_);
+    entry->ordinal = static_cast<uint32_t>(byOrdinal_.size());
+    byOrdinal_.push_back(entry);
     entry->next = head;
     head = entry;
     index_[keyOf(domain, userName)] = entry; // the newest entry is the one nearest the head
@@ -128,6 +136,14 @@ void UserList::push(UserEntry* entry, size_t position) {
 }
 
 void UserList::resetCursors() {
+    // Events filed newest first stand in their store in the reverse of the merge's order, but
+    // for ties between users.
+    backwards_ = events_.newestFirst;
+    walkBlock_ = events_.arena.blockCount();
+    walkBytes_ = 0;
+    following_ = previousFiled();
+    run_.clear();
+    runNext_ = 0;
     pending_.clear();
     size_t position = 0;
     for (UserEntry* entry = head; entry; entry = entry->next, ++position) {
@@ -141,6 +157,8 @@ void UserList::resetCursors() {
 // One step of the merge: ties go to the entry nearer the head, as a walk from the head that
 // keeps the first of equal times would choose.
 UserEntry* UserList::nextEarliest() {
+    if (backwards_)
+        return nextFiledBackwards();
     if (selected) {
         selected->advance();
         push(selected, selectedPosition_);
@@ -153,4 +171,76 @@ UserEntry* UserList::nextEarliest() {
     selectedPosition_ = pending_.back().position;
     pending_.pop_back();
     return selected;
+}
+
+// Every piece of the store is one event, so its blocks are arrays of them.
+static_assert(sizeof(SessionEvent) % alignof(SessionEvent) == 0, "events lie end to end");
+
+SessionEvent* UserList::previousFiled() {
+    while (walkBytes_ == 0) {
+        if (walkBlock_ == 0)
+            return nullptr;
+        --walkBlock_;
+        walkBytes_ = events_.arena.blockUsed(walkBlock_);
+    }
+    walkBytes_ -= sizeof(SessionEvent);
+    return reinterpret_cast<SessionEvent*>(
+        const_cast<uint8_t*>(events_.arena.blockStart(walkBlock_)) + walkBytes_);
+}
+
+// Within a user, events of one time keep their timeline's order, which is the reverse of their
+// filing; between users, the one nearer the head (added later) goes first.
+UserEntry* UserList::nextFiledBackwards() {
+    if (runNext_ == run_.size()) {
+        run_.clear();
+        runNext_ = 0;
+        if (!following_)
+            return selected = nullptr;
+        int mixed = 0;
+        SessionEvent* first = following_;
+        do {
+            mixed |= following_->owner != first->owner;
+            run_.push_back(following_);
+            following_ = previousFiled();
+        } while (following_ && following_->time == first->time);
+        if (mixed)
+            std::stable_sort(
+                run_.begin(), run_.end(),
+                [](const SessionEvent* a, const SessionEvent* b) { return a->owner > b->owner; });
+    }
+    SessionEvent* event = run_[runNext_++];
+    selected = byOrdinal_[event->owner];
+    selected->eventCursor = event;
+    return selected;
+}
+
+UserEntry* UserList::gatherTimelines(UserEntry* first, std::vector<SessionEvent*>& events,
+                                     std::vector<size_t>& starts) {
+    // Enough walks at once to keep the processor's outstanding reads busy.
+    const size_t kBatch = 8;
+    SessionEvent* cursor[kBatch];
+    size_t filled[kBatch];
+    starts.assign(1, 0);
+    size_t count = 0;
+    UserEntry* user = first;
+    for (; user && count < kBatch; user = user->next, ++count) {
+        cursor[count] = user->firstEvent;
+        filled[count] = starts.back();
+        starts.push_back(starts.back() + user->eventCount);
+    }
+    events.resize(starts.back());
+    for (size_t walking = count; walking > 0;) {
+        walking = 0;
+        for (size_t i = 0; i < count; ++i) {
+            SessionEvent* event = cursor[i];
+            if (!event || filled[i] == starts[i + 1])
+                continue;
+            events[filled[i]++] = event;
+            if (event->sessionName)
+                prefetch(event->sessionName);
+            cursor[i] = event->next;
+            ++walking;
+        }
+    }
+    return user;
 }

@@ -26,8 +26,9 @@ inline void prefetch(const void* address) {
 class SessionEvent {
   public:
     // sessionName is already the arena's copy.
-    SessionEvent(WCHAR* sessionName, uint32_t sessionId, uint32_t kind, uint32_t time)
-        : time(time), sessionId(sessionId), kind(kind), sessionName(sessionName) {}
+    SessionEvent(WCHAR* sessionName, uint32_t sessionId, uint32_t kind, uint32_t time,
+                 uint32_t owner = 0)
+        : time(time), sessionId(sessionId), kind(kind), owner(owner), sessionName(sessionName) {}
     SessionEvent(const SessionEvent&) = delete;
     SessionEvent& operator=(const SessionEvent&) = delete;
 
@@ -35,13 +36,25 @@ class SessionEvent {
     uint32_t time;
     uint32_t sessionId;
     uint32_t kind;
+    uint32_t owner;     // the ordinal of the user whose timeline holds it
     WCHAR* sessionName; // the arena's copy, perhaps shared with a neighbour; none for reboots
+};
+
+// The events of a list, in an arena of their own, so that they stand one after another in the
+// order they were filed; and whether each was filed no later than the one before, as they are
+// when the log is read newest first and its clock never went back.
+struct EventStore {
+    Arena arena;
+    uint32_t earliest = UINT32_MAX; // the time of the last event filed, while newestFirst
+    int newestFirst = 1;
 };
 
 class UserEntry {
   public:
-    // Its names, events and their names come from arena, or from an arena of its own.
-    UserEntry(const WCHAR* domain, const WCHAR* userName, Arena* arena = nullptr);
+    // Its names and its events' names come from arena, or from an arena of its own; its events
+    // from events, or from that same arena.
+    UserEntry(const WCHAR* domain, const WCHAR* userName, Arena* arena = nullptr,
+              EventStore* events = nullptr);
     UserEntry(const UserEntry&) = delete;
     UserEntry& operator=(const UserEntry&) = delete;
 
@@ -59,10 +72,13 @@ class UserEntry {
     WCHAR* userName; // own copies; none when the copy could not be made
     WCHAR* domain;
     SessionEvent* eventCursor = nullptr;
+    uint32_t ordinal = 0;  // how many users its list had before it
+    size_t eventCount = 0; // the events in its timeline
 
   private:
     std::unique_ptr<Arena> ownArena_;
     Arena* arena_;
+    EventStore* events_;
 };
 
 class UserList {
@@ -86,6 +102,12 @@ class UserList {
     void resetCursors();
     UserEntry* nextEarliest();
 
+    // The timelines of the users from first on, up to a batch of them, gathered side by side:
+    // each user's events in order into events, and into starts where each user's events begin,
+    // with one more for the end. Returns the user after the batch.
+    static UserEntry* gatherTimelines(UserEntry* first, std::vector<SessionEvent*>& events,
+                                      std::vector<size_t>& starts);
+
     // The reboots of the log, in time order, kept once for all users: the logon time report
     // finds the reboot that ends a session here instead of in a copy in every timeline.
     void setReboots(std::vector<uint32_t> times);
@@ -98,7 +120,9 @@ class UserList {
     UserEntry* selected = nullptr;
 
   private:
-    Arena arena_;
+    Arena arena_; // entries and names
+    EventStore events_;
+    std::vector<UserEntry*> byOrdinal_;
     std::vector<SessionEvent*> reboots_;
     // Beside the list, so that finding a user costs the same with ten users or ten thousand:
     // the case-folded 'domain\user' of every entry, to the entry nearest the head.
@@ -120,4 +144,13 @@ class UserList {
     void push(UserEntry* entry, size_t position);
     std::vector<Pending> pending_;
     size_t selectedPosition_ = 0;
+    // The merge of events filed newest first: their store walked backwards, each run of equal
+    // times put in the merge's order of their users.
+    UserEntry* nextFiledBackwards();
+    SessionEvent* previousFiled();
+    int backwards_ = 0;
+    size_t walkBlock_ = 0, walkBytes_ = 0;
+    SessionEvent* following_ = nullptr; // read ahead: the first event of the next run
+    std::vector<SessionEvent*> run_;
+    size_t runNext_ = 0;
 };

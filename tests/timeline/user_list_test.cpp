@@ -84,6 +84,63 @@ TEST(UserList, MergeVisitsEveryEventOnceInTimeOrderTiesNearerTheHead) {
     EXPECT_EQ(list.cursor, nullptr);
 }
 
+// Events filed newest first are merged from their filing order; any other filing goes through
+// the heap. Both must give one order: by time, ties to the user nearer the head, and within a
+// user newer filings first. Times are few, so that ties abound.
+TEST(UserList, MergeOfEventsFiledNewestFirstEqualsTheGeneralMerge) {
+    std::vector<std::pair<uint32_t, uint32_t>> filed; // (user, time), newest first
+    uint32_t time = 1000;
+    for (uint32_t i = 0; i < 3000; ++i) {
+        time -= (i * 7919u) % 5 == 0 ? 1 : 0;
+        filed.push_back({(i * 31u + i / 7) % 6, time});
+    }
+    auto merge = [&](int byUser) {
+        UserList list;
+        std::vector<UserEntry*> users;
+        for (char16_t name = 'a'; name < 'a' + 6; ++name)
+            users.push_back(list.addUser(WSTR("D"), std::u16string(1, name).c_str()));
+        // One user after another is the same timelines, filed out of time order.
+        for (uint32_t u = 0; u < (byUser ? 6u : 1u); ++u)
+            for (uint32_t i = 0; i < filed.size(); ++i)
+                if (!byUser || filed[i].first == u)
+                    users[filed[i].first]->insertEvent(nullptr, i, Logon, filed[i].second);
+        std::vector<uint32_t> order; // the filing index of each event, as merged
+        list.resetCursors();
+        while (UserEntry* entry = list.nextEarliest())
+            order.push_back(entry->currentEvent()->sessionId);
+        return order;
+    };
+    std::vector<uint32_t> backwards = merge(0), general = merge(1);
+    EXPECT_EQ(backwards.size(), filed.size());
+    EXPECT_EQ(backwards, general);
+}
+
+// Each user's timeline, whole and in order, for batches of users that end where the list does.
+TEST(UserList, GathersEachUsersTimelineInBatches) {
+    UserList list;
+    for (uint32_t u = 0; u < 21; ++u) {
+        UserEntry* user = list.addUser(WSTR("D"), std::u16string(1, char16_t('a' + u)).c_str());
+        for (uint32_t i = 0; i < (u * 37) % 50; ++i)
+            user->insertEvent(WSTR("s"), u, Logon, (i * 13) % 17);
+    }
+    std::vector<SessionEvent*> events;
+    std::vector<size_t> starts;
+    UserEntry* user = list.head;
+    for (UserEntry* batch = list.head; batch;) {
+        UserEntry* after = UserList::gatherTimelines(batch, events, starts);
+        ASSERT_NE(after, batch);
+        for (size_t k = 0; k + 1 < starts.size(); ++k, user = user->next) {
+            std::vector<SessionEvent*> walked, gathered(&events[starts[k]], &events[starts[k + 1]]);
+            for (SessionEvent* e = user->firstEvent; e; e = e->next)
+                walked.push_back(e);
+            EXPECT_EQ(gathered, walked);
+        }
+        EXPECT_EQ(user, after);
+        batch = after;
+    }
+    EXPECT_EQ(user, nullptr);
+}
+
 } // namespace
 
 namespace {
