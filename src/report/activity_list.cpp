@@ -27,7 +27,7 @@ size_t lengthOf(const WCHAR* s) {
 }
 
 // Longer names push the later columns right instead of being cut. One line is one write.
-void printActivityLine(const UserEntry& user, const SessionEvent& event) {
+void printActivityLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock) {
     size_t width = lengthOf(user.userName) + lengthOf(user.domain) + 1;
     const char* userPadding = width < kUserColumn ? spaces(kUserColumn - width) : "";
     if (width < kUserColumn)
@@ -36,7 +36,7 @@ void printActivityLine(const UserEntry& user, const SessionEvent& event) {
         width += lengthOf(event.sessionName) + 1;
     width += 1; // the space after the user
     const char* labelPadding = width < kLabelColumn ? spaces(kLabelColumn - width) : "";
-    DateTimeText when(event.time);
+    DateTimeText when(event.time, &clock);
     if (event.kind != Reboot)
         printOut("%S\\%S %s%S %s%s%4d   %S\n", user.domain, user.userName, userPadding,
                  event.sessionName, labelPadding, labelOf(event.kind),
@@ -55,7 +55,8 @@ int runActivityListCommand() {
 void printActivityList(EventLogReader& reader) {
     UserList list;
     collectAllEvents(reader, list);
+    LocalClock clock;
     list.resetCursors();
     while (UserEntry* user = list.nextEarliest())
-        printActivityLine(*user, *user->currentEvent());
+        printActivityLine(*user, *user->currentEvent(), clock);
 }

@@ -39,7 +39,7 @@ void printDuration(const char* format, uint32_t seconds) {
 }
 
 // Writes the line of one logon, in one write, and returns the session's length.
-uint32_t printLogonLine(const UserList& list, SessionEvent& logon) {
+uint32_t printLogonLine(const UserList& list, SessionEvent& logon, LocalClock& clock) {
     size_t width = 3 + (logon.sessionName ? wcslen(logon.sessionName) : 0);
     SessionEvent* closing = findSessionEnd(list, &logon);
     SessionEnd end = !closing                  ? SessionEnd::Running
@@ -51,7 +51,7 @@ uint32_t printLogonLine(const UserList& list, SessionEvent& logon) {
     uint32_t length = endTime >= logon.time ? endTime - logon.time : 0;
     WCHAR duration[kDurationUnits];
     formatDuration(duration, length);
-    DateTimeText start(logon.time), finish(endTime);
+    DateTimeText start(logon.time, &clock), finish(endTime, &clock);
     printOut("   %S%s %d LOGON:%S%s%S Total:%S\n", logon.sessionName,
              width < kSessionColumn ? spaces(kSessionColumn - width) : "",
              static_cast<int>(logon.sessionId), start.text(), labelOf(end), finish.text(),
@@ -60,14 +60,14 @@ uint32_t printLogonLine(const UserList& list, SessionEvent& logon) {
 }
 
 void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* const* events,
-                    size_t count) {
+                    size_t count, LocalClock& clock) {
     printOut("User: %S\\%S\n", user.domain, user.userName);
     uint32_t total = 0;
     for (size_t i = 0; i < count; ++i) {
         if (i + kLookAhead < count && events[i + kLookAhead]->sessionName)
             prefetch(events[i + kLookAhead]->sessionName);
         if (events[i]->kind == Logon)
-            total += printLogonLine(list, *events[i]);
+            total += printLogonLine(list, *events[i], clock);
     }
     printDuration("   Total time=%S\n", total);
     printOut("\n");
@@ -98,12 +98,13 @@ void printLogonTimes(EventLogReader& reader) {
     collectSessionEvents(reader, list);
     std::vector<SessionEvent*> events;
     std::vector<size_t> starts;
+    LocalClock clock;
     for (UserEntry* batch = list.head; batch;) {
         UserEntry* after = UserList::gatherTimelines(batch, events, starts);
         size_t index = 0;
         for (UserEntry* user = batch; user != after; user = user->next, ++index)
             printUserTimes(list, *user, events.data() + starts[index],
-                           starts[index + 1] - starts[index]);
+                           starts[index + 1] - starts[index], clock);
         batch = after;
     }
 }

@@ -18,8 +18,8 @@ const char* spaces(size_t count) {
     return kSpaces + kMostSpaces - (count < kMostSpaces ? count : kMostSpaces);
 }
 
-DateTimeText::DateTimeText(uint32_t seconds) {
-    if (formatDateTimeInto(local_, sizeof local_ / sizeof local_[0], seconds, WSTR(" "), 1))
+DateTimeText::DateTimeText(uint32_t seconds, LocalClock* clock) {
+    if (formatDateTimeInto(local_, sizeof local_ / sizeof local_[0], seconds, WSTR(" "), 1, clock))
         text_ = local_;
     else
         text_ = heap_ = formatDateTime(seconds, WSTR(" "), 1);

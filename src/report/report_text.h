@@ -2,6 +2,7 @@
 #pragma once
 
 #include "eventlog/event_log_reader.h"
+#include "time_text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +15,8 @@ const char* spaces(size_t count);
 // time cannot be converted.
 class DateTimeText {
   public:
-    explicit DateTimeText(uint32_t seconds);
+    // With a clock, local time is the clock's.
+    explicit DateTimeText(uint32_t seconds, LocalClock* clock = nullptr);
     ~DateTimeText();
     DateTimeText(const DateTimeText&) = delete;
     DateTimeText& operator=(const DateTimeText&) = delete;

@@ -44,6 +44,31 @@ int localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
            SystemTimeToTzSpecificLocalTime(nullptr, &utc, local);
 }
 
+const int64_t kSecondsFrom1601To1970 = 11644473600LL;
+const int64_t kTicksPerSecond = 10000000;
+
+int systemTimeOf(int64_t seconds, SYSTEMTIME* out) {
+    if (seconds < -kSecondsFrom1601To1970)
+        return 0;
+    uint64_t ticks = static_cast<uint64_t>(seconds + kSecondsFrom1601To1970) * kTicksPerSecond;
+    FILETIME file;
+    file.dwLowDateTime = static_cast<DWORD>(ticks);
+    file.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return FileTimeToSystemTime(&file, out);
+}
+
+// Local time minus UTC at a moment, as the system has it.
+int offsetAt(uint32_t seconds, int32_t* offset) {
+    SYSTEMTIME local;
+    FILETIME file;
+    if (!localTimeOf(seconds, &local) || !SystemTimeToFileTime(&local, &file))
+        return 0;
+    int64_t ticks =
+        static_cast<int64_t>(static_cast<uint64_t>(file.dwHighDateTime) << 32 | file.dwLowDateTime);
+    *offset = static_cast<int32_t>(ticks / kTicksPerSecond - kSecondsFrom1601To1970 - seconds);
+    return 1;
+}
+
 DWORD timeFlagsFor(int withSeconds) {
     return TIME_NOTIMEMARKER | TIME_FORCE24HOURFORMAT | (withSeconds ? 0 : TIME_NOSECONDS);
 }
@@ -90,10 +115,33 @@ WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds)
     return text;
 }
 
+int LocalClock::localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
+    Hour& h = hours_[seconds / 3600 % hours_.size()];
+    if (h.hour != seconds / 3600) {
+        uint32_t first = seconds / 3600 * 3600;
+        uint32_t last = first + (UINT32_MAX - first < 3599 ? UINT32_MAX - first : 3599);
+        h.hour = seconds / 3600;
+        h.known = static_cast<uint16_t>(offsetAt(first, &h.before) && offsetAt(last, &h.after));
+        // The first second with the later offset, when the hour has two.
+        uint32_t low = first, high = last;
+        while (h.known && h.before != h.after && high - low > 1) {
+            uint32_t middle = low + (high - low) / 2;
+            int32_t offset = 0;
+            h.known = static_cast<uint16_t>(offsetAt(middle, &offset));
+            (offset == h.before ? low : high) = middle;
+        }
+        h.change = static_cast<uint16_t>(h.before != h.after ? high - first : 3600);
+    }
+    if (!h.known)
+        return ::localTimeOf(seconds, local);
+    int32_t offset = seconds % 3600 < h.change ? h.before : h.after;
+    return systemTimeOf(static_cast<int64_t>(seconds) + offset, local);
+}
+
 int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* separator,
-                       int withSeconds) {
+                       int withSeconds, LocalClock* clock) {
     SYSTEMTIME local;
-    return localTimeOf(seconds, &local) &&
+    return (clock ? clock->localTimeOf(seconds, &local) : localTimeOf(seconds, &local)) &&
            writeDateTime(local, separator, timeFlagsFor(withSeconds), out, units);
 }
 

@@ -4,6 +4,7 @@
 #include "platform.h"
 
 #include <cstdint>
+#include <vector>
 
 constexpr size_t kDurationUnits = 40;
 
@@ -11,10 +12,32 @@ constexpr size_t kDurationUnits = 40;
 // when withSeconds), for seconds since 1970 UTC shown in local time. A heap string the caller
 // releases with free, or none when the time cannot be converted.
 WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds);
+// Local time for one report, which meets the same hours again and again: the offset from UTC
+// of each hour is asked of the system once, with the second at which it changes within the
+// hour, if it does. This rests on offsets never changing twice within one hour, which no time
+// zone does. A clock is for one time-zone setting: a report makes its own.
+class LocalClock {
+  public:
+    // The local time of seconds since 1970 UTC; 0 when it cannot be converted.
+    int localTimeOf(uint32_t seconds, SYSTEMTIME* local);
+
+  private:
+    struct Hour {
+        uint32_t hour = UINT32_MAX; // since 1970; none yet
+        uint16_t change = 0;        // the offset is after's from this second of the hour on
+        uint16_t known = 0;
+        int32_t before = 0, after = 0;
+    };
+    // By hour, modulo their number: nearly a year of hours, as a report of a long log goes
+    // through the hours of its log once for each user.
+    std::vector<Hour> hours_ = std::vector<Hour>(8192);
+};
+
 // The same text written into out, which holds units units; 0 when the time cannot be converted
-// or the text does not fit (formatDateTime then says which).
+// or the text does not fit (formatDateTime then says which). With a clock, local time is the
+// clock's.
 int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* separator,
-                       int withSeconds);
+                       int withSeconds, LocalClock* clock = nullptr);
 
 // Hours (not reduced modulo 24), minutes and seconds, in the order of the locale's time format
 // and with its time separator. out holds kDurationUnits units.

@@ -94,6 +94,30 @@ TEST_F(TimeText, AChangeOfOffsetIsSeenToTheSecond) {
     EXPECT_EQ(dateTimeText(1585443600), "03/29/20 01:00:00");
 }
 
+// A report's clock gives the C library's local time at every second, in any order: across DST
+// changes, a change inside a minute, zones half an hour off, and a DST of half an hour.
+TEST_F(TimeText, AReportsClockTellsTheTimeTheLibraryDoes) {
+    const struct {
+        const char* tz;
+        uint32_t from, span; // seconds since 1970
+    } rows[] = {{"Africa/Monrovia", 63593070 - 20 * 86400, 40 * 86400},
+                {"Europe/Berlin", 1577836800, 366 * 86400},
+                {"America/St_Johns", 1577836800, 366 * 86400},
+                {"Australia/Lord_Howe", 1577836800, 366 * 86400},
+                {"UTC", 0xFFFFFFFFu - 7200, 7200}};
+    for (const auto& row : rows) {
+        ASSERT_TRUE(use("C", row.tz));
+        LocalClock clock;
+        for (uint32_t i = 0; i < 40000; ++i) {
+            uint32_t t = row.from + static_cast<uint32_t>(uint64_t(i) * 2654435761u % row.span);
+            ASSERT_EQ(clockDateTimeText(clock, t), dateTimeText(t)) << row.tz << " " << t;
+        }
+        for (uint32_t t : {63593069u, 63593070u, 1585443599u, 1585443600u, 1603587599u, 1603587600u,
+                           0xFFFFFFFFu})
+            ASSERT_EQ(clockDateTimeText(clock, t), dateTimeText(t)) << row.tz << " " << t;
+    }
+}
+
 TEST(TimeFormat, TranslatesTheCLibraryFormat) {
     EXPECT_EQ(twentyFourHourFormat("%H:%M:%S", 1), "%H:%M:%S");
     EXPECT_EQ(twentyFourHourFormat("%r", 1), "%H:%M:%S");

@@ -28,6 +28,15 @@ TEST(TimeTextWindows, LocaleForms) {
     EXPECT_EQ(durationText(0), "00:00:00");
 }
 
+// A report's clock, over Windows' own conversions, tells the time they tell.
+TEST(TimeTextWindows, AReportsClockTellsTheTimeTheSystemDoes) {
+    LocalClock clock;
+    for (uint32_t i = 0; i < 5000; ++i) {
+        uint32_t t = static_cast<uint32_t>(uint64_t(i) * 2654435761u * 977u);
+        ASSERT_EQ(clockDateTimeText(clock, t), dateTimeText(t)) << t;
+    }
+}
+
 TEST(TimeTextWindows, CurrentTimeIsNow) {
     uint32_t now = currentSecondsSince1970();
     EXPECT_GT(now, 1700000000u); // later than November 2023

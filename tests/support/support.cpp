@@ -89,6 +89,11 @@ std::string dateTimeText(uint32_t seconds) {
     return out;
 }
 
+std::string clockDateTimeText(LocalClock& clock, uint32_t seconds) {
+    WCHAR text[96];
+    return formatDateTimeInto(text, 96, seconds, WSTR(" "), 1, &clock) ? toUtf8(text) : "<none>";
+}
+
 std::string durationText(uint32_t seconds) {
     WCHAR out[kDurationUnits];
     formatDuration(out, seconds);

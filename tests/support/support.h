@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform.h"
+#include "report/time_text.h"
 
 #include <gtest/gtest.h>
 
@@ -49,4 +50,6 @@ void writeFile(const std::string& path, const std::string& text);
 
 // formatDateTime(seconds, " ", 1) as UTF-8 ("<none>" when it gives none), and formatDuration.
 std::string dateTimeText(uint32_t seconds);
+// The same text through a report's clock ("<none>" when it cannot be made).
+std::string clockDateTimeText(LocalClock& clock, uint32_t seconds);
 std::string durationText(uint32_t seconds);
