@@ -2,23 +2,28 @@
 
 #include "little_endian.h"
 
-void appendZeroTerminated(std::vector<uint8_t>& out, const std::u16string& s) {
-    for (char16_t c : s) {
-        out.push_back(static_cast<uint8_t>(c));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    out.push_back(0);
-    out.push_back(0);
-}
+#include <algorithm>
 
 namespace {
 
-void padToFour(std::vector<uint8_t>& out) {
-    while (out.size() % 4 != 0)
-        out.push_back(0);
+// The units of s and a zero unit, little-endian, at out; returns the end.
+uint8_t* putZeroTerminated(uint8_t* out, const std::u16string& s) {
+    for (char16_t c : s) {
+        *out++ = static_cast<uint8_t>(c);
+        *out++ = static_cast<uint8_t>(c >> 8);
+    }
+    *out++ = 0;
+    *out++ = 0;
+    return out;
 }
 
 } // namespace
+
+void appendZeroTerminated(std::vector<uint8_t>& out, const std::u16string& s) {
+    size_t at = out.size();
+    out.resize(at + 2 * s.size() + 2);
+    putZeroTerminated(out.data() + at, s);
+}
 
 std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t recordNumber) {
     std::vector<uint8_t> r;
@@ -26,24 +31,27 @@ std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t reco
     return r;
 }
 
+// The size is worked out first and the record written in place: a log of a million records
+// is built record by record on the way to the reader.
 void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
                         std::vector<uint8_t>& r) {
-    r.clear();
-    r.resize(kEventRecordHeaderSize, 0);
-    appendZeroTerminated(r, fields.source);
-    appendZeroTerminated(r, fields.computer);
-    padToFour(r);
-    uint32_t sidOffset = static_cast<uint32_t>(r.size());
-    r.insert(r.end(), fields.userSid.begin(), fields.userSid.end());
-    uint32_t stringOffset = static_cast<uint32_t>(r.size());
+    auto round4 = [](size_t n) { return (n + 3) & ~size_t(3); };
+    size_t sidOffset =
+        round4(kEventRecordHeaderSize + 2 * (fields.source.size() + fields.computer.size() + 2));
+    size_t stringOffset = sidOffset + fields.userSid.size();
+    size_t dataOffset = stringOffset;
     for (const std::u16string& s : fields.strings)
-        appendZeroTerminated(r, s);
-    uint32_t dataOffset = static_cast<uint32_t>(r.size());
-    r.insert(r.end(), fields.data.begin(), fields.data.end());
-    padToFour(r);
-    uint32_t length = static_cast<uint32_t>(r.size()) + 4;
-    r.resize(length);
+        dataOffset += 2 * s.size() + 2;
+    uint32_t length = static_cast<uint32_t>(round4(dataOffset + fields.data.size()) + 4);
+    r.assign(length, 0);
     uint8_t* h = r.data();
+    putZeroTerminated(putZeroTerminated(h + kEventRecordHeaderSize, fields.source),
+                      fields.computer);
+    std::copy(fields.userSid.begin(), fields.userSid.end(), h + sidOffset);
+    uint8_t* text = h + stringOffset;
+    for (const std::u16string& s : fields.strings)
+        text = putZeroTerminated(text, s);
+    std::copy(fields.data.begin(), fields.data.end(), h + dataOffset);
     writeLe32(h, length);
     writeLe32(h + 4, kEventRecordSignature);
     writeLe32(h + 8, recordNumber);
@@ -53,11 +61,11 @@ void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
     writeLe16(h + 24, fields.eventType);
     writeLe16(h + 26, static_cast<uint16_t>(fields.strings.size()));
     writeLe16(h + 28, fields.category);
-    writeLe32(h + 36, stringOffset);
+    writeLe32(h + 36, static_cast<uint32_t>(stringOffset));
     writeLe32(h + 40, static_cast<uint32_t>(fields.userSid.size()));
-    writeLe32(h + 44, sidOffset);
+    writeLe32(h + 44, static_cast<uint32_t>(sidOffset));
     writeLe32(h + 48, static_cast<uint32_t>(fields.data.size()));
-    writeLe32(h + 52, dataOffset);
+    writeLe32(h + 52, static_cast<uint32_t>(dataOffset));
     writeLe32(h + length - 4, length);
 }
 
