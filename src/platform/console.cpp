@@ -68,22 +68,25 @@ class OutputBuffer {
         used_ = used;
         lineEnd_ = lineEnd;
     }
-    // UTF-16 text with every hidden character and every unpaired surrogate as U+FFFD.
-    void putMapped(const WCHAR* text, size_t length) {
+    // Zero-terminated UTF-16 text with every hidden character and every unpaired surrogate as
+    // U+FFFD. (A unit other than zero is never the last: the pair check may read the next.)
+    void putMapped(const WCHAR* text) {
         size_t used = used_;
-        size_t i = 0;
-        if (length <= (kBytes - used) / 4) { // room for all of it: printable ASCII goes as it is
-            for (; i < length && static_cast<char16_t>(text[i]) - 0x20u < 0x5Fu; ++i)
-                bytes_[used++] = static_cast<char>(text[i]);
-        }
-        for (; i < length; ++i) {
-            if (used + 4 > kBytes) {
+        for (;;) {
+            // Printable ASCII goes as it is, while there is room for the longest character.
+            while (used <= kBytes - 4 && static_cast<char16_t>(*text) - 0x20u < 0x5Fu)
+                bytes_[used++] = static_cast<char>(*text++);
+            if (*text == 0)
+                break;
+            if (used > kBytes - 4) {
                 used_ = used;
                 flush();
                 used = 0;
+                continue;
             }
-            char32_t c =
-                isHidden(static_cast<char16_t>(text[i])) ? 0xFFFD : codePointAt(text, length, i);
+            size_t i = 0;
+            char32_t c = isHidden(static_cast<char16_t>(*text)) ? 0xFFFD : codePointAt(text, 2, i);
+            text += i + 1;
             used += putUtf8(bytes_ + used, c);
         }
         used_ = used;
@@ -118,7 +121,7 @@ void putNumber(OutputBuffer& out, int width, long long value) {
 // characters never reach the terminal raw. Each becomes one U+FFFD, so column widths stay as
 // counted.
 void putPrintable(OutputBuffer& out, const WCHAR* text) {
-    out.putMapped(text, wcslen(text));
+    out.putMapped(text);
 }
 
 void writeErrorText(const char* text, size_t length) {

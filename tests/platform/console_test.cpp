@@ -23,15 +23,20 @@ TEST(PrintOut, EmptyTextWritesNothing) {
     EXPECT_EQ(captured([] { printOut(""); }), "");
 }
 
-// Text longer than the output buffer, with a surrogate pair across its edge.
+// Text longer than the output buffer (2 KiB), with a surrogate pair and a hidden unit at every
+// place about its edge.
 TEST(PrintOut, LongTextKeepsSurrogatePairsWhole) {
     static WString text;
-    text.assign(511, WCHAR('a'));
-    text += static_cast<WCHAR>(0xD835);
-    text += static_cast<WCHAR>(0xDC9C);
-    text.append(600, WCHAR('b'));
-    std::string expected = std::string(511, 'a') + "\xF0\x9D\x92\x9C" + std::string(600, 'b');
-    EXPECT_EQ(captured([] { printOut("%S", text.c_str()); }), expected);
+    for (size_t before : {511, 2043, 2044, 2045, 2046, 2047}) {
+        text.assign(before, WCHAR('a'));
+        text += static_cast<WCHAR>(0xD835);
+        text += static_cast<WCHAR>(0xDC9C);
+        text += static_cast<WCHAR>(0x1B);
+        text.append(600, WCHAR('b'));
+        std::string expected =
+            std::string(before, 'a') + "\xF0\x9D\x92\x9C\xEF\xBF\xBD" + std::string(600, 'b');
+        EXPECT_EQ(captured([] { printOut("%S", text.c_str()); }), expected) << before;
+    }
 }
 
 TEST(PrintOut, WritesUtf8AndReplacesLoneSurrogates) {
