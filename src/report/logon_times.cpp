@@ -64,6 +64,9 @@ void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* c
     printOut("User: %S\\%S\n", user.domain, user.userName);
     uint32_t total = 0;
     for (size_t i = 0; i < count; ++i) {
+        // The event two steps ahead, then the name of the one a step ahead, which has come.
+        if (i + 2 * kLookAhead < count)
+            prefetch(events[i + 2 * kLookAhead]);
         if (i + kLookAhead < count && events[i + kLookAhead]->sessionName)
             prefetch(events[i + kLookAhead]->sessionName);
         if (events[i]->kind == Logon)
