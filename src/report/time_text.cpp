@@ -1,6 +1,7 @@
 #include "time_text.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -76,9 +77,10 @@ DWORD timeFlagsFor(int withSeconds) {
 // Date, separator and time into out, which holds units units (a date or time that cannot be
 // made is left out). 0 when the text does not fit.
 int writeDateTime(const SYSTEMTIME& local, const WCHAR* separator, DWORD timeFlags, WCHAR* out,
-                  size_t units) {
-    int dateUnits = GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, out,
-                                   static_cast<int>(units));
+                  size_t units, LocalClock* clock = nullptr) {
+    int dateUnits = clock ? clock->shortDate(local, out, static_cast<int>(units))
+                          : GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr,
+                                           out, static_cast<int>(units));
     size_t used = dateUnits > 0 ? static_cast<size_t>(dateUnits) - 1 : 0;
     size_t separatorUnits = wcslen(separator);
     if ((dateUnits <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) ||
@@ -138,11 +140,31 @@ int LocalClock::localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
     return systemTimeOf(static_cast<int64_t>(seconds) + offset, local);
 }
 
+int LocalClock::shortDate(const SYSTEMTIME& local, WCHAR* out, int units) {
+    // Days since 1970 of the civil date.
+    int64_t y = local.wYear - (local.wMonth <= 2), m = local.wMonth;
+    int64_t era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
+    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + local.wDay - 1;
+    int64_t day = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    Day& d = days_[static_cast<uint64_t>(day) % days_.size()];
+    if (d.day == day && d.units <= units && units > 0) {
+        std::memcpy(out, d.text, sizeof(WCHAR) * static_cast<size_t>(d.units));
+        return d.units;
+    }
+    int made = GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, out, units);
+    if (made > 0 && out && static_cast<size_t>(made) <= sizeof d.text / sizeof d.text[0]) {
+        d.day = day;
+        d.units = made;
+        std::memcpy(d.text, out, sizeof(WCHAR) * static_cast<size_t>(made));
+    }
+    return made;
+}
+
 int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* separator,
                        int withSeconds, LocalClock* clock) {
     SYSTEMTIME local;
     return (clock ? clock->localTimeOf(seconds, &local) : localTimeOf(seconds, &local)) &&
-           writeDateTime(local, separator, timeFlagsFor(withSeconds), out, units);
+           writeDateTime(local, separator, timeFlagsFor(withSeconds), out, units, clock);
 }
 
 void formatDurationWith(WCHAR* out, uint32_t seconds, const WCHAR* picture,

@@ -12,16 +12,26 @@ constexpr size_t kDurationUnits = 40;
 // when withSeconds), for seconds since 1970 UTC shown in local time. A heap string the caller
 // releases with free, or none when the time cannot be converted.
 WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds);
-// Local time for one report, which meets the same hours again and again: the offset from UTC
-// of each hour is asked of the system once, with the second at which it changes within the
-// hour, if it does. This rests on offsets never changing twice within one hour, which no time
-// zone does. A clock is for one time-zone setting: a report makes its own.
+// Local time for one report, which meets the same hours and days again and again: the offset
+// from UTC of each hour is asked of the system once, with the second at which it changes within
+// the hour, if it does, and so is the short date of each day. This rests on offsets never
+// changing twice within one hour, which no time zone does. A clock is for one time-zone and
+// locale setting: a report makes its own.
 class LocalClock {
   public:
     // The local time of seconds since 1970 UTC; 0 when it cannot be converted.
     int localTimeOf(uint32_t seconds, SYSTEMTIME* local);
+    // GetDateFormatW's short date of a local time, as that call returns it.
+    int shortDate(const SYSTEMTIME& local, WCHAR* out, int units);
 
   private:
+    struct Day {
+        int64_t day = INT64_MIN; // since 1970; none yet
+        int units = 0;           // with the terminator
+        WCHAR text[28];
+    };
+    std::vector<Day> days_ = std::vector<Day>(512); // by day, modulo their number
+
     struct Hour {
         uint32_t hour = UINT32_MAX; // since 1970; none yet
         uint16_t change = 0;        // the offset is after's from this second of the hour on
