@@ -32,14 +32,20 @@ const char* labelOf(SessionEnd end) {
     }
 }
 
-void printDuration(const char* format, uint32_t seconds) {
+// What a report's lines are written with, made once for the report.
+struct LineText {
+    LocalClock clock;
+    DurationFormat duration;
+};
+
+void printDuration(const char* format, uint32_t seconds, const DurationFormat& duration) {
     WCHAR text[kDurationUnits];
-    formatDuration(text, seconds);
+    formatDuration(text, seconds, duration);
     printOut(format, text);
 }
 
 // Writes the line of one logon, in one write, and returns the session's length.
-uint32_t printLogonLine(const UserList& list, SessionEvent& logon, LocalClock& clock) {
+uint32_t printLogonLine(const UserList& list, SessionEvent& logon, LineText& with) {
     size_t width = 3 + (logon.sessionName ? wcslen(logon.sessionName) : 0);
     SessionEvent* closing = findSessionEnd(list, &logon);
     SessionEnd end = !closing                  ? SessionEnd::Running
@@ -50,8 +56,8 @@ uint32_t printLogonLine(const UserList& list, SessionEvent& logon, LocalClock& c
     // A logon later than the clock would wrap to over a century: it counts as nothing.
     uint32_t length = endTime >= logon.time ? endTime - logon.time : 0;
     WCHAR duration[kDurationUnits];
-    formatDuration(duration, length);
-    DateTimeText start(logon.time, &clock), finish(endTime, &clock);
+    formatDuration(duration, length, with.duration);
+    DateTimeText start(logon.time, &with.clock), finish(endTime, &with.clock);
     printOut("   %S%s %d LOGON:%S%s%S Total:%S\n", logon.sessionName,
              width < kSessionColumn ? spaces(kSessionColumn - width) : "",
              static_cast<int>(logon.sessionId), start.text(), labelOf(end), finish.text(),
@@ -60,7 +66,7 @@ uint32_t printLogonLine(const UserList& list, SessionEvent& logon, LocalClock& c
 }
 
 void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* const* events,
-                    size_t count, LocalClock& clock) {
+                    size_t count, LineText& with) {
     printOut("User: %S\\%S\n", user.domain, user.userName);
     uint32_t total = 0;
     for (size_t i = 0; i < count; ++i) {
@@ -70,9 +76,9 @@ void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* c
         if (i + kLookAhead < count && events[i + kLookAhead]->sessionName)
             prefetch(events[i + kLookAhead]->sessionName);
         if (events[i]->kind == Logon)
-            total += printLogonLine(list, *events[i], clock);
+            total += printLogonLine(list, *events[i], with);
     }
-    printDuration("   Total time=%S\n", total);
+    printDuration("   Total time=%S\n", total, with.duration);
     printOut("\n");
 }
 
@@ -101,13 +107,13 @@ void printLogonTimes(EventLogReader& reader) {
     collectSessionEvents(reader, list);
     std::vector<SessionEvent*> events;
     std::vector<size_t> starts;
-    LocalClock clock;
+    LineText with;
     for (UserEntry* batch = list.head; batch;) {
         UserEntry* after = UserList::gatherTimelines(batch, events, starts);
         size_t index = 0;
         for (UserEntry* user = batch; user != after; user = user->next, ++index)
             printUserTimes(list, *user, events.data() + starts[index],
-                           starts[index + 1] - starts[index], clock);
+                           starts[index + 1] - starts[index], with);
         batch = after;
     }
 }

@@ -7,8 +7,8 @@ namespace {
 
 const WCHAR kDefaultSeparator[] = WSTR(":");
 const WCHAR kDefaultPicture[] = WSTR("H:mm:ss");
-const int kSeparatorUnits = 10;
-const int kPictureUnits = 20;
+const int kSeparatorUnits = sizeof DurationFormat::separator / sizeof(WCHAR);
+const int kPictureUnits = sizeof DurationFormat::picture / sizeof(WCHAR);
 
 WCHAR foldLetter(WCHAR c) {
     return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c;
@@ -191,14 +191,19 @@ void formatDurationWith(WCHAR* out, uint32_t seconds, const WCHAR* picture,
     out[used] = 0;
 }
 
-void formatDuration(WCHAR* out, uint32_t seconds) {
-    WCHAR separator[kSeparatorUnits];
-    WCHAR picture[kPictureUnits];
+DurationFormat::DurationFormat() {
     if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, separator, kSeparatorUnits))
         wcscpy(separator, kDefaultSeparator);
     if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, picture, kPictureUnits))
         wcscpy(picture, kDefaultPicture);
-    formatDurationWith(out, seconds, picture, separator);
+}
+
+void formatDuration(WCHAR* out, uint32_t seconds, const DurationFormat& format) {
+    formatDurationWith(out, seconds, format.picture, format.separator);
+}
+
+void formatDuration(WCHAR* out, uint32_t seconds) {
+    formatDuration(out, seconds, DurationFormat());
 }
 
 uint32_t currentSecondsSince1970() {

@@ -49,9 +49,18 @@ class LocalClock {
 int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* separator,
                        int withSeconds, LocalClock* clock = nullptr);
 
+// The locale's time format and time separator, as durations are written in them: read once
+// for a report.
+struct DurationFormat {
+    DurationFormat();
+    WCHAR separator[10];
+    WCHAR picture[20];
+};
+
 // Hours (not reduced modulo 24), minutes and seconds, in the order of the locale's time format
 // and with its time separator. out holds kDurationUnits units.
 void formatDuration(WCHAR* out, uint32_t seconds);
+void formatDuration(WCHAR* out, uint32_t seconds, const DurationFormat& format);
 
 // The same with the picture and separator given: each H/h, M/m or S/s of the picture (two of
 // the same letter count once) fills the next of three slots; everything else is skipped.
