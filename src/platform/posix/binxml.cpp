@@ -96,8 +96,12 @@ int sameName(const uint8_t* units, uint16_t count, const char* ascii) {
 void appendUnits(std::u16string& out, const uint8_t* units, size_t count) {
     size_t at = out.size();
     out.resize(at + count);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(&out[at], units, 2 * count); // the file's order is this machine's
+#else
     for (size_t i = 0; i < count; ++i)
         out[at + i] = static_cast<char16_t>(readLe16(units + 2 * i));
+#endif
 }
 
 uint64_t readLe64(const uint8_t* p) {
@@ -315,6 +319,8 @@ class Decoder {
     int valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting,
                   AttributeKind attribute);
     void deliver(const TypedValue& value, AttributeKind attribute);
+    // The same for a value in an element of this kind.
+    void deliverTo(const TypedValue& value, AttributeKind attribute, Kind kind);
     void appendStrings(const TypedValue& value);
     void closeElement();
     int skipProcessingInstruction(uint32_t& pos, uint32_t end);
@@ -539,18 +545,27 @@ void Decoder::setContext(const PlanStep& s) {
         path_[depth_ - 2] = s.parent;
 }
 
+// Values go straight where the plan says; the walk is put in a step's place only for a value
+// of binary XML, whose own walk needs it.
 int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     const PlanStep start = here(PlanStep::DataOpen, Content);
     for (const PlanStep& s : plan.steps) {
         if (++nodes_ > kMaxNodes)
             return 0;
-        setContext(s);
         if (s.op == PlanStep::Substitute) {
+            const TypedValue* v = s.index < subs.count ? &subs.values[s.index] : nullptr;
+            if (v && v->type != NullType && v->type != BinXmlType && !(s.optional && !v->size)) {
+                if (s.depth > 0)
+                    deliverTo(*v, s.attribute, s.current);
+                continue;
+            }
+            setContext(s);
             if (!substitute(s.index, s.optional, s.attribute, subs, nesting))
                 return 0;
         } else if (s.op == PlanStep::Literal) {
             TypedValue text = {StringType, plan.literals.data() + s.literal, s.bytes};
-            step(s.op, s.attribute, &text);
+            if (s.depth > 0)
+                deliverTo(text, s.attribute, s.current);
         } else {
             step(s.op, s.attribute, nullptr);
         }
@@ -584,9 +599,11 @@ TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
 }
 
 void Decoder::deliver(const TypedValue& v, AttributeKind attribute) {
-    if (depth_ == 0)
-        return;
-    Kind kind = path_[depth_ - 1];
+    if (depth_ > 0)
+        deliverTo(v, attribute, path_[depth_ - 1]);
+}
+
+void Decoder::deliverTo(const TypedValue& v, AttributeKind attribute, Kind kind) {
     switch (attribute) {
     case NameAttribute:
         event_.provider.clear();
