@@ -35,23 +35,29 @@ std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t reco
 // is built record by record on the way to the reader.
 void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
                         std::vector<uint8_t>& r) {
+    buildEvtRecordInto(
+        fields, {fields.source, fields.computer, fields.strings, fields.userSid, fields.data},
+        recordNumber, r);
+}
+
+void buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& parts,
+                        uint32_t recordNumber, std::vector<uint8_t>& r) {
     auto round4 = [](size_t n) { return (n + 3) & ~size_t(3); };
     size_t sidOffset =
-        round4(kEventRecordHeaderSize + 2 * (fields.source.size() + fields.computer.size() + 2));
-    size_t stringOffset = sidOffset + fields.userSid.size();
+        round4(kEventRecordHeaderSize + 2 * (parts.source.size() + parts.computer.size() + 2));
+    size_t stringOffset = sidOffset + parts.userSid.size();
     size_t dataOffset = stringOffset;
-    for (const std::u16string& s : fields.strings)
+    for (const std::u16string& s : parts.strings)
         dataOffset += 2 * s.size() + 2;
-    uint32_t length = static_cast<uint32_t>(round4(dataOffset + fields.data.size()) + 4);
+    uint32_t length = static_cast<uint32_t>(round4(dataOffset + parts.data.size()) + 4);
     r.assign(length, 0);
     uint8_t* h = r.data();
-    putZeroTerminated(putZeroTerminated(h + kEventRecordHeaderSize, fields.source),
-                      fields.computer);
-    std::copy(fields.userSid.begin(), fields.userSid.end(), h + sidOffset);
+    putZeroTerminated(putZeroTerminated(h + kEventRecordHeaderSize, parts.source), parts.computer);
+    std::copy(parts.userSid.begin(), parts.userSid.end(), h + sidOffset);
     uint8_t* text = h + stringOffset;
-    for (const std::u16string& s : fields.strings)
+    for (const std::u16string& s : parts.strings)
         text = putZeroTerminated(text, s);
-    std::copy(fields.data.begin(), fields.data.end(), h + dataOffset);
+    std::copy(parts.data.begin(), parts.data.end(), h + dataOffset);
     writeLe32(h, length);
     writeLe32(h + 4, kEventRecordSignature);
     writeLe32(h + 8, recordNumber);
@@ -59,12 +65,12 @@ void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
     writeLe32(h + 16, fields.timeWritten ? fields.timeWritten : fields.timeGenerated);
     writeLe32(h + 20, fields.eventId);
     writeLe16(h + 24, fields.eventType);
-    writeLe16(h + 26, static_cast<uint16_t>(fields.strings.size()));
+    writeLe16(h + 26, static_cast<uint16_t>(parts.strings.size()));
     writeLe16(h + 28, fields.category);
     writeLe32(h + 36, static_cast<uint32_t>(stringOffset));
-    writeLe32(h + 40, static_cast<uint32_t>(fields.userSid.size()));
+    writeLe32(h + 40, static_cast<uint32_t>(parts.userSid.size()));
     writeLe32(h + 44, static_cast<uint32_t>(sidOffset));
-    writeLe32(h + 48, static_cast<uint32_t>(fields.data.size()));
+    writeLe32(h + 48, static_cast<uint32_t>(parts.data.size()));
     writeLe32(h + 52, static_cast<uint32_t>(dataOffset));
     writeLe32(h + length - 4, length);
 }

@@ -26,10 +26,22 @@ struct EvtRecordFields {
 // Appends the UTF-16LE units of s and a zero unit.
 void appendZeroTerminated(std::vector<uint8_t>& out, const std::u16string& s);
 
+// The texts and bytes of a record, wherever they are kept.
+struct EvtRecordParts {
+    const std::u16string& source;
+    const std::u16string& computer;
+    const std::vector<std::u16string>& strings;
+    const std::vector<uint8_t>& userSid;
+    const std::vector<uint8_t>& data;
+};
+
 std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t recordNumber);
 // The same into out, whose memory is reused.
 void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
                         std::vector<uint8_t>& out);
+// The same with the texts and bytes from parts: only the numbers are taken from fields.
+void buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& parts,
+                        uint32_t recordNumber, std::vector<uint8_t>& out);
 
 // The fields of a record (as buildEvtRecord lays them out, or as any event log gives them);
 // 0 when its offsets or lengths do not fit in size bytes.

@@ -59,17 +59,17 @@ int isEvtxSignature(const uint8_t* bytes, size_t size) {
            std::memcmp(bytes, kFileSignature, sizeof kFileSignature) == 0;
 }
 
-void legacyFieldsOf(const EvtxEvent& event, uint64_t writtenTime, EvtRecordFields& fields) {
-    fields.source.assign(event.sourceName.empty() ? event.provider : event.sourceName);
-    fields.computer.assign(event.computer);
+void buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
+                       EvtRecordFields& fields, std::vector<uint8_t>& out) {
     fields.eventId = (event.qualifiers & 0xFFFF) << 16 | (event.eventId & 0xFFFF);
     fields.eventType = eventTypeOf(event);
     fields.category = static_cast<uint16_t>(event.task);
     fields.timeGenerated = secondsOf(event.timeCreated);
     fields.timeWritten = secondsOf(writtenTime);
-    fields.strings.assign(event.strings.begin(), event.strings.end());
-    fields.userSid.assign(event.userSid.begin(), event.userSid.end());
-    fields.data.assign(event.binary.begin(), event.binary.end());
+    buildEvtRecordInto(fields,
+                       {event.sourceName.empty() ? event.provider : event.sourceName,
+                        event.computer, event.strings, event.userSid, event.binary},
+                       recordNumber, out);
 }
 
 // What decoding one record after another reuses.
@@ -222,10 +222,9 @@ int EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
             cursor.ended = 1;
             return -1;
         }
-        EvtRecordFields& fields = scratch_->fields;
-        legacyFieldsOf(event, readLe64(chunk_.data() + entry.offset + 16), fields);
-        buildEvtRecordInto(fields,
-                           static_cast<uint32_t>(event.recordId ? event.recordId : entry.id), out);
+        buildLegacyRecord(event, readLe64(chunk_.data() + entry.offset + 16),
+                          static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
+                          scratch_->fields, out);
         cursor.lastId = entry.id;
         return 1;
     }

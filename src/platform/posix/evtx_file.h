@@ -80,6 +80,8 @@ class EvtxFile {
     std::vector<Entry> records_;
 };
 
-// The legacy record fields of an event (the mapping Windows' ReadEventLogW applies).
+// The legacy record of an event (the mapping Windows' ReadEventLogW applies) into out; fields
+// holds its numbers on the way.
 struct EvtRecordFields;
-void legacyFieldsOf(const EvtxEvent& event, uint64_t writtenTime, EvtRecordFields& fields);
+void buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
+                       EvtRecordFields& fields, std::vector<uint8_t>& out);
