@@ -136,8 +136,22 @@ int LocalClock::localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
     }
     if (!h.known)
         return ::localTimeOf(seconds, local);
-    int32_t offset = seconds % 3600 < h.change ? h.before : h.after;
-    return systemTimeOf(static_cast<int64_t>(seconds) + offset, local);
+    int64_t when = static_cast<int64_t>(seconds) + (seconds % 3600 < h.change ? h.before : h.after);
+    // The date from the day's entry, the time of day from the seconds into it.
+    int64_t day = (when >= 0 ? when : when - 86399) / 86400;
+    Day& d = days_[static_cast<uint64_t>(day) % days_.size()];
+    if (d.day != day) {
+        d.units = 0;
+        d.day = systemTimeOf(day * 86400, &d.date) ? day : INT64_MIN;
+        if (d.day != day)
+            return systemTimeOf(when, local);
+    }
+    uint32_t intoDay = static_cast<uint32_t>(when - day * 86400);
+    *local = d.date;
+    local->wHour = static_cast<WORD>(intoDay / 3600);
+    local->wMinute = static_cast<WORD>(intoDay / 60 % 60);
+    local->wSecond = static_cast<WORD>(intoDay % 60);
+    return 1;
 }
 
 int LocalClock::shortDate(const SYSTEMTIME& local, WCHAR* out, int units) {
@@ -147,13 +161,17 @@ int LocalClock::shortDate(const SYSTEMTIME& local, WCHAR* out, int units) {
     int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + local.wDay - 1;
     int64_t day = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
     Day& d = days_[static_cast<uint64_t>(day) % days_.size()];
-    if (d.day == day && d.units <= units && units > 0) {
+    if (d.day == day && d.units > 0 && d.units <= units) {
         std::memcpy(out, d.text, sizeof(WCHAR) * static_cast<size_t>(d.units));
         return d.units;
     }
     int made = GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, out, units);
     if (made > 0 && out && static_cast<size_t>(made) <= sizeof d.text / sizeof d.text[0]) {
-        d.day = day;
+        if (d.day != day) {
+            d.day = day;
+            d.date = local;
+            d.date.wHour = d.date.wMinute = d.date.wSecond = d.date.wMilliseconds = 0;
+        }
         d.units = made;
         std::memcpy(d.text, out, sizeof(WCHAR) * static_cast<size_t>(made));
     }

@@ -19,7 +19,8 @@ WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds)
 // locale setting: a report makes its own.
 class LocalClock {
   public:
-    // The local time of seconds since 1970 UTC; 0 when it cannot be converted.
+    // The local time of seconds since 1970 UTC (no milliseconds); 0 when it cannot be
+    // converted.
     int localTimeOf(uint32_t seconds, SYSTEMTIME* local);
     // GetDateFormatW's short date of a local time, as that call returns it.
     int shortDate(const SYSTEMTIME& local, WCHAR* out, int units);
@@ -27,7 +28,8 @@ class LocalClock {
   private:
     struct Day {
         int64_t day = INT64_MIN; // since 1970; none yet
-        int units = 0;           // with the terminator
+        SYSTEMTIME date;         // its midnight
+        int units = 0;           // of its short date, with the terminator; none made yet
         WCHAR text[28];
     };
     std::vector<Day> days_ = std::vector<Day>(512); // by day, modulo their number
