@@ -97,8 +97,8 @@ TEST(UserList, MergeOfEventsFiledNewestFirstEqualsTheGeneralMerge) {
     auto merge = [&](int byUser) {
         UserList list;
         std::vector<UserEntry*> users;
-        for (char16_t name = 'a'; name < 'a' + 6; ++name)
-            users.push_back(list.addUser(WSTR("D"), std::u16string(1, name).c_str()));
+        for (WCHAR name = 'a'; name < 'a' + 6; ++name)
+            users.push_back(list.addUser(WSTR("D"), WString(1, name).c_str()));
         // One user after another is the same timelines, filed out of time order.
         for (uint32_t u = 0; u < (byUser ? 6u : 1u); ++u)
             for (uint32_t i = 0; i < filed.size(); ++i)
@@ -119,7 +119,7 @@ TEST(UserList, MergeOfEventsFiledNewestFirstEqualsTheGeneralMerge) {
 TEST(UserList, GathersEachUsersTimelineInBatches) {
     UserList list;
     for (uint32_t u = 0; u < 21; ++u) {
-        UserEntry* user = list.addUser(WSTR("D"), std::u16string(1, char16_t('a' + u)).c_str());
+        UserEntry* user = list.addUser(WSTR("D"), WString(1, static_cast<WCHAR>('a' + u)).c_str());
         for (uint32_t i = 0; i < (u * 37) % 50; ++i)
             user->insertEvent(WSTR("s"), u, Logon, (i * 13) % 17);
     }
