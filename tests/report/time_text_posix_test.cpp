@@ -106,6 +106,7 @@ TEST_F(TimeText, AReportsClockTellsTheTimeTheLibraryDoes) {
                 {"America/St_Johns", "C", 1577836800, 366 * 86400},
                 {"Australia/Lord_Howe", "C", 1577836800, 366 * 86400},
                 {"Asia/Kolkata", "ja_JP.UTF-8", 1577836800, 2000 * 86400},
+                {"America/New_York", "C", 0, 3 * 86400}, // local time before 1970
                 {"UTC", "C", 0xFFFFFFFFu - 7200, 7200}};
     for (const auto& row : rows) {
         if (!use(row.locale, row.tz))
