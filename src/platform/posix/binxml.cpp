@@ -554,8 +554,10 @@ int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int ne
             return 0;
         if (s.op == PlanStep::Substitute) {
             const TypedValue* v = s.index < subs.count ? &subs.values[s.index] : nullptr;
-            if (v && v->type != NullType && v->type != BinXmlType && !(s.optional && !v->size)) {
-                if (s.depth > 0)
+            if (v && v->type != BinXmlType) {
+                if (v->type == NullType || (s.optional && !v->size))
+                    data_.emptyValue = 1;
+                else if (s.depth > 0)
                     deliverTo(*v, s.attribute, s.current);
                 continue;
             }
@@ -839,14 +841,16 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
     TypedValue local[32];
     std::vector<TypedValue> more(count > 32 ? count : 0);
     TypedValue* values = count > 32 ? more.data() : local;
+    // The sizes are summed before any is checked: below 2^16 each, they cannot wrap.
+    const uint8_t* sizes = chunk_ + pos;
     uint32_t data = pos + 4 * count;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t size = readLe16(chunk_ + pos + 4 * i);
-        if (!fits(data, size, end))
-            return 0;
-        values[i] = {chunk_[pos + 4 * i + 2], chunk_ + data, size};
+        uint32_t size = readLe16(sizes + 4 * i);
+        values[i] = {sizes[4 * i + 2], chunk_ + data, size};
         data += size;
     }
+    if (data > end)
+        return 0;
     pos = data;
     Substitutions subs{values, count};
     if (recording_) // a plan of the outer template cannot hold this one: walk it only for bounds
