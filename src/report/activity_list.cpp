@@ -28,7 +28,7 @@ size_t lengthOf(const WCHAR* s) {
 
 // Longer names push the later columns right instead of being cut. One line is one write.
 void printActivityLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock) {
-    size_t width = lengthOf(user.userName) + lengthOf(user.domain) + 1;
+    size_t width = user.nameWidth;
     const char* userPadding = width < kUserColumn ? spaces(kUserColumn - width) : "";
     if (width < kUserColumn)
         width = kUserColumn;

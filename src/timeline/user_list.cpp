@@ -19,6 +19,8 @@ UserEntry::UserEntry(const WCHAR* domain, const WCHAR* userName, Arena* arena, E
       arena_(arena ? arena : ownArena_.get()), events_(events) {
     this->userName = arena_ ? arena_->duplicateString(userName) : nullptr;
     this->domain = arena_ ? arena_->duplicateString(domain) : nullptr;
+    nameWidth = (this->userName ? wcslen(this->userName) : 0) +
+                (this->domain ? wcslen(this->domain) : 0) + 1;
 }
 
 int UserEntry::insertEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_t kind,

@@ -71,6 +71,7 @@ class UserEntry {
     SessionEvent* firstEvent = nullptr;
     WCHAR* userName; // own copies; none when the copy could not be made
     WCHAR* domain;
+    size_t nameWidth; // the characters of 'domain\user' (a missing name counts none)
     SessionEvent* eventCursor = nullptr;
     uint32_t ordinal = 0;  // how many users its list had before it
     size_t eventCount = 0; // the events in its timeline
