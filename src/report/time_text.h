@@ -12,6 +12,7 @@ constexpr size_t kDurationUnits = 40;
 // when withSeconds), for seconds since 1970 UTC shown in local time. A heap string the caller
 // releases with free, or none when the time cannot be converted.
 WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds);
+
 // Local time for one report, which meets the same hours and days again and again: the offset
 // from UTC of each hour is asked of the system once, with the second at which it changes within
 // the hour, if it does, and so is the short date of each day. This rests on offsets never
