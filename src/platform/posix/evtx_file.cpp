@@ -188,8 +188,9 @@ int EvtxFile::loadChunk(size_t i) {
         nextId = id + 1;
         pos += size;
     }
-    std::stable_sort(records_.begin(), records_.end(),
-                     [](const Entry& a, const Entry& b) { return a.id < b.id; });
+    auto byId = [](const Entry& a, const Entry& b) { return a.id < b.id; };
+    if (!std::is_sorted(records_.begin(), records_.end(), byId)) // as written, they nearly are
+        std::stable_sort(records_.begin(), records_.end(), byId);
     return 1;
 }
 
