@@ -225,7 +225,10 @@ UserEntry* UserList::gatherTimelines(UserEntry* first, std::vector<SessionEvent*
     starts.assign(1, 0);
     size_t count = 0;
     UserEntry* user = first;
-    for (; user && count < kBatch; user = user->next, ++count) {
+    // A batch ends at a few users' worth of events too: users with long timelines have their
+    // events close together, and the pointers to them are memory of their own.
+    const size_t kBatchEvents = size_t(1) << 16;
+    for (; user && count < kBatch && starts.back() < kBatchEvents; user = user->next, ++count) {
         cursor[count] = user->firstEvent;
         filled[count] = starts.back();
         starts.push_back(starts.back() + user->eventCount);

@@ -115,13 +115,15 @@ TEST(UserList, MergeOfEventsFiledNewestFirstEqualsTheGeneralMerge) {
     EXPECT_EQ(backwards, general);
 }
 
-// Each user's timeline, whole and in order, for batches of users that end where the list does.
+// Each user's timeline, whole and in order, for batches of users that end where the list does,
+// or after a long timeline.
 TEST(UserList, GathersEachUsersTimelineInBatches) {
     UserList list;
     for (uint32_t u = 0; u < 21; ++u) {
         UserEntry* user = list.addUser(WSTR("D"), WString(1, static_cast<WCHAR>('a' + u)).c_str());
-        for (uint32_t i = 0; i < (u * 37) % 50; ++i)
-            user->insertEvent(WSTR("s"), u, Logon, (i * 13) % 17);
+        uint32_t events = u == 20 ? 70000 : (u * 37) % 50; // the head's fills a batch alone
+        for (uint32_t i = 0; i < events; ++i)              // newest first, with a few out of order
+            user->insertEvent(WSTR("s"), u, Logon, events - i + (i % 7 == 0 ? 3 : 0));
     }
     std::vector<SessionEvent*> events;
     std::vector<size_t> starts;
@@ -129,6 +131,9 @@ TEST(UserList, GathersEachUsersTimelineInBatches) {
     for (UserEntry* batch = list.head; batch;) {
         UserEntry* after = UserList::gatherTimelines(batch, events, starts);
         ASSERT_NE(after, batch);
+        if (batch == list.head) { // a batch holds a bounded number of events, beyond one user's
+            EXPECT_EQ(starts.size(), 2u);
+        }
         for (size_t k = 0; k + 1 < starts.size(); ++k, user = user->next) {
             std::vector<SessionEvent*> walked, gathered(&events[starts[k]], &events[starts[k + 1]]);
             for (SessionEvent* e = user->firstEvent; e; e = e->next)
