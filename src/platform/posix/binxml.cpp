@@ -46,6 +46,63 @@ enum AttributeKind : uint8_t {
     UserIdAttribute,
 };
 
+// Where in the event a value goes, as its attribute (or the content of its element) says.
+enum Target : uint8_t {
+    NoTarget,
+    ProviderTarget,
+    SourceNameTarget,
+    QualifiersTarget,
+    TimeCreatedTarget,
+    UserSidTarget,
+    EventIdTarget,
+    LevelTarget,
+    TaskTarget,
+    KeywordsTarget,
+    RecordIdTarget,
+    ComputerTarget,
+    DataTarget,
+    BinaryTarget,
+};
+
+Target targetOf(AttributeKind attribute, Kind kind) {
+    switch (attribute) {
+    case NameAttribute:
+        return ProviderTarget;
+    case SourceNameAttribute:
+        return SourceNameTarget;
+    case QualifiersAttribute:
+        return QualifiersTarget;
+    case SystemTimeAttribute:
+        return TimeCreatedTarget;
+    case UserIdAttribute:
+        return UserSidTarget;
+    case IgnoredAttribute:
+        return NoTarget;
+    case Content:
+        break;
+    }
+    switch (kind) {
+    case EventIdKind:
+        return EventIdTarget;
+    case LevelKind:
+        return LevelTarget;
+    case TaskKind:
+        return TaskTarget;
+    case KeywordsKind:
+        return KeywordsTarget;
+    case RecordIdKind:
+        return RecordIdTarget;
+    case ComputerKind:
+        return ComputerTarget;
+    case DataKind:
+        return DataTarget;
+    case BinaryKind:
+        return BinaryTarget;
+    default:
+        return NoTarget;
+    }
+}
+
 // A typed value: literal text in the XML, or one of a template instance's substitutions.
 struct TypedValue {
     uint8_t type;
@@ -65,6 +122,7 @@ struct PlanStep {
     uint8_t optional;
     uint8_t depth; // the element the step is in, and its parent
     Kind current, parent;
+    Target target;           // where a value here goes
     uint16_t index;          // Substitute: the value
     uint32_t literal, bytes; // Literal: where its text is among the plan's literals
 };
@@ -319,8 +377,8 @@ class Decoder {
     int valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting,
                   AttributeKind attribute);
     void deliver(const TypedValue& value, AttributeKind attribute);
-    // The same for a value in an element of this kind.
-    void deliverTo(const TypedValue& value, AttributeKind attribute, Kind kind);
+    // The same for a value whose place is known.
+    void put(const TypedValue& value, Target target);
     void appendStrings(const TypedValue& value);
     void closeElement();
     int skipProcessingInstruction(uint32_t& pos, uint32_t end);
@@ -531,6 +589,7 @@ PlanStep Decoder::here(PlanStep::Op op, AttributeKind attribute) const {
             static_cast<uint8_t>(depth_),
             depth_ > 0 ? path_[depth_ - 1] : OtherKind,
             depth_ > 1 ? path_[depth_ - 2] : OtherKind,
+            depth_ > 0 ? targetOf(attribute, path_[depth_ - 1]) : NoTarget,
             0,
             0,
             0};
@@ -549,16 +608,17 @@ void Decoder::setContext(const PlanStep& s) {
 // of binary XML, whose own walk needs it.
 int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     const PlanStep start = here(PlanStep::DataOpen, Content);
+    nodes_ += static_cast<uint32_t>(plan.steps.size()); // a node a step, counted at once
+    if (nodes_ > kMaxNodes)
+        return 0;
     for (const PlanStep& s : plan.steps) {
-        if (++nodes_ > kMaxNodes)
-            return 0;
         if (s.op == PlanStep::Substitute) {
             const TypedValue* v = s.index < subs.count ? &subs.values[s.index] : nullptr;
             if (v && v->type != BinXmlType) {
                 if (v->type == NullType || (s.optional && !v->size))
                     data_.emptyValue = 1;
-                else if (s.depth > 0)
-                    deliverTo(*v, s.attribute, s.current);
+                else
+                    put(*v, s.target);
                 continue;
             }
             setContext(s);
@@ -566,8 +626,7 @@ int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int ne
                 return 0;
         } else if (s.op == PlanStep::Literal) {
             TypedValue text = {StringType, plan.literals.data() + s.literal, s.bytes};
-            if (s.depth > 0)
-                deliverTo(text, s.attribute, s.current);
+            put(text, s.target);
         } else {
             step(s.op, s.attribute, nullptr);
         }
@@ -602,54 +661,48 @@ TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
 
 void Decoder::deliver(const TypedValue& v, AttributeKind attribute) {
     if (depth_ > 0)
-        deliverTo(v, attribute, path_[depth_ - 1]);
+        put(v, targetOf(attribute, path_[depth_ - 1]));
 }
 
-void Decoder::deliverTo(const TypedValue& v, AttributeKind attribute, Kind kind) {
-    switch (attribute) {
-    case NameAttribute:
+void Decoder::put(const TypedValue& v, Target target) {
+    switch (target) {
+    case ProviderTarget:
         event_.provider.clear();
         appendText(event_.provider, v);
-        return;
-    case SourceNameAttribute:
+        break;
+    case SourceNameTarget:
         event_.sourceName.clear();
         appendText(event_.sourceName, v);
-        return;
-    case QualifiersAttribute:
+        break;
+    case QualifiersTarget:
         event_.qualifiers = static_cast<uint32_t>(numberOf(v));
-        return;
-    case SystemTimeAttribute:
+        break;
+    case TimeCreatedTarget:
         event_.timeCreated = v.type == StringType ? fileTimeOfText(v) : numberOf(v);
-        return;
-    case UserIdAttribute:
+        break;
+    case UserSidTarget:
         if (v.type == SidType)
             event_.userSid.assign(v.bytes, v.bytes + v.size);
-        return;
-    case IgnoredAttribute:
-        return;
-    case Content:
         break;
-    }
-    switch (kind) {
-    case EventIdKind:
+    case EventIdTarget:
         event_.eventId = static_cast<uint32_t>(numberOf(v));
         break;
-    case LevelKind:
+    case LevelTarget:
         event_.level = static_cast<uint32_t>(numberOf(v));
         break;
-    case TaskKind:
+    case TaskTarget:
         event_.task = static_cast<uint32_t>(numberOf(v));
         break;
-    case KeywordsKind:
+    case KeywordsTarget:
         event_.keywords = numberOf(v);
         break;
-    case RecordIdKind:
+    case RecordIdTarget:
         event_.recordId = numberOf(v);
         break;
-    case ComputerKind:
+    case ComputerTarget:
         appendText(event_.computer, v);
         break;
-    case DataKind:
+    case DataTarget:
         if (v.type == (StringType | ArrayFlag)) {
             appendStrings(v);
             break;
@@ -659,10 +712,10 @@ void Decoder::deliverTo(const TypedValue& v, AttributeKind attribute, Kind kind)
         data_.items = 1;
         appendText(event_.strings.back(), v);
         break;
-    case BinaryKind:
+    case BinaryTarget:
         appendBytes(event_.binary, v);
         break;
-    default:
+    case NoTarget:
         break;
     }
 }
