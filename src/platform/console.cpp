@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -44,6 +45,16 @@ class OutputBuffer {
         size_t used = used_, lineEnd = lineEnd_;
         size_t i = 0;
         if (length <= (kBytes - used) / 2) { // room for all of it: no check for each byte
+            // Eight bytes a step while none is past ASCII and none ends a line.
+            for (; length - i >= 8; i += 8) {
+                uint64_t word;
+                std::memcpy(&word, text + i, 8);
+                uint64_t lineEnds = word ^ (kLowBits * '\n');
+                if ((word | ((lineEnds - kLowBits) & ~lineEnds)) & kHighBits)
+                    break;
+                std::memcpy(bytes_ + used, &word, 8);
+                used += 8;
+            }
             for (; i < length && static_cast<unsigned char>(text[i]) < 0x80; ++i) {
                 bytes_[used++] = text[i];
                 if (text[i] == '\n')
@@ -94,6 +105,8 @@ class OutputBuffer {
 
   private:
     static constexpr size_t kBytes = 2048;
+    static constexpr uint64_t kLowBits = 0x0101010101010101ull; // one in each byte
+    static constexpr uint64_t kHighBits = 0x8080808080808080ull;
     void (*sink_)(const char*, size_t);
     char bytes_[kBytes];
     size_t used_ = 0;

@@ -125,6 +125,11 @@ TEST(PrintOut, HandsOverEachLineWhenItEnds) {
     EXPECT_EQ(beforeTheEnd, "one\n");
     EXPECT_EQ(atTheEnd, "two\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "three");
+    // A line end deep in a long narrow text, with Latin-1 after it.
+    testing::internal::CaptureStdout();
+    printOut("%s", "abcdefghijk\nlmnopqrstuvw\xE9xyz0123456789");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "abcdefghijk\n");
+    EXPECT_EQ(captured([] {}), "lmnopqrstuvw\xC3\xA9xyz0123456789");
 }
 
 } // namespace
