@@ -118,6 +118,7 @@ WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds)
 }
 
 int LocalClock::localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
+    today_ = nullptr;
     Hour& h = hours_[seconds / 3600 % hours_.size()];
     if (h.hour != seconds / 3600) {
         uint32_t first = seconds / 3600 * 3600;
@@ -151,29 +152,24 @@ int LocalClock::localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
     local->wHour = static_cast<WORD>(intoDay / 3600);
     local->wMinute = static_cast<WORD>(intoDay / 60 % 60);
     local->wSecond = static_cast<WORD>(intoDay % 60);
+    today_ = &d;
     return 1;
 }
 
 int LocalClock::shortDate(const SYSTEMTIME& local, WCHAR* out, int units) {
-    // Days since 1970 of the civil date.
-    int64_t y = local.wYear - (local.wMonth <= 2), m = local.wMonth;
-    int64_t era = (y >= 0 ? y : y - 399) / 400, yoe = y - era * 400;
-    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + local.wDay - 1;
-    int64_t day = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    Day& d = days_[static_cast<uint64_t>(day) % days_.size()];
-    if (d.day == day && d.units > 0 && d.units <= units) {
-        std::memcpy(out, d.text, sizeof(WCHAR) * static_cast<size_t>(d.units));
-        return d.units;
+    // The day of the last local time told, when local falls on it.
+    Day* d = today_ && today_->date.wYear == local.wYear && today_->date.wMonth == local.wMonth &&
+                     today_->date.wDay == local.wDay
+                 ? today_
+                 : nullptr;
+    if (d && d->units > 0 && d->units <= units) {
+        std::memcpy(out, d->text, sizeof(WCHAR) * static_cast<size_t>(d->units));
+        return d->units;
     }
     int made = GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, out, units);
-    if (made > 0 && out && static_cast<size_t>(made) <= sizeof d.text / sizeof d.text[0]) {
-        if (d.day != day) {
-            d.day = day;
-            d.date = local;
-            d.date.wHour = d.date.wMinute = d.date.wSecond = d.date.wMilliseconds = 0;
-        }
-        d.units = made;
-        std::memcpy(d.text, out, sizeof(WCHAR) * static_cast<size_t>(made));
+    if (d && made > 0 && out && static_cast<size_t>(made) <= sizeof d->text / sizeof d->text[0]) {
+        d->units = made;
+        std::memcpy(d->text, out, sizeof(WCHAR) * static_cast<size_t>(made));
     }
     return made;
 }

@@ -23,7 +23,8 @@ class LocalClock {
     // The local time of seconds since 1970 UTC (no milliseconds); 0 when it cannot be
     // converted.
     int localTimeOf(uint32_t seconds, SYSTEMTIME* local);
-    // GetDateFormatW's short date of a local time, as that call returns it.
+    // GetDateFormatW's short date of a local time, as that call returns it; kept for the day of
+    // the last local time told.
     int shortDate(const SYSTEMTIME& local, WCHAR* out, int units);
 
   private:
@@ -34,6 +35,7 @@ class LocalClock {
         WCHAR text[28];
     };
     std::vector<Day> days_ = std::vector<Day>(512); // by day, modulo their number
+    Day* today_ = nullptr;                          // the day of the last local time told
 
     struct Hour {
         uint32_t hour = UINT32_MAX; // since 1970; none yet

@@ -138,22 +138,25 @@ void UserList::push(UserEntry* entry, size_t position) {
 }
 
 void UserList::resetCursors() {
-    // Events filed newest first stand in their store in the reverse of the merge's order, but
-    // for ties between users.
-    backwards_ = events_.newestFirst;
-    walkBlock_ = events_.arena.blockCount();
-    walkBytes_ = 0;
-    following_ = previousFiled();
+    cursor = nullptr;
+    selected = nullptr;
+    pending_.clear();
     run_.clear();
     runNext_ = 0;
-    pending_.clear();
+    // Events filed newest first stand in their store in the reverse of the merge's order, but
+    // for ties between users: no heap is needed.
+    backwards_ = events_.newestFirst;
+    if (backwards_) {
+        walkBlock_ = events_.arena.blockCount();
+        walkBytes_ = 0;
+        following_ = previousFiled();
+        return;
+    }
     size_t position = 0;
     for (UserEntry* entry = head; entry; entry = entry->next, ++position) {
         entry->rewindEvents();
         push(entry, position);
     }
-    cursor = nullptr;
-    selected = nullptr;
 }
 
 // One step of the merge: ties go to the entry nearer the head, as a walk from the head that
