@@ -334,4 +334,74 @@ TEST(EvtxDamage, EndlessNestingIsRefused) {
     EXPECT_TRUE(broken);
 }
 
+// Records read through the event log functions one way, in reads of buffer bytes, until a read
+// fails or `reads` reads were made; error is the failing read's.
+struct HandleReads {
+    std::vector<std::vector<uint8_t>> records;
+    DWORD error = ERROR_SUCCESS;
+};
+void readThrough(HANDLE log, int backwards, DWORD buffer, size_t reads, HandleReads& out) {
+    const DWORD flags =
+        EVENTLOG_SEQUENTIAL_READ | (backwards ? EVENTLOG_BACKWARDS_READ : EVENTLOG_FORWARDS_READ);
+    std::vector<uint8_t> bytes(buffer);
+    for (size_t n = 0; reads == 0 || n < reads; ++n) {
+        DWORD read = 0, needed = 0;
+        if (!ReadEventLogW(log, flags, 0, bytes.data(), buffer, &read, &needed)) {
+            out.error = GetLastError();
+            return;
+        }
+        for (DWORD at = 0; at < read; at += readLe32(&bytes[at]))
+            out.records.emplace_back(&bytes[at], &bytes[at] + readLe32(&bytes[at]));
+    }
+}
+
+// The first walk of a handle is decoded ahead on a second thread: its records come in order
+// whatever the buffers, a walk the other way in between takes the file over, a handle closed
+// mid-walk closes, and a record that cannot be decoded ends the walk where the file's own walk
+// ends.
+TEST(EvtxStandIn, AWalkDecodedAheadGivesTheFilesOwnWalk) {
+    Sandbox sandbox;
+    const std::string path = sandbox.root() + "/eventlog/Application.evtx";
+    std::vector<uint8_t> bytes = buildEvtxFile(variedRecords(8000)); // more than is read ahead
+    EvtxFile file;
+    ASSERT_TRUE(file.load(bytes));
+    const std::vector<std::vector<uint8_t>> newest = walk(file);
+    writeFile(path, std::string(bytes.begin(), bytes.end()));
+
+    HANDLE log = OpenEventLogW(nullptr, WSTR("wsxlum"));
+    ASSERT_NE(log, nullptr);
+    HandleReads back, forth;
+    readThrough(log, 1, 64 << 10, 3, back);
+    readThrough(log, 0, 512, 0, forth); // a record or two a read
+    readThrough(log, 1, 512, 0, back);
+    EXPECT_TRUE(CloseEventLog(log));
+    EXPECT_EQ(back.error, static_cast<DWORD>(ERROR_HANDLE_EOF));
+    EXPECT_TRUE(back.records == newest);
+    EXPECT_EQ(forth.error, static_cast<DWORD>(ERROR_HANDLE_EOF));
+    EXPECT_TRUE(forth.records == std::vector<std::vector<uint8_t>>(newest.rbegin(), newest.rend()));
+
+    log = OpenEventLogW(nullptr, WSTR("wsxlum"));
+    ASSERT_NE(log, nullptr);
+    HandleReads some;
+    readThrough(log, 1, 4096, 1, some);
+    EXPECT_TRUE(CloseEventLog(log)); // while the thread waits for room
+
+    writeLe32(&bytes[120], readLe32(&bytes[120]) | kEvtxFlagNoChecksums);
+    const size_t chunk = kEvtxHeaderBlock + 3 * kEvtxChunkSize; // a record in the middle
+    bytes[chunk + kEvtxChunkHeaderSize + readLe32(&bytes[chunk + kEvtxChunkHeaderSize + 4])] = 0;
+    ASSERT_TRUE(file.load(bytes));
+    int broken = 0;
+    const std::vector<std::vector<uint8_t>> beforeBroken = walk(file, &broken);
+    ASSERT_TRUE(broken);
+    writeFile(path, std::string(bytes.begin(), bytes.end()));
+    log = OpenEventLogW(nullptr, WSTR("wsxlum"));
+    ASSERT_NE(log, nullptr);
+    HandleReads damaged;
+    readThrough(log, 1, 64 << 10, 0, damaged);
+    EXPECT_TRUE(CloseEventLog(log));
+    EXPECT_EQ(damaged.error, static_cast<DWORD>(ERROR_EVENTLOG_FILE_CORRUPT));
+    EXPECT_TRUE(damaged.records == beforeBroken);
+    EXPECT_LT(beforeBroken.size(), newest.size());
+}
+
 } // namespace

@@ -5,6 +5,7 @@
 // formats give the same records, and neither is ever held whole in memory.
 #include "evt_file.h"
 #include "evtx_file.h"
+#include "evtx_read_ahead.h"
 #include "file_io.h"
 #include "little_endian.h"
 #include "platform.h"
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -37,6 +39,13 @@ struct PosixEventLog {
     EvtxCursor cursors[2];
     int pending[2] = {0, 0}; // 1: decoded[...] holds the next record; -1: the walk ended broken
     std::vector<uint8_t> decoded[2];
+    // The first walk of the handle is decoded ahead on other threads. A walk the other way
+    // stops them; then, once the batches decoded ahead are read, the walk goes on on the
+    // reader's thread.
+    int aheadTried = 0;
+    int aheadBackwards = 0;
+    std::unique_ptr<EvtxReadAhead> ahead;
+    const uint8_t* aheadRecord = nullptr; // the next record, in a batch decoded ahead
 };
 
 // Opens the file and checks that it begins with the header of its format (an empty file is an
@@ -80,9 +89,39 @@ void load(PosixEventLog& handle) {
     handle.cursors[1].backwards = 0;
 }
 
-// .evtx: the length of the next record of the walk, decoded now and kept for the read that
-// takes it; 0 at the end, with corrupt set where a record could not be decoded.
+// .evtx: what decodes the walk ahead on other threads, where it is that walk's.
+EvtxReadAhead* readAhead(PosixEventLog& handle, int backwards) {
+    if (!handle.aheadTried) {
+        handle.aheadTried = 1;
+        handle.ahead.reset(new (std::nothrow)
+                               EvtxReadAhead(handle.xmlLog, handle.cursors[backwards ? 0 : 1]));
+        if (handle.ahead && !handle.ahead->start())
+            handle.ahead.reset();
+        handle.aheadBackwards = backwards;
+    }
+    if (!handle.ahead)
+        return nullptr;
+    if (handle.aheadBackwards != backwards) {
+        handle.ahead->stop(); // the file and the cursors are this thread's again
+        return nullptr;
+    }
+    return handle.ahead.get();
+}
+
+// .evtx: the length of the next record of the walk, decoded now (or ahead) and kept for the read
+// that takes it; 0 at the end, with corrupt set where a record could not be decoded.
 uint32_t peekXml(PosixEventLog& handle, int backwards, int* corrupt) {
+    handle.aheadRecord = nullptr;
+    if (EvtxReadAhead* ahead = readAhead(handle, backwards)) {
+        uint32_t length = 0;
+        int got = ahead->peek(&handle.aheadRecord, &length);
+        if (got != EvtxReadAhead::kDrained) {
+            if (got == -1)
+                *corrupt = 1;
+            return got == 1 ? length : 0;
+        }
+        handle.aheadRecord = nullptr;
+    }
     int& pending = handle.pending[backwards ? 0 : 1];
     if (pending == 0 && !handle.cursors[backwards ? 0 : 1].ended)
         pending = handle.xmlLog.next(handle.cursors[backwards ? 0 : 1],
@@ -92,7 +131,12 @@ uint32_t peekXml(PosixEventLog& handle, int backwards, int* corrupt) {
     return pending == 1 ? static_cast<uint32_t>(handle.decoded[backwards ? 0 : 1].size()) : 0;
 }
 
-void takeXml(PosixEventLog& handle, int backwards, uint8_t* out) {
+void takeXml(PosixEventLog& handle, int backwards, uint8_t* out, uint32_t length) {
+    if (handle.aheadRecord) {
+        std::memcpy(out, handle.aheadRecord, length);
+        handle.ahead->take();
+        return;
+    }
     const std::vector<uint8_t>& record = handle.decoded[backwards ? 0 : 1];
     std::memcpy(out, record.data(), record.size());
     handle.pending[backwards ? 0 : 1] = 0;
@@ -185,7 +229,7 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         }
         uint8_t* out = static_cast<uint8_t*>(buffer) + copied;
         if (handle->xml)
-            takeXml(*handle, backwards, out);
+            takeXml(*handle, backwards, out, length);
         else
             file.copyRecord(index, length, out);
         copied += length;
@@ -205,6 +249,7 @@ BOOL CloseEventLog(HANDLE log) {
         return FALSE;
     }
     PosixEventLog* handle = static_cast<PosixEventLog*>(log);
+    handle->ahead.reset(); // its thread reads the file
     if (handle->fd >= 0)
         close(handle->fd); // and with it the lock
     delete handle;

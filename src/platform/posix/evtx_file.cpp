@@ -73,13 +73,17 @@ void buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t re
 }
 
 // What decoding one record after another reuses.
-struct EvtxFile::Scratch {
+struct EvtxDecoder::Scratch {
     EvtxEvent event;
     EvtRecordFields fields;
     TemplateCache templates;
+    std::vector<uint8_t> record;
 };
 
-EvtxFile::EvtxFile() : scratch_(new Scratch) {}
+EvtxDecoder::EvtxDecoder() : scratch_(new Scratch) {}
+EvtxDecoder::~EvtxDecoder() = default;
+
+EvtxFile::EvtxFile() = default;
 EvtxFile::~EvtxFile() = default;
 
 int EvtxFile::readAt(uint64_t offset, uint8_t* out, size_t size) const {
@@ -126,7 +130,8 @@ int EvtxFile::open(int fd) {
     }
     order_.clear();
     skipped_.clear();
-    loaded_ = static_cast<size_t>(-1);
+    decoder_.loaded_ = static_cast<size_t>(-1);
+    batches_[0].chunk = batches_[1].chunk = static_cast<size_t>(-1);
     chunkCount_ = 0;
     uint8_t header[kEvtxChunkHeaderSize];
     if (!readAt(0, header, 128) || !isEvtxSignature(header, 128))
@@ -157,79 +162,142 @@ int EvtxFile::open(int fd) {
 // The records of a sound chunk, up to its free space, in identifier order. A record whose
 // frame is broken (no signature, a size that does not fit, the size not repeated at its end)
 // stands for the rest of the chunk, as one record that cannot be decoded.
-int EvtxFile::loadChunk(size_t i) {
+int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
     size_t chunk = order_[i];
-    loaded_ = i;
-    records_.clear();
-    scratch_->templates.clear(); // templates belong to their chunk
-    chunk_.resize(kEvtxChunkSize);
-    const uint8_t* c = chunk_.data();
+    decoder.loaded_ = i;
+    std::vector<EvtxDecoder::Entry>& entries = decoder.entries_;
+    entries.clear();
+    decoder.scratch_->templates.clear(); // templates belong to their chunk
+    decoder.chunk_.resize(kEvtxChunkSize);
+    const uint8_t* c = decoder.chunk_.data();
     // Read again, the header is checked again: the file may have changed since it was opened.
     int sound = readAt(kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize,
-                       chunk_.data(), kEvtxChunkSize) &&
+                       decoder.chunk_.data(), kEvtxChunkSize) &&
                 chunkHeaderIsSound(c);
     uint32_t end = sound ? readLe32(c + 48) : 0;
-    loadedSound_ = sound && (!checksums_ || crc32(c + kEvtxChunkHeaderSize,
-                                                  end - kEvtxChunkHeaderSize) == readLe32(c + 52));
-    if (!loadedSound_) {
-        skip(chunk);
+    decoder.loadedSound_ =
+        sound && (!checksums_ ||
+                  crc32(c + kEvtxChunkHeaderSize, end - kEvtxChunkHeaderSize) == readLe32(c + 52));
+    if (!decoder.loadedSound_)
         return 0;
-    }
     uint64_t nextId = readLe64(c + 24);
     for (uint32_t pos = kEvtxChunkHeaderSize; pos < end;) {
         uint32_t size = end - pos >= 8 ? readLe32(c + pos + 4) : 0;
         if (end - pos < 28 || readLe32(c + pos) != kEvtxRecordSignature || size < 28 ||
             size > end - pos || readLe32(c + pos + size - 4) != size) {
-            records_.push_back({nextId, pos, 0});
+            entries.push_back({nextId, pos, 0});
             break;
         }
         uint64_t id = readLe64(c + pos + 8);
-        records_.push_back({id, pos, size});
+        entries.push_back({id, pos, size});
         nextId = id + 1;
         pos += size;
     }
-    auto byId = [](const Entry& a, const Entry& b) { return a.id < b.id; };
-    if (!std::is_sorted(records_.begin(), records_.end(), byId)) // as written, they nearly are
-        std::stable_sort(records_.begin(), records_.end(), byId);
+    auto byId = [](const EvtxDecoder::Entry& a, const EvtxDecoder::Entry& b) {
+        return a.id < b.id;
+    };
+    if (!std::is_sorted(entries.begin(), entries.end(), byId)) // as written, they nearly are
+        std::stable_sort(entries.begin(), entries.end(), byId);
     return 1;
 }
 
-int EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
-    while (!cursor.ended) {
-        if (cursor.chunk >= order_.size())
+// Every record in the batch is decoded, those a walk passes over as copies included; a broken
+// frame ends the batch and the chunk, as it ends any walk that reaches it.
+void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& decoder,
+                      EvtxBatch& out) const {
+    size_t i = backwards ? chunk : order_.size() - 1 - chunk;
+    out.chunk = chunk;
+    out.backwards = backwards;
+    out.first = first;
+    out.last = 1;
+    out.records.clear();
+    out.bytes.clear();
+    if (decoder.loaded_ != i)
+        loadChunk(i, decoder);
+    out.sound = decoder.loadedSound_;
+    if (!out.sound)
+        return;
+    EvtxDecoder::Scratch& scratch = *decoder.scratch_;
+    const uint8_t* c = decoder.chunk_.data();
+    const size_t count = decoder.entries_.size();
+    for (size_t k = first; k < count; ++k) {
+        if (out.bytes.size() >= kEvtxBatchBytes) {
+            out.last = 0;
             break;
-        size_t i = cursor.backwards ? cursor.chunk : order_.size() - 1 - cursor.chunk;
-        if (loaded_ != i)
-            loadChunk(i);
-        if (!loadedSound_ || cursor.record >= records_.size()) {
-            ++cursor.chunk;
-            cursor.record = 0;
-            continue;
         }
-        const Entry& entry =
-            records_[cursor.backwards ? records_.size() - 1 - cursor.record : cursor.record];
-        ++cursor.record;
-        if (entry.size == 0)
+        const EvtxDecoder::Entry& entry = decoder.entries_[backwards ? count - 1 - k : k];
+        EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0};
+        if (entry.size == 0) {
+            out.records.push_back(record);
+            break;
+        }
+        if (decodeEventXml(c, kEvtxChunkSize, entry.offset + 24, entry.offset + entry.size - 4,
+                           scratch.event, &scratch.templates, static_cast<uint32_t>(order_[i]))) {
+            const EvtxEvent& event = scratch.event;
+            buildLegacyRecord(event, readLe64(c + entry.offset + 16),
+                              static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
+                              scratch.fields, scratch.record);
+            out.bytes.insert(out.bytes.end(), scratch.record.begin(), scratch.record.end());
+            record.length = static_cast<uint32_t>(scratch.record.size());
+            record.state = 1;
+        } else {
+            record.state = -1;
+        }
+        out.records.push_back(record);
+    }
+}
+
+int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record) {
+    if (!batch.sound) {
+        skip(order_[batch.backwards ? batch.chunk : order_.size() - 1 - batch.chunk]);
+        ++cursor.chunk;
+        cursor.record = 0;
+        return 0;
+    }
+    for (; cursor.record - batch.first < batch.records.size(); ++cursor.record) {
+        const EvtxBatch::Record& r = batch.records[cursor.record - batch.first];
+        if (r.state == 0)
             break; // the walk ends at a broken record
         // Identifiers keep going one way: a copy of records already given (a stale chunk that
         // overlaps another) is passed over.
         if (cursor.lastId != 0 &&
-            (cursor.backwards ? entry.id >= cursor.lastId : entry.id <= cursor.lastId))
+            (cursor.backwards ? r.id >= cursor.lastId : r.id <= cursor.lastId))
             continue;
-        EvtxEvent& event = scratch_->event;
-        if (!decodeEventXml(chunk_.data(), kEvtxChunkSize, entry.offset + 24,
-                            entry.offset + entry.size - 4, event, &scratch_->templates,
-                            static_cast<uint32_t>(order_[i]))) {
-            cursor.ended = 1;
-            return -1;
-        }
-        buildLegacyRecord(event, readLe64(chunk_.data() + entry.offset + 16),
-                          static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
-                          scratch_->fields, out);
-        cursor.lastId = entry.id;
+        if (r.state < 0)
+            break;
+        *record = &r;
         return 1;
     }
-    int broken = !cursor.ended && cursor.chunk < order_.size();
+    if (cursor.record - batch.first < batch.records.size()) {
+        cursor.ended = 1;
+        return -1;
+    }
+    if (batch.last) {
+        ++cursor.chunk;
+        cursor.record = 0;
+    }
+    return 0;
+}
+
+int EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
+    while (!cursor.ended && cursor.chunk < order_.size()) {
+        EvtxBatch& batch = batches_[cursor.backwards ? 0 : 1];
+        // The batch holds the cursor's record, or the chunk ends before it.
+        if (batch.chunk != cursor.chunk || batch.backwards != cursor.backwards ||
+            cursor.record < batch.first ||
+            (cursor.record - batch.first >= batch.records.size() && !batch.last))
+            decode(cursor.chunk, cursor.backwards, cursor.record, decoder_, batch);
+        const EvtxBatch::Record* record = nullptr;
+        int got = step(cursor, batch, &record);
+        if (got < 0)
+            return -1;
+        if (got > 0) {
+            out.assign(batch.bytes.begin() + record->offset,
+                       batch.bytes.begin() + record->offset + record->length);
+            take(cursor, *record);
+            return 1;
+        }
+    }
     cursor.ended = 1;
-    return broken ? -1 : 0;
+    return 0;
 }

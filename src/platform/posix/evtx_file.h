@@ -30,6 +30,51 @@ struct EvtxCursor {
     int ended = 0;       // at the end, or at a record that cannot be decoded
 };
 
+// Records of one chunk of a walk, from one of them on, decoded: what a walk takes them from.
+struct EvtxBatch {
+    struct Record {
+        uint64_t id;
+        uint32_t offset; // of its legacy record in bytes
+        uint32_t length;
+        int state; // 1 decoded; -1 it cannot be decoded; 0 its frame is broken: the walk ends
+    };
+    size_t chunk = static_cast<size_t>(-1); // its place in the walk (as EvtxCursor::chunk)
+    int backwards = 1;
+    size_t first = 0; // the place in the chunk (as EvtxCursor::record) of records[0]
+    int sound = 0;    // 0: the chunk is passed over (unreadable, or its data fails the checksum)
+    int last = 1;     // no more records of the chunk follow
+    std::vector<Record> records;
+    std::vector<uint8_t> bytes;
+};
+
+// A batch ends once its records fill this much, and a chunk takes several (records that expand
+// far beyond the chunk's own bytes never gather whole).
+constexpr size_t kEvtxBatchBytes = 256 << 10;
+
+// What decoding reuses from one chunk to the next: each thread that decodes has its own.
+class EvtxDecoder {
+  public:
+    EvtxDecoder();
+    ~EvtxDecoder();
+    EvtxDecoder(const EvtxDecoder&) = delete;
+    EvtxDecoder& operator=(const EvtxDecoder&) = delete;
+
+  private:
+    friend class EvtxFile;
+    struct Entry {
+        uint64_t id;
+        uint32_t offset; // of the record in its chunk
+        uint32_t size;   // 0: a record whose frame is broken
+    };
+    struct Scratch;
+    std::unique_ptr<Scratch> scratch_;
+    // The chunk last read: its index in the file, its bytes and records (identifier order).
+    size_t loaded_ = static_cast<size_t>(-1);
+    int loadedSound_ = 0;
+    std::vector<uint8_t> chunk_;
+    std::vector<Entry> entries_;
+};
+
 class EvtxFile {
   public:
     EvtxFile();
@@ -48,24 +93,34 @@ class EvtxFile {
     // keeps checksums) is passed over whole when the walk reaches it.
     int next(EvtxCursor& cursor, std::vector<uint8_t>& out);
 
+    // The parts of next(), for a walk whose batches are decoded on other threads.
+    // The chunks a walk goes through.
+    size_t walkLength() const { return order_.size(); }
+    // The batch of the walk's chunk-th chunk from its record first on. Threads may decode at
+    // once, each with its own decoder, while the file is neither loaded nor opened again.
+    void decode(size_t chunk, int backwards, size_t first, EvtxDecoder& decoder,
+                EvtxBatch& out) const;
+    // The record the cursor is at, from the batch that holds it: 1, for take() to pass; 0 when
+    // the batch has no more (past the chunk's last, the cursor moves to the next chunk); -1 at a
+    // record that ends the walk.
+    int step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record);
+    static void take(EvtxCursor& cursor, const EvtxBatch::Record& record) {
+        ++cursor.record;
+        cursor.lastId = record.id;
+    }
+
     size_t chunkCount() const { return chunkCount_; }
     // Chunks passed over for a bad signature or checksum, so far (not those never written).
     const std::vector<size_t>& skippedChunks() const { return skipped_; }
 
   private:
-    struct Entry {
-        uint64_t id;
-        uint32_t offset; // of the record in its chunk
-        uint32_t size;   // 0: a record whose frame is broken
-    };
     int readAt(uint64_t offset, uint8_t* out, size_t size) const;
     int chunkHeaderIsSound(const uint8_t* header) const;
-    // Reads chunk order_[i] and its records; 0 when its data fails the checksum.
-    int loadChunk(size_t i);
+    // Reads chunk order_[i] and its records into the decoder; 0 when its data fails the
+    // checksum.
+    int loadChunk(size_t i, EvtxDecoder& decoder) const;
     void skip(size_t chunk);
 
-    struct Scratch;
-    std::unique_ptr<Scratch> scratch_;
     std::vector<uint8_t> bytes_; // the whole file, when it was given in memory
     int fd_ = -1;
     uint64_t fileSize_ = 0;
@@ -73,11 +128,9 @@ class EvtxFile {
     size_t chunkCount_ = 0;
     std::vector<size_t> order_; // sound chunks, newest records first
     std::vector<size_t> skipped_;
-    // The chunk last read: its index among order_, its bytes and records (file order).
-    size_t loaded_ = static_cast<size_t>(-1);
-    int loadedSound_ = 0;
-    std::vector<uint8_t> chunk_;
-    std::vector<Entry> records_;
+    // What next() decodes with, and its batch for each way.
+    EvtxDecoder decoder_;
+    EvtxBatch batches_[2];
 };
 
 // The legacy record of an event (the mapping Windows' ReadEventLogW applies) into out; fields

@@ -1,0 +1,128 @@
+#include "evtx_read_ahead.h"
+
+#include <unistd.h>
+
+int EvtxReadAhead::start() {
+    if (threads_ > 0)
+        return 0;
+    long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    if (processors < 2)
+        return 0;
+    firstChunk_ = cursor_.chunk;
+    firstRecord_ = cursor_.record;
+    backwards_ = cursor_.backwards;
+    stopping_ = 0;
+    threads_ = static_cast<size_t>(processors) < kMostThreads ? static_cast<size_t>(processors)
+                                                              : kMostThreads;
+    for (size_t i = 0; i < threads_; ++i) {
+        Worker& worker = workers_[i];
+        worker.owner = this;
+        worker.index = i;
+        worker.running = 1;
+        if (pthread_create(&worker.thread, nullptr, run, &worker) != 0) {
+            worker.running = 0;
+            size_t started = i;
+            stop(started); // each thread has its own chunks: all of them run, or none
+            threads_ = 0;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void EvtxReadAhead::stop() {
+    stop(threads_);
+}
+
+void EvtxReadAhead::stop(size_t started) {
+    if (stopped_ || started == 0)
+        return;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stopping_ = 1;
+    }
+    for (size_t i = 0; i < started; ++i) {
+        workers_[i].emptied.notify_one();
+        pthread_join(workers_[i].thread, nullptr);
+    }
+    stopped_ = 1;
+}
+
+void* EvtxReadAhead::run(void* worker) {
+    Worker& self = *static_cast<Worker*>(worker);
+    self.owner->decode(self);
+    return nullptr;
+}
+
+// A thread: the batches of its chunks, one after another into its free slots, until its
+// chunks are done or it is stopped.
+void EvtxReadAhead::decode(Worker& worker) {
+    int stopped = 0;
+    for (size_t chunk = firstChunk_ + worker.index; !stopped && chunk < file_.walkLength();
+         chunk += threads_) {
+        size_t first = chunk == firstChunk_ ? firstRecord_ : 0;
+        for (int last = 0; !last;) {
+            size_t slot;
+            {
+                std::unique_lock<std::mutex> hold(lock_);
+                worker.emptied.wait(hold, [&] { return worker.count < kSlots || stopping_; });
+                stopped = stopping_;
+                slot = (worker.head + worker.count) % kSlots; // past what the reader may read
+            }
+            if (stopped)
+                break;
+            EvtxBatch& batch = worker.slots[slot];
+            file_.decode(chunk, backwards_, first, worker.decoder, batch);
+            last = batch.last;
+            first = batch.first + batch.records.size();
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                ++worker.count;
+            }
+            worker.filled.notify_one();
+        }
+    }
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        worker.running = 0;
+    }
+    worker.filled.notify_one();
+}
+
+int EvtxReadAhead::peek(const uint8_t** record, uint32_t* length) {
+    while (!drained_) {
+        if (cursor_.ended)
+            return end_;
+        if (cursor_.chunk >= file_.walkLength()) {
+            cursor_.ended = 1;
+            return end_ = 0;
+        }
+        Worker& worker = workerOf(cursor_.chunk);
+        if (!reading_) {
+            std::unique_lock<std::mutex> hold(lock_);
+            worker.filled.wait(hold, [&] { return worker.count > 0 || !worker.running; });
+            if (worker.count == 0) {
+                drained_ = 1; // stopped before it decoded the cursor's chunk
+                break;
+            }
+            reading_ = 1;
+        }
+        const EvtxBatch& batch = worker.slots[worker.head];
+        int got = file_.step(cursor_, batch, &record_);
+        if (got > 0) {
+            *record = batch.bytes.data() + record_->offset;
+            *length = record_->length;
+            return 1;
+        }
+        if (got < 0)
+            return end_ = -1;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            worker.head = (worker.head + 1) % kSlots;
+            --worker.count;
+        }
+        worker.emptied.notify_one();
+        reading_ = 0;
+    }
+    return kDrained;
+}

@@ -1,0 +1,70 @@
+// One walk over a .evtx file whose chunks are decoded on other threads, a few batches ahead of
+// the reader: decoding binary XML costs more than all that is done with a record after it.
+// Each thread decodes every so many chunks; the reader takes their batches in the walk's order
+// and walks them as EvtxFile::next does, so the records are the same.
+#pragma once
+
+#include "evtx_file.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <pthread.h>
+
+class EvtxReadAhead {
+  public:
+    // The walk of cursor over file, from where the cursor is.
+    EvtxReadAhead(EvtxFile& file, EvtxCursor& cursor) : file_(file), cursor_(cursor) {}
+    ~EvtxReadAhead() { stop(); }
+    EvtxReadAhead(const EvtxReadAhead&) = delete;
+    EvtxReadAhead& operator=(const EvtxReadAhead&) = delete;
+
+    // 0 when the threads could not be started (nor are they worth it on one processor): the
+    // walk stays the caller's. Until stop() returns, the file is not loaded or opened again.
+    int start();
+    // The threads end after the batches they are decoding; the batches decoded stay to be read.
+    void stop();
+
+    // The next record of the walk, as EvtxFile::next gives it: 1 with its bytes, valid until
+    // take(); 0 at the end; -1 where a record ends the walk. kDrained once the threads were
+    // stopped and the batches in the walk's order are read: EvtxFile::next goes on from the
+    // cursor.
+    static constexpr int kDrained = 2;
+    int peek(const uint8_t** record, uint32_t* length);
+    void take() { EvtxFile::take(cursor_, *record_); }
+
+  private:
+    static constexpr size_t kMostThreads = 4;
+    static constexpr size_t kSlots = 4; // batches decoded ahead by each thread, at most
+    struct Worker {
+        EvtxReadAhead* owner = nullptr;
+        size_t index = 0;
+        pthread_t thread{};
+        int running = 0;
+        EvtxDecoder decoder;
+        EvtxBatch slots[kSlots];
+        size_t head = 0, count = 0; // the batches ready: count of them from slots[head]
+        std::condition_variable filled, emptied;
+    };
+    static void* run(void* worker);
+    void decode(Worker& worker);
+    void stop(size_t started); // the first started threads
+    Worker& workerOf(size_t chunk) { return workers_[(chunk - firstChunk_) % threads_]; }
+
+    EvtxFile& file_;
+    EvtxCursor& cursor_;
+    size_t firstChunk_ = 0;
+    size_t firstRecord_ = 0;
+    int backwards_ = 1;
+    size_t threads_ = 0;
+    Worker workers_[kMostThreads];
+    std::mutex lock_;
+    int stopping_ = 0;
+    int stopped_ = 0;
+    // The reader: in the batch at the head of its chunk's worker, when reading_.
+    int reading_ = 0;
+    int drained_ = 0;
+    int end_ = 0; // what the walk ended with
+    const EvtxBatch::Record* record_ = nullptr;
+};
