@@ -36,7 +36,7 @@ class EvtxReadAhead {
 
   private:
     static constexpr size_t kMostThreads = 4;
-    static constexpr size_t kSlots = 4; // batches decoded ahead by each thread, at most
+    static constexpr size_t kSlots = 8; // batches decoded ahead by each thread, at most
     struct Worker {
         EvtxReadAhead* owner = nullptr;
         size_t index = 0;
