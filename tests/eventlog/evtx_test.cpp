@@ -334,6 +334,38 @@ TEST(EvtxDamage, EndlessNestingIsRefused) {
     EXPECT_TRUE(broken);
 }
 
+// Batches of any size, down to one record each, walked as the threads' are walked: the file's own
+// walk, both ways.
+TEST(EvtxWalk, BatchesOfAnySizeGiveTheFilesOwnWalk) {
+    EvtxFile file;
+    ASSERT_TRUE(file.load(buildEvtxFile(variedRecords(1500))));
+    const std::vector<std::vector<uint8_t>> newest = walk(file);
+    for (size_t budget : {size_t(1), size_t(2000), kEvtxBatchBytes}) {
+        for (int backwards : {1, 0}) {
+            SCOPED_TRACE(testing::Message() << budget << " bytes, backwards " << backwards);
+            EvtxDecoder decoder;
+            EvtxBatch batch;
+            EvtxCursor cursor;
+            cursor.backwards = backwards;
+            std::vector<std::vector<uint8_t>> records;
+            int got = 0;
+            while (got >= 0 && cursor.chunk < file.walkLength()) {
+                file.decode(cursor.chunk, backwards, cursor.record, decoder, batch, budget);
+                const EvtxBatch::Record* record = nullptr;
+                while ((got = file.step(cursor, batch, &record)) > 0) {
+                    records.emplace_back(&batch.bytes[record->offset],
+                                         &batch.bytes[record->offset] + record->length);
+                    EvtxFile::take(cursor, *record);
+                }
+            }
+            EXPECT_EQ(got, 0);
+            EXPECT_TRUE(records == (backwards ? newest
+                                              : std::vector<std::vector<uint8_t>>(newest.rbegin(),
+                                                                                  newest.rend())));
+        }
+    }
+}
+
 // Records read through the event log functions one way, in reads of buffer bytes, until a read
 // fails or `reads` reads were made; error is the failing read's.
 struct HandleReads {

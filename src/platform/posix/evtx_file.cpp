@@ -204,7 +204,7 @@ int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
 // Every record in the batch is decoded, those a walk passes over as copies included; a broken
 // frame ends the batch and the chunk, as it ends any walk that reaches it.
 void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& decoder,
-                      EvtxBatch& out) const {
+                      EvtxBatch& out, size_t budget) const {
     size_t i = backwards ? chunk : order_.size() - 1 - chunk;
     out.chunk = chunk;
     out.backwards = backwards;
@@ -221,7 +221,7 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
     const uint8_t* c = decoder.chunk_.data();
     const size_t count = decoder.entries_.size();
     for (size_t k = first; k < count; ++k) {
-        if (out.bytes.size() >= kEvtxBatchBytes) {
+        if (out.bytes.size() >= budget && k > first) {
             out.last = 0;
             break;
         }

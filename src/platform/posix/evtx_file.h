@@ -96,10 +96,11 @@ class EvtxFile {
     // The parts of next(), for a walk whose batches are decoded on other threads.
     // The chunks a walk goes through.
     size_t walkLength() const { return order_.size(); }
-    // The batch of the walk's chunk-th chunk from its record first on. Threads may decode at
-    // once, each with its own decoder, while the file is neither loaded nor opened again.
-    void decode(size_t chunk, int backwards, size_t first, EvtxDecoder& decoder,
-                EvtxBatch& out) const;
+    // The batch of the walk's chunk-th chunk from its record first on, ended once it holds
+    // budget bytes. Threads may decode at once, each with its own decoder, while the file is
+    // neither loaded nor opened again.
+    void decode(size_t chunk, int backwards, size_t first, EvtxDecoder& decoder, EvtxBatch& out,
+                size_t budget = kEvtxBatchBytes) const;
     // The record the cursor is at, from the batch that holds it: 1, for take() to pass; 0 when
     // the batch has no more (past the chunk's last, the cursor moves to the next chunk); -1 at a
     // record that ends the walk.
