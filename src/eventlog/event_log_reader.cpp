@@ -175,22 +175,24 @@ int EventLogReader::parseRecord() {
         return 0;
     WCHAR* text = reinterpret_cast<WCHAR*>(record_ + offset + kPayloadText);
     uint32_t units = (recordSize_ - offset - kPayloadText) / 2;
+    // One pass to the end of the text, noting the first two backslashes on the way.
+    WCHAR* separators[2] = {nullptr, nullptr};
+    int found = 0;
     uint32_t end = 0;
-    while (end < units && text[end] != 0)
-        ++end;
+    for (; end < units && text[end] != 0; ++end)
+        if (text[end] == WCHAR('\\') && found < 2)
+            separators[found++] = text + end;
     if (end == units)
         return 0;
     sessionId_ = readLe32(payload + 4);
     sessionName_ = text;
-    WCHAR* separator = wcschr(text, WCHAR('\\'));
-    if (!separator)
-        return 1;
-    *separator = 0;
-    domain_ = separator + 1;
-    separator = wcschr(domain_, WCHAR('\\'));
-    if (!separator)
-        return 1;
-    *separator = 0;
-    userName_ = separator + 1;
+    if (found > 0) {
+        *separators[0] = 0;
+        domain_ = separators[0] + 1;
+    }
+    if (found > 1) {
+        *separators[1] = 0;
+        userName_ = separators[1] + 1;
+    }
     return 1;
 }

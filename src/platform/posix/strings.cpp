@@ -10,11 +10,14 @@ template <typename Char> unsigned foldAscii(Char c) {
 
 template <typename Char> int compareIgnoringCase(const Char* a, const Char* b) {
     for (;; ++a, ++b) {
+        if (*a == *b) { // the usual case: the same unit, folded or not
+            if (*a == 0)
+                return 0;
+            continue;
+        }
         unsigned x = foldAscii(*a), y = foldAscii(*b);
         if (x != y)
             return x < y ? -1 : 1;
-        if (x == 0)
-            return 0;
     }
 }
 
