@@ -84,8 +84,20 @@ class OutputBuffer {
     void putMapped(const WCHAR* text) {
         size_t used = used_;
         for (;;) {
-            // Printable ASCII goes as it is, while there is room for the longest character.
-            while (used <= kBytes - 4 && static_cast<char16_t>(*text) - 0x20u < 0x5Fu)
+            // Printable ASCII goes as it is, while there is room for the longest character; two
+            // units a step, the second read only after the first is known not to be the last.
+            while (used <= kBytes - 5 && isPrintableAscii(text[0])) {
+                bytes_[used] = static_cast<char>(text[0]);
+                if (!isPrintableAscii(text[1])) {
+                    ++used;
+                    ++text;
+                    break;
+                }
+                bytes_[used + 1] = static_cast<char>(text[1]);
+                used += 2;
+                text += 2;
+            }
+            while (used <= kBytes - 4 && isPrintableAscii(*text))
                 bytes_[used++] = static_cast<char>(*text++);
             if (*text == 0)
                 break;
@@ -104,6 +116,7 @@ class OutputBuffer {
     }
 
   private:
+    static int isPrintableAscii(WCHAR unit) { return static_cast<char16_t>(unit) - 0x20u < 0x5Fu; }
     static constexpr size_t kBytes = 2048;
     static constexpr uint64_t kLowBits = 0x0101010101010101ull; // one in each byte
     static constexpr uint64_t kHighBits = 0x8080808080808080ull;
