@@ -37,15 +37,16 @@ struct PosixEventLog {
     // record decoded next (a read asks for its size first, then for the record).
     EvtxFile xmlLog;
     EvtxCursor cursors[2];
-    int pending[2] = {0, 0}; // 1: decoded[...] holds the next record; -1: the walk ended broken
-    std::vector<uint8_t> decoded[2];
+    // The record a read found next, for the read that takes it: in a batch of the file's, or of
+    // one decoded ahead.
+    const EvtxBatch::Record* nextRecord = nullptr;
+    const uint8_t* nextBytes = nullptr;
     // The first walk of the handle is decoded ahead on other threads. A walk the other way
     // stops them; then, once the batches decoded ahead are read, the walk goes on on the
     // reader's thread.
     int aheadTried = 0;
     int aheadBackwards = 0;
     std::unique_ptr<EvtxReadAhead> ahead;
-    const uint8_t* aheadRecord = nullptr; // the next record, in a batch decoded ahead
 };
 
 // Opens the file and checks that it begins with the header of its format (an empty file is an
@@ -111,35 +112,20 @@ EvtxReadAhead* readAhead(PosixEventLog& handle, int backwards) {
 // .evtx: the length of the next record of the walk, decoded now (or ahead) and kept for the read
 // that takes it; 0 at the end, with corrupt set where a record could not be decoded.
 uint32_t peekXml(PosixEventLog& handle, int backwards, int* corrupt) {
-    handle.aheadRecord = nullptr;
-    if (EvtxReadAhead* ahead = readAhead(handle, backwards)) {
-        uint32_t length = 0;
-        int got = ahead->peek(&handle.aheadRecord, &length);
-        if (got != EvtxReadAhead::kDrained) {
-            if (got == -1)
-                *corrupt = 1;
-            return got == 1 ? length : 0;
-        }
-        handle.aheadRecord = nullptr;
-    }
-    int& pending = handle.pending[backwards ? 0 : 1];
-    if (pending == 0 && !handle.cursors[backwards ? 0 : 1].ended)
-        pending = handle.xmlLog.next(handle.cursors[backwards ? 0 : 1],
-                                     handle.decoded[backwards ? 0 : 1]);
-    if (pending == -1)
+    int got = EvtxReadAhead::kDrained;
+    if (EvtxReadAhead* ahead = readAhead(handle, backwards))
+        got = ahead->peek(&handle.nextRecord, &handle.nextBytes);
+    if (got == EvtxReadAhead::kDrained)
+        got = handle.xmlLog.peek(handle.cursors[backwards ? 0 : 1], &handle.nextRecord,
+                                 &handle.nextBytes);
+    if (got < 0)
         *corrupt = 1;
-    return pending == 1 ? static_cast<uint32_t>(handle.decoded[backwards ? 0 : 1].size()) : 0;
+    return got > 0 ? handle.nextRecord->length : 0;
 }
 
-void takeXml(PosixEventLog& handle, int backwards, uint8_t* out, uint32_t length) {
-    if (handle.aheadRecord) {
-        std::memcpy(out, handle.aheadRecord, length);
-        handle.ahead->take();
-        return;
-    }
-    const std::vector<uint8_t>& record = handle.decoded[backwards ? 0 : 1];
-    std::memcpy(out, record.data(), record.size());
-    handle.pending[backwards ? 0 : 1] = 0;
+void takeXml(PosixEventLog& handle, int backwards, uint8_t* out) {
+    std::memcpy(out, handle.nextBytes, handle.nextRecord->length);
+    EvtxFile::take(handle.cursors[backwards ? 0 : 1], *handle.nextRecord);
 }
 
 } // namespace
@@ -229,7 +215,7 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         }
         uint8_t* out = static_cast<uint8_t*>(buffer) + copied;
         if (handle->xml)
-            takeXml(*handle, backwards, out, length);
+            takeXml(*handle, backwards, out);
         else
             file.copyRecord(index, length, out);
         copied += length;

@@ -248,6 +248,8 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
 }
 
 int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record) {
+    if (cursor.ended)
+        return cursor.broken ? -1 : 0;
     if (!batch.sound) {
         skip(order_[batch.backwards ? batch.chunk : order_.size() - 1 - batch.chunk]);
         ++cursor.chunk;
@@ -269,7 +271,7 @@ int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::
         return 1;
     }
     if (cursor.record - batch.first < batch.records.size()) {
-        cursor.ended = 1;
+        cursor.ended = cursor.broken = 1;
         return -1;
     }
     if (batch.last) {
@@ -279,7 +281,7 @@ int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::
     return 0;
 }
 
-int EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
+int EvtxFile::peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const uint8_t** bytes) {
     while (!cursor.ended && cursor.chunk < order_.size()) {
         EvtxBatch& batch = batches_[cursor.backwards ? 0 : 1];
         // The batch holds the cursor's record, or the chunk ends before it.
@@ -287,17 +289,23 @@ int EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
             cursor.record < batch.first ||
             (cursor.record - batch.first >= batch.records.size() && !batch.last))
             decode(cursor.chunk, cursor.backwards, cursor.record, decoder_, batch);
-        const EvtxBatch::Record* record = nullptr;
-        int got = step(cursor, batch, &record);
-        if (got < 0)
-            return -1;
-        if (got > 0) {
-            out.assign(batch.bytes.begin() + record->offset,
-                       batch.bytes.begin() + record->offset + record->length);
-            take(cursor, *record);
-            return 1;
+        int got = step(cursor, batch, record);
+        if (got != 0) {
+            if (got > 0)
+                *bytes = batch.bytes.data() + (*record)->offset;
+            return got;
         }
     }
-    cursor.ended = 1;
-    return 0;
+    return finish(cursor);
+}
+
+int EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
+    const EvtxBatch::Record* record = nullptr;
+    const uint8_t* bytes = nullptr;
+    int got = peek(cursor, &record, &bytes);
+    if (got > 0) {
+        out.assign(bytes, bytes + record->length);
+        take(cursor, *record);
+    }
+    return got;
 }

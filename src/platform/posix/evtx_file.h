@@ -28,6 +28,7 @@ struct EvtxCursor {
     size_t record = 0;   // among the records of that chunk, in the walk's order
     uint64_t lastId = 0; // of the record last given; 0 before the first
     int ended = 0;       // at the end, or at a record that cannot be decoded
+    int broken = 0;      // ended at a record that cannot be decoded
 };
 
 // Records of one chunk of a walk, from one of them on, decoded: what a walk takes them from.
@@ -88,10 +89,13 @@ class EvtxFile {
     int load(std::vector<uint8_t> bytes);
     int open(int fd);
 
-    // The next record of the walk into out: 1; 0 at the end; -1 where a record of a sound chunk
-    // cannot be decoded, which ends the walk. A chunk whose data checksum fails (in a file that
+    // The next record of the walk into out: 1; 0 at the end; -1 once a record of a sound chunk
+    // could not be decoded, which ends the walk. A chunk whose data checksum fails (in a file that
     // keeps checksums) is passed over whole when the walk reaches it.
     int next(EvtxCursor& cursor, std::vector<uint8_t>& out);
+    // The same without the copy: 1 with the record the cursor is at and its bytes (valid until
+    // the walk that way moves on), for take() to pass; 0 at the end; -1 once a record ended it.
+    int peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const uint8_t** bytes);
 
     // The parts of next(), for a walk whose batches are decoded on other threads.
     // The chunks a walk goes through.
@@ -103,11 +107,16 @@ class EvtxFile {
                 size_t budget = kEvtxBatchBytes) const;
     // The record the cursor is at, from the batch that holds it: 1, for take() to pass; 0 when
     // the batch has no more (past the chunk's last, the cursor moves to the next chunk); -1 at a
-    // record that ends the walk.
+    // record that ends the walk, and whenever the walk ended so.
     int step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record);
     static void take(EvtxCursor& cursor, const EvtxBatch::Record& record) {
         ++cursor.record;
         cursor.lastId = record.id;
+    }
+    // Where a walk's chunks are done: its end, 0, or -1 when a record ended it.
+    static int finish(EvtxCursor& cursor) {
+        cursor.ended = 1;
+        return cursor.broken ? -1 : 0;
     }
 
     size_t chunkCount() const { return chunkCount_; }

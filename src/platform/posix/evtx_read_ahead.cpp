@@ -106,33 +106,27 @@ void EvtxReadAhead::decode(Worker& worker) {
     worker.filled.notify_one();
 }
 
-int EvtxReadAhead::peek(const uint8_t** record, uint32_t* length) {
-    while (!drained_) {
-        if (cursor_.ended)
-            return end_;
-        if (cursor_.chunk >= file_.walkLength()) {
-            cursor_.ended = 1;
-            return end_ = 0;
-        }
+int EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes) {
+    if (drained_)
+        return kDrained;
+    while (!cursor_.ended && cursor_.chunk < file_.walkLength()) {
         Worker& worker = workerOf(cursor_.chunk);
         if (!reading_) {
             std::unique_lock<std::mutex> hold(lock_);
             worker.filled.wait(hold, [&] { return worker.count > 0 || !worker.running; });
             if (worker.count == 0) {
                 drained_ = 1; // stopped before it decoded the cursor's chunk
-                break;
+                return kDrained;
             }
             reading_ = 1;
         }
         const EvtxBatch& batch = worker.slots[worker.head];
-        int got = file_.step(cursor_, batch, &record_);
-        if (got > 0) {
-            *record = batch.bytes.data() + record_->offset;
-            *length = record_->length;
-            return 1;
+        int got = file_.step(cursor_, batch, record);
+        if (got != 0) {
+            if (got > 0)
+                *bytes = batch.bytes.data() + (*record)->offset;
+            return got;
         }
-        if (got < 0)
-            return end_ = -1;
         int wake;
         {
             std::lock_guard<std::mutex> hold(lock_);
@@ -143,5 +137,5 @@ int EvtxReadAhead::peek(const uint8_t** record, uint32_t* length) {
             worker.emptied.notify_one();
         reading_ = 0;
     }
-    return kDrained;
+    return EvtxFile::finish(cursor_);
 }

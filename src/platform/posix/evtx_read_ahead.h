@@ -26,13 +26,12 @@ class EvtxReadAhead {
     // The threads end after the batches they are decoding; the batches decoded stay to be read.
     void stop();
 
-    // The next record of the walk, as EvtxFile::next gives it: 1 with its bytes, valid until
-    // take(); 0 at the end; -1 where a record ends the walk. kDrained once the threads were
-    // stopped and the batches in the walk's order are read: EvtxFile::next goes on from the
+    // The record the cursor is at, as EvtxFile::peek gives it (for EvtxFile::take to pass), its
+    // bytes valid until the next peek that follows a take. kDrained once the threads were
+    // stopped and the batches in the walk's order are read: EvtxFile::peek goes on from the
     // cursor.
     static constexpr int kDrained = 2;
-    int peek(const uint8_t** record, uint32_t* length);
-    void take() { EvtxFile::take(cursor_, *record_); }
+    int peek(const EvtxBatch::Record** record, const uint8_t** bytes);
 
   private:
     static constexpr size_t kMostThreads = 4;
@@ -65,6 +64,4 @@ class EvtxReadAhead {
     // The reader: in the batch at the head of its chunk's worker, when reading_.
     int reading_ = 0;
     int drained_ = 0;
-    int end_ = 0; // what the walk ended with
-    const EvtxBatch::Record* record_ = nullptr;
 };
