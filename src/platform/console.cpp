@@ -7,13 +7,27 @@
 
 namespace {
 
-// Units a name must not send to a terminal as they are: C0, DEL and C1 controls (C1 holds the
-// 8-bit CSI), and the bidirectional and invisible format controls that reorder or hide text
-// (a name with U+202E could make a line read as another).
-int isHidden(char16_t unit) {
-    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || unit == 0x061C || unit == 0x200E ||
-           unit == 0x200F || (unit >= 0x202A && unit <= 0x202E) ||
-           (unit >= 0x2066 && unit <= 0x2069);
+// Characters a name must not send to a terminal as they are: C0, DEL and C1 controls (C1 holds
+// the 8-bit CSI); every character Unicode says is ignorable by default, which a terminal draws as
+// nothing (U+200B in "al\u200Bice" makes another user look like alice; tag characters after a
+// name hide a word), the bidirectional controls among them that reorder a line; and the
+// interlinear annotation marks U+FFF9 to U+FFFB, which hide the text they enclose.
+int isHidden(char32_t c) {
+    if (c < 0xAD)
+        return c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    static const struct {
+        char32_t first, last;
+    } kHidden[] = {
+        {0x00AD, 0x00AD},   {0x034F, 0x034F}, {0x061C, 0x061C},   {0x115F, 0x1160},
+        {0x17B4, 0x17B5},   {0x180B, 0x180F}, {0x200B, 0x200F},   {0x202A, 0x202E},
+        {0x2060, 0x206F},   {0x3164, 0x3164}, {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},
+        {0xFFA0, 0xFFA0},   {0xFFF0, 0xFFFB}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
+        {0xE0000, 0xE0FFF},
+    };
+    for (const auto& range : kHidden)
+        if (c <= range.last)
+            return c >= range.first;
+    return 0;
 }
 
 // Formatted text gathered as UTF-8 and handed to the console in pieces that never split a
@@ -108,9 +122,9 @@ class OutputBuffer {
                 continue;
             }
             size_t i = 0;
-            char32_t c = isHidden(static_cast<char16_t>(*text)) ? 0xFFFD : codePointAt(text, 2, i);
+            char32_t c = codePointAt(text, 2, i);
             text += i + 1;
-            used += putUtf8(bytes_ + used, c);
+            used += putUtf8(bytes_ + used, isHidden(c) ? 0xFFFD : c);
         }
         used_ = used;
     }

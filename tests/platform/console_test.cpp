@@ -89,20 +89,30 @@ TEST(Utf8ToUtf16, ReplacesEachMaximalIllFormedSubpart) {
     }
 }
 
-TEST(PrintOut, NamesNeverCarryBidirectionalOrInvisibleControls) {
-    const char16_t hidden[] = {0x061C, 0x200E, 0x200F, 0x202A, 0x202B, 0x202C,
-                               0x202D, 0x202E, 0x2066, 0x2067, 0x2068, 0x2069};
-    for (char16_t unit : hidden) {
-        static WCHAR name[4];
-        name[0] = 'a';
-        name[1] = static_cast<WCHAR>(unit);
-        name[2] = 'b';
-        EXPECT_EQ(captured([] { printOut("%S", name); }), "a\xEF\xBF\xBD"
-                                                          "b")
-            << unit;
+// Each character that a terminal draws as nothing, or that reorders a line, is one U+FFFD: the
+// first and last of every range, those of the supplementary planes included.
+TEST(PrintOut, NamesNeverCarryBidirectionalOrInvisibleCharacters) {
+    const char32_t hidden[] = {
+        0x00AD,  0x034F,  0x061C,  0x115F,  0x1160,  0x17B4,  0x17B5,  0x180B, 0x180F,
+        0x200B,  0x200D,  0x200F,  0x202A,  0x202E,  0x2060,  0x2066,  0x2069, 0x206F,
+        0x3164,  0xFE00,  0xFE0F,  0xFEFF,  0xFFA0,  0xFFF0,  0xFFF9,  0xFFFB, 0x1BCA0,
+        0x1BCA3, 0x1D173, 0x1D17A, 0xE0000, 0xE0020, 0xE007F, 0xE0FFF,
+    };
+    for (char32_t c : hidden) {
+        static WString name;
+        name.assign(1, WCHAR('a'));
+        appendUtf16(name, c);
+        name += WCHAR('b');
+        EXPECT_EQ(captured([] { printOut("%S", name.c_str()); }), "a\xEF\xBF\xBD"
+                                                                  "b")
+            << std::hex << static_cast<uint32_t>(c);
     }
-    static const WCHAR kept[] = {0x200D, 0x2070, 0x2029, 0x05D0, 0};
-    EXPECT_EQ(captured([] { printOut("%S", kept); }), toUtf8(kept));
+    // Their neighbours print as they are.
+    static WString kept;
+    for (char32_t c : {0x00AE, 0x200A, 0x2010, 0x2070, 0x2029, 0x05D0, 0x3165, 0xFFFC, 0x1D17B,
+                       0xE1000, 0x1F600})
+        appendUtf16(kept, c);
+    EXPECT_EQ(captured([] { printOut("%S", kept.c_str()); }), toUtf8(kept.c_str()));
 }
 
 } // namespace
