@@ -66,3 +66,26 @@ TEST(Formats, ReportsOverEvtAndEvtxAreTheSame) {
 }
 
 } // namespace
+
+namespace {
+
+// A reader that leaves after the first line: the report ends by SIGPIPE, as cat and last do,
+// and says nothing on standard error.
+TEST(Formats, AReportIntoAClosedPipeEndsBySigpipeQuietly) {
+    Sandbox sandbox;
+    std::string error;
+    ASSERT_TRUE(
+        writeEvtxFile(sandbox.root() + "/eventlog/Application.evtx", randomLog(20000), &error))
+        << error;
+    const std::string errors = sandbox.root() + "/errors";
+    for (const char* option : {"/list", "/time"}) {
+        std::string command = "bash -c \"VLMAUDIT_ROOT='" + sandbox.root() +
+                              "' '" VLMAUDIT_BINARY "' " + option + " 2>'" + errors +
+                              "' | head -1 >/dev/null; exit \\${PIPESTATUS[0]}\"";
+        int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGPIPE) << option;
+        EXPECT_EQ(readFile(errors), "") << option;
+    }
+}
+
+} // namespace
