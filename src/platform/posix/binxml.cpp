@@ -746,9 +746,8 @@ int Decoder::put(const TypedValue& v, Target target) {
     case SourceNameTarget: {
         if (!grow(2 * textUnitsBound(v)))
             return 0;
-        std::u16string& name = target == ProviderTarget ? event_.provider : event_.sourceName;
-        name.clear();
-        appendText(name, v);
+        // Appended: an attribute's value may come in parts.
+        appendText(target == ProviderTarget ? event_.provider : event_.sourceName, v);
         break;
     }
     case QualifiersTarget:
