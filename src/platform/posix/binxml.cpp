@@ -572,9 +572,10 @@ int Decoder::dataValue(const TypedValue& v) {
     std::vector<std::u16string>& strings = event_.strings;
     data_.given = 1;
     if (v.type != (StringType | ArrayFlag)) {
-        if (!grow(2 * textUnitsBound(v) + kStringCost))
+        const int opens = !data_.joining || strings.empty();
+        if (!grow(2 * textUnitsBound(v) + (opens ? kStringCost : 0)))
             return 0;
-        if (!data_.joining || strings.empty())
+        if (opens)
             strings.emplace_back();
         data_.joining = 1;
         appendText(strings.back(), v);
