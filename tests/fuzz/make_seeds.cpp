@@ -78,9 +78,13 @@ int main(int argc, char** argv) {
     full.strings = {u"one", u"", u"three"};
     full.userSid = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
     save(out + "/evtx", "fields", firstChunk(1, buildEvtxFile({full, full})));
-    std::vector<uint8_t> real = fileBytes(std::string(argv[2]) + "/evtx/application-dirty.evtx");
-    if (real.size() >= kEvtxHeaderBlock + kEvtxChunkSize)
-        save(out + "/evtx", "windows", firstChunk(1, real));
+    // Windows' own: templates, records without them (forwarded events), values of binary XML,
+    // string arrays, attributes of several parts; read without checksums, damage and all.
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(argv[2]) + "/evtx")) {
+        std::vector<uint8_t> real = fileBytes(entry.path().string());
+        if (real.size() >= kEvtxHeaderBlock + kEvtxChunkSize)
+            save(out + "/evtx", entry.path().stem().string(), firstChunk(0, real));
+    }
 
     RegFile reg;
     reg.setValue("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor",

@@ -14,7 +14,9 @@ constexpr int kMaxNesting = 16;
 constexpr int kMaxDepth = 64; // elements inside elements
 // Nodes one record may expand to: templates that instantiate templates could otherwise
 // multiply the work of a few bytes past any bound. Real records have a few hundred.
-constexpr uint32_t kMaxNodes = 100000;
+constexpr uint64_t kMaxNodes = 100000;
+// What a string costs the event besides its units: its place in the list.
+constexpr uint64_t kStringCost = sizeof(std::u16string);
 
 // The elements whose content or attributes become fields.
 enum Kind : uint8_t {
@@ -194,7 +196,7 @@ uint64_t numberOf(const TypedValue& v) {
             i = 2;
             base = 16;
         }
-        for (; 2 * i + 1 < v.size; ++i) {
+        for (; 2 * i + 1 < v.size && i < 24; ++i) { // no number has more digits
             uint16_t c = readLe16(v.bytes + 2 * i);
             uint16_t lower = c | 0x20;
             int digit = c >= '0' && c <= '9'                         ? c - '0'
@@ -327,6 +329,20 @@ void appendText(std::u16string& out, const TypedValue& v) {
         appendNumber(out, numberOf(v), 0);
 }
 
+// At least the units appendText gives for a value, and the steps it takes.
+uint64_t textUnitsBound(const TypedValue& v) {
+    switch (v.type & ~ArrayFlag) {
+    case StringType:
+        return v.size / 2;
+    case AnsiStringType:
+        return v.size;
+    case BinaryType:
+        return 2u * static_cast<uint64_t>(v.size);
+    default: // numbers, a GUID, a SID (11 units for each 4 bytes)
+        return 48u + 3u * static_cast<uint64_t>(v.size);
+    }
+}
+
 // Binary data from a value: its bytes, or hexadecimal text.
 void appendBytes(std::vector<uint8_t>& out, const TypedValue& v) {
     if (v.type == BinaryType) {
@@ -354,16 +370,25 @@ void appendBytes(std::vector<uint8_t>& out, const TypedValue& v) {
 class Decoder {
   public:
     Decoder(const uint8_t* chunk, uint32_t chunkSize, EvtxEvent& event, TemplateCache* cache,
-            uint32_t chunkId)
-        : chunk_(chunk), chunkSize_(chunkSize), event_(event), cache_(cache), chunkId_(chunkId) {}
+            uint32_t chunkId, DecodeBudget& budget)
+        : chunk_(chunk), chunkSize_(chunkSize), event_(event), cache_(cache), chunkId_(chunkId),
+          budget_(budget) {}
 
     // A fragment: its header, then a template instance or elements, to its end of stream.
-    int fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting);
+    // Elements in a template's definition have a dependency identifier in their header (11
+    // bytes); those of a record's own fragment, or of a value of binary XML, have none (9).
+    int fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting,
+                 int definition);
 
   private:
     int fits(uint32_t pos, uint32_t size, uint32_t end) const {
         return pos <= end && end - pos >= size;
     }
+    int walk(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting);
+    // Takes nodes from the record's bound and the chunk's budget; 0 when either is spent.
+    int spendNodes(uint64_t count);
+    // The same for bytes the event may grow by, taken before it grows.
+    int grow(uint64_t bytes);
     // The name at a chunk offset: its units and count; 0 when it does not fit the chunk.
     int nameAt(uint32_t offset, const uint8_t** units, uint16_t* count) const;
     // Moves pos past a name stored right here (an offset after the node's start).
@@ -376,15 +401,16 @@ class Decoder {
     // Value nodes of an attribute or of content: text, substitutions, references.
     int valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting,
                   AttributeKind attribute);
-    void deliver(const TypedValue& value, AttributeKind attribute);
+    int deliver(const TypedValue& value, AttributeKind attribute);
     // The same for a value whose place is known.
-    void put(const TypedValue& value, Target target);
-    void appendStrings(const TypedValue& value);
-    void closeElement();
+    int put(const TypedValue& value, Target target);
+    int dataValue(const TypedValue& value);
+    int closeData();
+    int closeElement();
     int skipProcessingInstruction(uint32_t& pos, uint32_t end);
     int countedText(uint32_t& pos, uint32_t end, uint32_t header, AttributeKind attribute);
     // Records a step of the plan being made, or applies it to the event.
-    void step(PlanStep::Op op, AttributeKind attribute, const TypedValue* literal);
+    int step(PlanStep::Op op, AttributeKind attribute, const TypedValue* literal);
     int substitute(uint16_t index, int optional, AttributeKind attribute, const Substitutions& subs,
                    int nesting);
     // A step at the element the walk is in now; setContext puts the walk back there.
@@ -401,11 +427,15 @@ class Decoder {
     TemplatePlan* recording_ = nullptr; // the plan being made: steps are kept, not applied
     Kind path_[kMaxDepth];
     int depth_ = 0;
-    uint32_t nodes_ = 0;
-    // The Data element being read (they do not nest).
+    DecodeBudget& budget_;
+    uint64_t nodes_ = 0;
+    uint64_t eventBytes_ = 0;
+    int definition_ = 0; // walking a template's definition
+    // The Data element being read (they do not nest): open, given a value, its last string
+    // open for more text, given an empty substitution.
     struct {
-        int open, items, emptyValue;
-    } data_ = {0, 0, 0};
+        int open, given, joining, emptyValue;
+    } data_ = {0, 0, 0, 0};
 };
 
 int Decoder::nameAt(uint32_t offset, const uint8_t** units, uint16_t* count) const {
@@ -492,10 +522,12 @@ AttributeKind Decoder::attributeKind(uint32_t nameOffset) const {
 uint64_t fileTimeOfText(const TypedValue& v) {
     int field[6] = {0, 0, 0, 0, 0, 0};
     int f = 0;
-    for (uint32_t i = 0; 2 * i + 1 < v.size && f < 6; ++i) {
+    for (uint32_t i = 0; 2 * i + 1 < v.size && f < 6 && i < 40; ++i) {
         uint16_t c = readLe16(v.bytes + 2 * i);
-        if (c >= '0' && c <= '9')
+        if (c >= '0' && c <= '9' && field[f] < 100000)
             field[f] = field[f] * 10 + (c - '0');
+        else if (c >= '0' && c <= '9')
+            return 0;
         else if (c == '.' || c == 'Z')
             break;
         else
@@ -513,31 +545,80 @@ uint64_t fileTimeOfText(const TypedValue& v) {
     return seconds < 0 ? 0 : static_cast<uint64_t>(seconds) * 10000000u;
 }
 
-// An array of strings in one Data element gives one insertion string each, as Windows'
-// legacy view of the event has them.
-void Decoder::appendStrings(const TypedValue& v) {
-    uint32_t start = 0;
-    for (uint32_t i = 0; 2 * i + 1 < v.size; ++i) {
-        if (readLe16(v.bytes + 2 * i) != 0)
-            continue;
-        event_.strings.emplace_back();
-        appendUnits(event_.strings.back(), v.bytes + 2 * start, i - start);
-        start = i + 1;
+int Decoder::spendNodes(uint64_t count) {
+    nodes_ += count;
+    if (nodes_ > kMaxNodes || count > budget_.nodes)
+        return 0;
+    budget_.nodes -= count;
+    return 1;
+}
+
+int Decoder::grow(uint64_t bytes) {
+    if (bytes > kMaxEventBytes - eventBytes_ || bytes > budget_.bytes)
+        return 0;
+    eventBytes_ += bytes;
+    budget_.bytes -= bytes;
+    return 1;
+}
+
+// The insertion strings of a Data element, by one rule whatever mix of values it holds. Text
+// (a value of any type but a string array, or literal text) extends the element's open string,
+// or opens one. A string array is text in which each zero unit closes the open string (an empty
+// one when none is open): each terminated item is an insertion string of its own, as Windows'
+// legacy view of the event has them, and an unterminated last item stays open for text after
+// it. At its end (closeData), a Data element that was given nothing is one empty string; one
+// whose only value was an empty substitution is none.
+int Decoder::dataValue(const TypedValue& v) {
+    std::vector<std::u16string>& strings = event_.strings;
+    data_.given = 1;
+    if (v.type != (StringType | ArrayFlag)) {
+        const int opens = !data_.joining || strings.empty();
+        if (!grow(2 * textUnitsBound(v) + (opens ? kStringCost : 0)))
+            return 0;
+        if (opens)
+            strings.emplace_back();
+        data_.joining = 1;
+        appendText(strings.back(), v);
+        return 1;
     }
-    data_.items = 1;
+    const uint32_t units = v.size / 2;
+    uint64_t items = 1;
+    for (uint32_t i = 0; i < units; ++i)
+        items += readLe16(v.bytes + 2 * i) == 0;
+    if (!grow(2u * static_cast<uint64_t>(units) + items * kStringCost))
+        return 0;
+    for (uint32_t start = 0, i = 0; start < units; start = i + 1) {
+        for (i = start; i < units && readLe16(v.bytes + 2 * i) != 0; ++i) {
+        }
+        if (!data_.joining || strings.empty())
+            strings.emplace_back();
+        appendUnits(strings.back(), v.bytes + 2 * start, i - start);
+        data_.joining = i == units; // no terminator: text may follow
+    }
+    return 1;
 }
 
-// A Data element is one insertion string, an empty one when it holds no text; but one whose
-// value is an empty substitution (no strings at all) is none.
-void Decoder::closeElement() {
+int Decoder::closeData() {
+    int none = data_.open && !data_.given && !data_.emptyValue;
+    data_ = {0, 0, 0, 0};
+    if (!none)
+        return 1;
+    if (!grow(kStringCost))
+        return 0;
+    event_.strings.emplace_back();
+    return 1;
+}
+
+int Decoder::closeElement() {
     if (path_[--depth_] == DataKind)
-        step(PlanStep::DataClose, Content, nullptr);
+        return step(PlanStep::DataClose, Content, nullptr);
+    return 1;
 }
 
-void Decoder::step(PlanStep::Op op, AttributeKind attribute, const TypedValue* literal) {
+int Decoder::step(PlanStep::Op op, AttributeKind attribute, const TypedValue* literal) {
     if (recording_) {
         if (op == PlanStep::Literal && attribute == IgnoredAttribute)
-            return; // goes nowhere
+            return 1; // goes nowhere
         PlanStep s = here(op, attribute);
         if (literal) {
             s.literal = static_cast<uint32_t>(recording_->literals.size());
@@ -546,23 +627,20 @@ void Decoder::step(PlanStep::Op op, AttributeKind attribute, const TypedValue* l
                                         literal->bytes + literal->size);
         }
         recording_->steps.push_back(s);
-        return;
+        return 1;
     }
     switch (op) {
     case PlanStep::DataOpen:
-        data_ = {1, 0, 0};
-        break;
+        data_ = {1, 0, 0, 0};
+        return 1;
     case PlanStep::DataClose:
-        if (data_.open && !data_.items && !data_.emptyValue)
-            event_.strings.emplace_back();
-        data_.open = 0;
-        break;
+        return closeData();
     case PlanStep::Literal:
-        deliver(*literal, attribute);
-        break;
+        return deliver(*literal, attribute);
     case PlanStep::Substitute:
         break;
     }
+    return 1;
 }
 
 int Decoder::substitute(uint16_t index, int optional, AttributeKind attribute,
@@ -576,10 +654,9 @@ int Decoder::substitute(uint16_t index, int optional, AttributeKind attribute,
     }
     if (v.type == BinXmlType) {
         uint32_t at = static_cast<uint32_t>(v.bytes - chunk_);
-        return fragment(at, at + v.size, subs, nesting + 1);
+        return fragment(at, at + v.size, subs, nesting + 1, 0);
     }
-    deliver(v, attribute);
-    return 1;
+    return deliver(v, attribute);
 }
 
 PlanStep Decoder::here(PlanStep::Op op, AttributeKind attribute) const {
@@ -608,8 +685,7 @@ void Decoder::setContext(const PlanStep& s) {
 // of binary XML, whose own walk needs it.
 int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     const PlanStep start = here(PlanStep::DataOpen, Content);
-    nodes_ += static_cast<uint32_t>(plan.steps.size()); // a node a step, counted at once
-    if (nodes_ > kMaxNodes)
+    if (!spendNodes(plan.steps.size())) // a node a step, counted at once
         return 0;
     for (const PlanStep& s : plan.steps) {
         if (s.op == PlanStep::Substitute) {
@@ -617,8 +693,8 @@ int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int ne
             if (v && v->type != BinXmlType) {
                 if (v->type == NullType || (s.optional && !v->size))
                     data_.emptyValue = 1;
-                else
-                    put(*v, s.target);
+                else if (!put(*v, s.target))
+                    return 0;
                 continue;
             }
             setContext(s);
@@ -626,9 +702,10 @@ int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int ne
                 return 0;
         } else if (s.op == PlanStep::Literal) {
             TypedValue text = {StringType, plan.literals.data() + s.literal, s.bytes};
-            put(text, s.target);
-        } else {
-            step(s.op, s.attribute, nullptr);
+            if (!put(text, s.target))
+                return 0;
+        } else if (!step(s.op, s.attribute, nullptr)) {
+            return 0;
         }
     }
     setContext(start);
@@ -651,7 +728,7 @@ TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
         return &found->second;
     TemplatePlan plan;
     recording_ = &plan;
-    int ok = fragment(body, body + bodySize, Substitutions(), nesting + 1);
+    int ok = fragment(body, body + bodySize, Substitutions(), nesting + 1, 1);
     recording_ = nullptr;
     setContext(start);
     if (!ok)
@@ -659,21 +736,21 @@ TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
     return &cache_->plans->byKey.emplace(key, std::move(plan)).first->second;
 }
 
-void Decoder::deliver(const TypedValue& v, AttributeKind attribute) {
-    if (depth_ > 0)
-        put(v, targetOf(attribute, path_[depth_ - 1]));
+int Decoder::deliver(const TypedValue& v, AttributeKind attribute) {
+    return depth_ > 0 ? put(v, targetOf(attribute, path_[depth_ - 1])) : 1;
 }
 
-void Decoder::put(const TypedValue& v, Target target) {
+// Whatever grows the event is paid for first, by a bound of what it adds.
+int Decoder::put(const TypedValue& v, Target target) {
     switch (target) {
     case ProviderTarget:
-        event_.provider.clear();
-        appendText(event_.provider, v);
+    case SourceNameTarget: {
+        if (!grow(2 * textUnitsBound(v)))
+            return 0;
+        // Appended: an attribute's value may come in parts.
+        appendText(target == ProviderTarget ? event_.provider : event_.sourceName, v);
         break;
-    case SourceNameTarget:
-        event_.sourceName.clear();
-        appendText(event_.sourceName, v);
-        break;
+    }
     case QualifiersTarget:
         event_.qualifiers = static_cast<uint32_t>(numberOf(v));
         break;
@@ -681,8 +758,11 @@ void Decoder::put(const TypedValue& v, Target target) {
         event_.timeCreated = v.type == StringType ? fileTimeOfText(v) : numberOf(v);
         break;
     case UserSidTarget:
-        if (v.type == SidType)
-            event_.userSid.assign(v.bytes, v.bytes + v.size);
+        if (v.type != SidType)
+            break;
+        if (!grow(v.size))
+            return 0;
+        event_.userSid.assign(v.bytes, v.bytes + v.size);
         break;
     case EventIdTarget:
         event_.eventId = static_cast<uint32_t>(numberOf(v));
@@ -700,24 +780,21 @@ void Decoder::put(const TypedValue& v, Target target) {
         event_.recordId = numberOf(v);
         break;
     case ComputerTarget:
+        if (!grow(2 * textUnitsBound(v)))
+            return 0;
         appendText(event_.computer, v);
         break;
     case DataTarget:
-        if (v.type == (StringType | ArrayFlag)) {
-            appendStrings(v);
-            break;
-        }
-        if (!data_.items)
-            event_.strings.emplace_back();
-        data_.items = 1;
-        appendText(event_.strings.back(), v);
-        break;
+        return dataValue(v);
     case BinaryTarget:
+        if (!grow(v.size)) // its bytes, or twice as many units of text
+            return 0;
         appendBytes(event_.binary, v);
         break;
     case NoTarget:
         break;
     }
+    return 1;
 }
 
 int Decoder::skipProcessingInstruction(uint32_t& pos, uint32_t end) {
@@ -736,7 +813,7 @@ int Decoder::skipProcessingInstruction(uint32_t& pos, uint32_t end) {
 
 int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting,
                        AttributeKind attribute) {
-    if (++nodes_ > kMaxNodes)
+    if (!spendNodes(1))
         return 0;
     uint8_t token = chunk_[pos] & ~HasMore;
     if (token == Value) // its type (a string), a count of units, the units
@@ -760,9 +837,8 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         if (!fits(pos, 3, end))
             return 0;
         TypedValue unit = {StringType, chunk_ + pos + 1, 2};
-        step(PlanStep::Literal, attribute, &unit);
         pos += 3;
-        return 1;
+        return step(PlanStep::Literal, attribute, &unit);
     }
     if (token == EntityReference) {
         uint32_t start = pos;
@@ -782,7 +858,7 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
             if (sameName(u, n, entity.name)) {
                 uint8_t unit[2] = {entity.unit, 0};
                 TypedValue text = {StringType, unit, 2};
-                step(PlanStep::Literal, attribute, &text);
+                return step(PlanStep::Literal, attribute, &text);
             }
         }
         return 1;
@@ -800,18 +876,19 @@ int Decoder::countedText(uint32_t& pos, uint32_t end, uint32_t header, Attribute
     if (!fits(pos + header, bytes, end))
         return 0;
     TypedValue text = {StringType, chunk_ + pos + header, bytes};
-    step(PlanStep::Literal, attribute, &text);
     pos += header + bytes;
-    return 1;
+    return step(PlanStep::Literal, attribute, &text);
 }
 
 int Decoder::element(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting) {
     uint32_t start = pos;
     uint8_t token = chunk_[pos];
-    if (!fits(pos, 11, end) || depth_ >= kMaxDepth || ++nodes_ > kMaxNodes)
+    // The token, a dependency identifier in a template's definition, the size, the name.
+    const uint32_t header = definition_ ? 11 : 9;
+    if (!fits(pos, header, end) || depth_ >= kMaxDepth || !spendNodes(1))
         return 0;
-    uint32_t nameOffset = readLe32(chunk_ + pos + 7);
-    pos += 11;
+    uint32_t nameOffset = readLe32(chunk_ + pos + header - 4);
+    pos += header;
     if (!skipResidentName(start, nameOffset, pos, end))
         return 0;
     if (token & HasMore) {
@@ -821,9 +898,9 @@ int Decoder::element(uint32_t& pos, uint32_t end, const Substitutions& subs, int
     }
     Kind kind = elementKind(nameOffset);
     path_[depth_++] = kind;
-    if (kind == DataKind)
-        step(PlanStep::DataOpen, Content, nullptr);
-    // Attributes.
+    if (kind == DataKind && !step(PlanStep::DataOpen, Content, nullptr))
+        return 0;
+    // Attributes; a value may be several parts, each but the last flagged.
     while (pos < end && (chunk_[pos] & ~HasMore) == Attribute) {
         uint32_t attributeStart = pos;
         if (!fits(pos, 5, end))
@@ -833,15 +910,19 @@ int Decoder::element(uint32_t& pos, uint32_t end, const Substitutions& subs, int
         if (!skipResidentName(attributeStart, attributeName, pos, end))
             return 0;
         AttributeKind attribute = attributeKind(attributeName);
-        if (pos >= end || !valueNode(pos, end, subs, nesting, attribute))
-            return 0;
+        for (int more = 1; more;) {
+            if (pos >= end)
+                return 0;
+            more = chunk_[pos] & HasMore;
+            if (!valueNode(pos, end, subs, nesting, attribute))
+                return 0;
+        }
     }
     if (pos >= end)
         return 0;
     if (chunk_[pos] == CloseEmptyElement) {
         ++pos;
-        closeElement();
-        return 1;
+        return closeElement();
     }
     if (chunk_[pos] != CloseStartElement)
         return 0;
@@ -852,8 +933,7 @@ int Decoder::element(uint32_t& pos, uint32_t end, const Substitutions& subs, int
         uint8_t next = chunk_[pos] & ~HasMore;
         if (chunk_[pos] == EndElement) {
             ++pos;
-            closeElement();
-            return 1;
+            return closeElement();
         }
         int ok = next == OpenStartElement             ? element(pos, end, subs, nesting)
                  : next == TemplateInstance           ? templateInstance(pos, end, nesting)
@@ -868,7 +948,7 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
     uint32_t start = pos;
     if (recording_)
         recording_->usable = 0; // its values are the record's: the body is walked each time
-    if (nesting > kMaxNesting || !fits(pos, 10, end) || ++nodes_ > kMaxNodes)
+    if (nesting > kMaxNesting || !fits(pos, 10, end) || !spendNodes(1))
         return 0;
     uint32_t definition = readLe32(chunk_ + pos + 6);
     pos += 10;
@@ -888,7 +968,7 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
         return 0;
     uint32_t count = readLe32(chunk_ + pos);
     pos += 4;
-    if (count > (end - pos) / 4)
+    if (count > (end - pos) / 4 || !spendNodes(count))
         return 0;
     // Templates have a few dozen values: those live on the stack.
     TypedValue local[32];
@@ -907,15 +987,24 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
     pos = data;
     Substitutions subs{values, count};
     if (recording_) // a plan of the outer template cannot hold this one: walk it only for bounds
-        return fragment(body, body + bodySize, subs, nesting + 1);
+        return fragment(body, body + bodySize, subs, nesting + 1, 1);
     if (TemplatePlan* plan = planFor(body, bodySize, nesting)) {
         if (plan->usable)
             return runPlan(*plan, subs, nesting + 1);
     }
-    return fragment(body, body + bodySize, subs, nesting + 1);
+    return fragment(body, body + bodySize, subs, nesting + 1, 1);
 }
 
-int Decoder::fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting) {
+int Decoder::fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting,
+                      int definition) {
+    int outer = definition_;
+    definition_ = definition;
+    int ok = walk(pos, end, subs, nesting);
+    definition_ = outer;
+    return ok;
+}
+
+int Decoder::walk(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting) {
     if (nesting > kMaxNesting)
         return 0;
     while (pos < end) {
@@ -953,7 +1042,7 @@ uint16_t binxml::nameHash(const std::u16string& name) {
 }
 
 int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, uint32_t end,
-                   EvtxEvent& event, TemplateCache* cache, uint32_t chunkId) {
+                   EvtxEvent& event, TemplateCache* cache, uint32_t chunkId, DecodeBudget* budget) {
     // Cleared field by field, so that a caller decoding record after record reuses the memory.
     event.provider.clear();
     event.sourceName.clear();
@@ -965,6 +1054,7 @@ int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, ui
     event.binary.clear();
     if (end > chunkSize || offset > end)
         return 0;
-    Decoder decoder(chunk, chunkSize, event, cache, chunkId);
-    return decoder.fragment(offset, end, Substitutions(), 0);
+    DecodeBudget own;
+    Decoder decoder(chunk, chunkSize, event, cache, chunkId, budget ? *budget : own);
+    return decoder.fragment(offset, end, Substitutions(), 0, 0);
 }

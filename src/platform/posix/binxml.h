@@ -93,9 +93,25 @@ class TemplateCache {
     std::unique_ptr<Plans> plans;
 };
 
+// The largest event one record may decode to, its strings, data and other texts together: the
+// largest record the reader takes.
+constexpr uint64_t kMaxEventBytes = 16u << 20;
+
+// The work the records of one chunk may cost together: nodes walked (elements, values,
+// template instances and their substitutions) and bytes the events grow by. A real 64 KiB
+// chunk spends a few percent of it; a chunk of templates that instantiate templates spends it
+// all in milliseconds, and its remaining records fail.
+struct DecodeBudget {
+    uint64_t nodes = 1u << 20;
+    uint64_t bytes = 16u << 20;
+};
+
 // Decodes the binary XML of one record, [offset, end) of its chunk (offsets in binary XML count
 // from the chunk's start). 0 when it cannot be decoded: a token, offset or size that does not
-// fit, or templates and elements nested deeper than the format needs. With a cache, chunkId
-// names the chunk among the file's.
+// fit, templates and elements nested deeper than the format needs, an event past
+// kMaxEventBytes, or the budget spent (taken from as the record decodes; without one, the
+// record has a chunk's budget of its own). With a cache, chunkId names the chunk among the
+// file's.
 int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, uint32_t end,
-                   EvtxEvent& event, TemplateCache* cache = nullptr, uint32_t chunkId = 0);
+                   EvtxEvent& event, TemplateCache* cache = nullptr, uint32_t chunkId = 0,
+                   DecodeBudget* budget = nullptr);

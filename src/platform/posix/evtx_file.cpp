@@ -168,6 +168,7 @@ int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
     std::vector<EvtxDecoder::Entry>& entries = decoder.entries_;
     entries.clear();
     decoder.scratch_->templates.clear(); // templates belong to their chunk
+    decoder.budget_ = DecodeBudget();
     decoder.chunk_.resize(kEvtxChunkSize);
     const uint8_t* c = decoder.chunk_.data();
     // Read again, the header is checked again: the file may have changed since it was opened.
@@ -232,7 +233,8 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
             break;
         }
         if (decodeEventXml(c, kEvtxChunkSize, entry.offset + 24, entry.offset + entry.size - 4,
-                           scratch.event, &scratch.templates, static_cast<uint32_t>(order_[i]))) {
+                           scratch.event, &scratch.templates, static_cast<uint32_t>(order_[i]),
+                           &decoder.budget_)) {
             const EvtxEvent& event = scratch.event;
             buildLegacyRecord(event, readLe64(c + entry.offset + 16),
                               static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),

@@ -74,6 +74,7 @@ class EvtxDecoder {
     int loadedSound_ = 0;
     std::vector<uint8_t> chunk_;
     std::vector<Entry> entries_;
+    DecodeBudget budget_; // what the loaded chunk's records may still cost
 };
 
 class EvtxFile {
