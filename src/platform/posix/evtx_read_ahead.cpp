@@ -120,8 +120,10 @@ int EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes)
             }
             reading_ = 1;
         }
+        // A batch of a chunk the walk left early (a damaged chunk ends at a record that cannot be
+        // decoded) is passed over.
         const EvtxBatch& batch = worker.slots[worker.head];
-        int got = file_.step(cursor_, batch, record);
+        int got = batch.chunk == cursor_.chunk ? file_.step(cursor_, batch, record) : 0;
         if (got != 0) {
             if (got > 0)
                 *bytes = batch.bytes.data() + (*record)->offset;
