@@ -80,6 +80,7 @@ int EventLogReader::reopen() {
     if (sourceName_)
         open(sourceName_);
     walkEnd_ = WalkComplete;
+    damage_[0] = 0;
     return logHandle_ != nullptr;
 }
 
@@ -124,6 +125,10 @@ int EventLogReader::fillBatch() {
         DWORD error = batch_ ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
         if (error == ERROR_HANDLE_EOF)
             return endWalk(WalkComplete, ERROR_SUCCESS);
+        if (error == ERROR_FILE_CORRUPT) {
+            describeEventLogDamage(logHandle_, damage_, sizeof damage_);
+            return endWalk(WalkDamaged, error);
+        }
         if (error != ERROR_INSUFFICIENT_BUFFER || (batch_ && bytesNeeded <= batchCapacity_) ||
             bytesNeeded > kLargestRecord)
             return endWalk(WalkReadFailed, error);

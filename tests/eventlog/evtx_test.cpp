@@ -460,7 +460,7 @@ TEST(EvtxStandIn, AWalkDecodedAheadGivesTheFilesOwnWalk) {
     const struct {
         int checksums;
         DWORD error;
-    } damages[] = {{0, ERROR_EVENTLOG_FILE_CORRUPT}, {1, ERROR_HANDLE_EOF}};
+    } damages[] = {{0, ERROR_EVENTLOG_FILE_CORRUPT}, {1, ERROR_FILE_CORRUPT}};
     for (const auto& damage : damages) {
         SCOPED_TRACE(damage.checksums);
         std::vector<uint8_t> broken = bytes;

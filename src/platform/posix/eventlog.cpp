@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -123,6 +124,12 @@ uint32_t peekXml(PosixEventLog& handle, int backwards, int* corrupt) {
     return got > 0 ? handle.nextRecord->length : 0;
 }
 
+// .evtx: whether the walks passed over a chunk or read one only in part.
+int damaged(const PosixEventLog& handle) {
+    return handle.xml &&
+           !(handle.xmlLog.skippedChunks().empty() && handle.xmlLog.damagedChunks().empty());
+}
+
 void takeXml(PosixEventLog& handle, int backwards, uint8_t* out) {
     std::memcpy(out, handle.nextBytes, handle.nextRecord->length);
     EvtxFile::take(handle.cursors[backwards ? 0 : 1], *handle.nextRecord);
@@ -165,7 +172,9 @@ HANDLE OpenEventLogW(const WCHAR* serverName, const WCHAR* sourceName) {
 // Sequential reads only, in either direction: as many whole records as fit the buffer.
 // ERROR_INSUFFICIENT_BUFFER with the next record's size when not even one fits;
 // ERROR_HANDLE_EOF after the last record, ERROR_EVENTLOG_FILE_CORRUPT where a corrupt record
-// ended the walk.
+// ended the walk, and ERROR_FILE_CORRUPT after the last record of a walk that passed over
+// damage (a .evtx chunk passed over or read in part): the two say whether records are missing
+// beyond the end.
 BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRead,
                    DWORD* bytesRead, DWORD* minBytesNeeded) {
     PosixEventLog* handle = static_cast<PosixEventLog*>(log);
@@ -222,11 +231,20 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         ++done;
     }
     if (copied == 0) {
-        SetLastError(corrupt ? ERROR_EVENTLOG_FILE_CORRUPT : ERROR_HANDLE_EOF);
+        SetLastError(corrupt            ? ERROR_EVENTLOG_FILE_CORRUPT
+                     : damaged(*handle) ? ERROR_FILE_CORRUPT
+                                        : ERROR_HANDLE_EOF);
         return FALSE;
     }
     *bytesRead = copied;
     return TRUE;
+}
+
+void describeEventLogDamage(HANDLE log, char* out, size_t size) {
+    const PosixEventLog* handle = static_cast<const PosixEventLog*>(log);
+    if (size > 0)
+        std::snprintf(out, size, "%s",
+                      handle && damaged(*handle) ? handle->xmlLog.damageText().c_str() : "");
 }
 
 BOOL CloseEventLog(HANDLE log) {
