@@ -8,9 +8,11 @@
 #include "support/support.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
 #include <set>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -319,6 +321,32 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
     std::vector<uint8_t> notEvtx = good;
     notEvtx[3] = 'X';
     EXPECT_FALSE(none.load(notEvtx));
+}
+
+// A sparse file of 64 GiB whose newest chunk lies half-way, between holes: the holes are never
+// written chunks, and the chunk beyond the first hole is found.
+TEST(EvtxWalk, HolesOfASparseFileAreChunksNeverWritten) {
+    Sandbox sandbox;
+    const std::vector<uint8_t> bytes = buildEvtxFile(variedRecords(600));
+    EvtxFile intact;
+    ASSERT_TRUE(intact.load(bytes));
+    const std::vector<std::vector<uint8_t>> newest = walk(intact);
+    const size_t last = intact.chunkCount() - 1, far = 500000;
+    const std::string path = sandbox.root() + "/sparse.evtx";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const uint64_t lastAt = kEvtxHeaderBlock + uint64_t(last) * kEvtxChunkSize;
+    ASSERT_EQ(pwrite(fd, bytes.data(), lastAt, 0), ssize_t(lastAt));
+    ASSERT_EQ(pwrite(fd, &bytes[lastAt], kEvtxChunkSize,
+                     off_t(kEvtxHeaderBlock + uint64_t(far) * kEvtxChunkSize)),
+              ssize_t(kEvtxChunkSize));
+    ASSERT_EQ(ftruncate(fd, off_t(64) << 30), 0);
+    EvtxFile file;
+    ASSERT_TRUE(file.open(fd));
+    EXPECT_TRUE(walk(file) == newest);
+    EXPECT_TRUE(file.skippedChunks().empty());
+    EXPECT_TRUE(file.damagedChunks().empty());
+    close(fd);
 }
 
 // A template that instantiates itself, and elements nested without end: the decoder stops.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -151,7 +152,25 @@ int EvtxFile::load(std::vector<uint8_t> bytes) {
     return open(-1);
 }
 
-// The chunk headers, read once: which chunks are sound, and their order by record identifier.
+// Where the file's data goes on from offset: its start and end; 0 when only a hole follows.
+// Where the system cannot tell, all of the file is data.
+int EvtxFile::nextData(uint64_t offset, uint64_t* start, uint64_t* end) const {
+    *start = offset;
+    *end = UINT64_MAX;
+    if (fd_ < 0)
+        return 1;
+    off_t data = lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0)
+        return errno != ENXIO;
+    off_t hole = lseek(fd_, data, SEEK_HOLE);
+    *start = static_cast<uint64_t>(data);
+    if (hole > data)
+        *end = static_cast<uint64_t>(hole);
+    return 1;
+}
+
+// The chunk headers, read once: which chunks are sound, and their order by record identifier. A
+// hole in a sparse file costs nothing: its chunks were never written.
 int EvtxFile::open(int fd) {
     if (fd >= 0) {
         struct stat st;
@@ -175,9 +194,19 @@ int EvtxFile::open(int fd) {
         chunkCount_ = static_cast<size_t>((fileSize_ - kEvtxHeaderBlock) / kEvtxChunkSize);
     std::vector<std::pair<uint64_t, size_t>> newest; // (last record identifier, chunk)
     static const uint8_t kUnused[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    uint64_t dataEnd = 0; // the data found ends here: the chunk headers before it are read
     for (size_t chunk = 0; chunk < chunkCount_; ++chunk) {
-        if (!readAt(kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize, header,
-                    sizeof header))
+        uint64_t at = kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize;
+        if (at >= dataEnd) {
+            uint64_t data = at;
+            if (!nextData(at, &data, &dataEnd))
+                break;       // a hole to the end
+            if (data > at) { // a chunk whose header lies in a hole was never written
+                chunk = static_cast<size_t>((data - kEvtxHeaderBlock - 1) / kEvtxChunkSize);
+                continue;
+            }
+        }
+        if (!readAt(at, header, sizeof header))
             break;
         if (chunkHeaderIsFramed(header))
             newest.push_back({readLe64(header + 32), chunk});

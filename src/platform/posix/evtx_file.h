@@ -134,6 +134,7 @@ class EvtxFile {
 
   private:
     int readAt(uint64_t offset, uint8_t* out, size_t size) const;
+    int nextData(uint64_t offset, uint64_t* start, uint64_t* end) const;
     static int chunkHeaderIsFramed(const uint8_t* header);
     int chunkHeaderChecksumHolds(const uint8_t* header) const;
     // Reads chunk order_[i] and its records into the decoder; 0 when its header is unreadable.
