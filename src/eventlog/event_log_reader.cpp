@@ -49,9 +49,16 @@ void EventLogReader::open(const WCHAR* sourceName) {
     openError_ = logHandle_ ? ERROR_SUCCESS : GetLastError();
 }
 
+// The log is closed as soon as the walk ends, wherever it ends: a report may print for long
+// after, and nothing the handle holds must make a writer wait that long.
 int EventLogReader::endWalk(WalkEnd end, DWORD error) {
     walkEnd_ = end;
     walkError_ = error;
+    walkOver_ = 1;
+    if (logHandle_) {
+        CloseEventLog(logHandle_);
+        logHandle_ = nullptr;
+    }
     return 0;
 }
 
@@ -80,6 +87,7 @@ int EventLogReader::reopen() {
     if (sourceName_)
         open(sourceName_);
     walkEnd_ = WalkComplete;
+    walkOver_ = 0;
     damage_[0] = 0;
     return logHandle_ != nullptr;
 }
@@ -87,6 +95,8 @@ int EventLogReader::reopen() {
 // Records come from the log many at a time, as many whole ones as the batch holds; the batch
 // grows when the next record alone does not fit.
 int EventLogReader::readNext() {
+    if (walkOver_)
+        return 0;
     if (!logHandle_)
         return endWalk(WalkNotOpened, openError_);
     for (;;) {

@@ -60,6 +60,7 @@ class EventLogReader {
     DWORD openError_ = ERROR_SUCCESS;
     WalkEnd walkEnd_ = WalkComplete;
     DWORD walkError_ = ERROR_SUCCESS;
+    int walkOver_ = 0; // readNext returned 0: the log is closed until reopen
     char damage_[256] = {};
     WCHAR* sourceName_ = nullptr;
     // The current record: in the batch, or a buffer takeRecord was given (ownRecord_).
