@@ -4,7 +4,9 @@
 #include "event_kind.h"
 #include "little_endian.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -111,6 +113,18 @@ int EventLogReader::readNext() {
         if (length < 4 || length > left)
             return endWalk(WalkReadFailed, ERROR_EVENTLOG_FILE_CORRUPT);
         batchAt_ += length;
+        if (reinterpret_cast<uintptr_t>(record) % alignof(WCHAR) != 0) {
+            // After a record of odd length (no sound log has one) its UTF-16 units are not
+            // aligned: it is read from a copy.
+            uint8_t* copy = static_cast<uint8_t*>(std::malloc(length));
+            if (!copy)
+                return endWalk(WalkReadFailed, ERROR_NOT_ENOUGH_MEMORY);
+            std::memcpy(copy, record, length);
+            int taken = takeRecord(copy, length);
+            if (taken < 0)
+                continue;
+            return taken ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
+        }
         if (!isOfSource(record, length))
             continue;
         releaseRecord();
