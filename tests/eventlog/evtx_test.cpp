@@ -323,6 +323,33 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
     EXPECT_FALSE(none.load(notEvtx));
 }
 
+// The legacy record is built only up to the largest a reader takes, whatever the event holds;
+// lengths and offsets never wrap.
+TEST(EventRecord, IsBuiltOnlyWhenItFits) {
+    const std::u16string source = u"s", computer;
+    const std::vector<uint8_t> none;
+    const std::vector<std::u16string> noStrings, twoHalves(2, std::u16string(4u << 20, u'x'));
+    const struct {
+        const char* what;
+        size_t data;
+        const std::vector<std::u16string>& strings;
+        int fits;
+    } rows[] = {
+        {"data to the largest record", kLargestEventRecord - 68, noStrings, 1},
+        {"a byte more", kLargestEventRecord - 67, noStrings, 0},
+        {"strings of 16 MiB", 0, twoHalves, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<uint8_t> data(row.data, 7);
+        std::vector<uint8_t> out(10);
+        EXPECT_EQ(buildEvtRecordInto(EvtRecordFields(), {source, computer, row.strings, none, data},
+                                     1, out),
+                  row.fits);
+        EXPECT_EQ(out.size(), row.fits ? size_t(kLargestEventRecord) : 0u);
+    }
+}
+
 // A sparse file of 64 GiB whose newest chunk lies half-way, between holes: the holes are never
 // written chunks, and the chunk beyond the first hole is found.
 TEST(EvtxWalk, HolesOfASparseFileAreChunksNeverWritten) {

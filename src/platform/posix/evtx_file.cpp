@@ -53,6 +53,12 @@ uint16_t eventTypeOf(const EvtxEvent& event) {
     }
 }
 
+// Memory a huge record took is given back rather than kept for the rest of the walk.
+void keepLittle(std::vector<uint8_t>& bytes) {
+    if (bytes.capacity() > 2 * kEvtxBatchBytes)
+        std::vector<uint8_t>().swap(bytes);
+}
+
 } // namespace
 
 int isEvtxSignature(const uint8_t* bytes, size_t size) {
@@ -60,17 +66,17 @@ int isEvtxSignature(const uint8_t* bytes, size_t size) {
            std::memcmp(bytes, kFileSignature, sizeof kFileSignature) == 0;
 }
 
-void buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
-                       EvtRecordFields& fields, std::vector<uint8_t>& out) {
+int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
+                      EvtRecordFields& fields, std::vector<uint8_t>& out) {
     fields.eventId = (event.qualifiers & 0xFFFF) << 16 | (event.eventId & 0xFFFF);
     fields.eventType = eventTypeOf(event);
     fields.category = static_cast<uint16_t>(event.task);
     fields.timeGenerated = secondsOf(event.timeCreated);
     fields.timeWritten = secondsOf(writtenTime);
-    buildEvtRecordInto(fields,
-                       {event.sourceName.empty() ? event.provider : event.sourceName,
-                        event.computer, event.strings, event.userSid, event.binary},
-                       recordNumber, out);
+    return buildEvtRecordInto(fields,
+                              {event.sourceName.empty() ? event.provider : event.sourceName,
+                               event.computer, event.strings, event.userSid, event.binary},
+                              recordNumber, out);
 }
 
 // What decoding one record after another reuses.
@@ -274,6 +280,7 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
     out.last = 1;
     out.records.clear();
     out.bytes.clear();
+    keepLittle(out.bytes);
     if (decoder.loaded_ != i)
         loadChunk(i, decoder);
     out.sound = decoder.loadedSound_;
@@ -293,14 +300,16 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
         if (decodeEventXml(c, kEvtxChunkSize, entry.offset + 24, entry.offset + entry.size - 4,
                            scratch.event, &scratch.templates, static_cast<uint32_t>(order_[i]))) {
             const EvtxEvent& event = scratch.event;
-            buildLegacyRecord(event, readLe64(c + entry.offset + 16),
-                              static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
-                              scratch.fields, scratch.record);
-            out.bytes.insert(out.bytes.end(), scratch.record.begin(), scratch.record.end());
-            record.length = static_cast<uint32_t>(scratch.record.size());
-            record.state = 1;
-            out.records.push_back(record);
-            continue;
+            if (buildLegacyRecord(event, readLe64(c + entry.offset + 16),
+                                  static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
+                                  scratch.fields, scratch.record)) {
+                out.bytes.insert(out.bytes.end(), scratch.record.begin(), scratch.record.end());
+                record.length = static_cast<uint32_t>(scratch.record.size());
+                record.state = 1;
+                out.records.push_back(record);
+                keepLittle(scratch.record);
+                continue;
+            }
         }
         record.state = -1;
         out.records.push_back(record);

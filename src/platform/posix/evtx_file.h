@@ -159,5 +159,6 @@ class EvtxFile {
 // The legacy record of an event (the mapping Windows' ReadEventLogW applies) into out; fields
 // holds its numbers on the way.
 struct EvtRecordFields;
-void buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
-                       EvtRecordFields& fields, std::vector<uint8_t>& out);
+// 0 when it would be larger than a reader takes.
+int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
+                      EvtRecordFields& fields, std::vector<uint8_t>& out);
