@@ -24,10 +24,8 @@ const char kVelmorKeyPath[] = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Co
 void printFailure(const char* what, LONG status, const char* keyPath) {
     if (status == ERROR_FILE_NOT_FOUND && keyPath)
         printError("%s: the registry key %s does not exist.\n", what, keyPath);
-    else if (const char* text = errorText(status))
-        printError("%s: %s.\n", what, text);
     else
-        printError("%s: error %d.\n", what, static_cast<int>(status));
+        printError("%s: %s.\n", what, errorText(status));
 }
 
 int enableAuditing() {

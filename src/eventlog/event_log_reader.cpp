@@ -4,7 +4,9 @@
 #include "event_kind.h"
 #include "little_endian.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -49,9 +51,16 @@ void EventLogReader::open(const WCHAR* sourceName) {
     openError_ = logHandle_ ? ERROR_SUCCESS : GetLastError();
 }
 
+// The log is closed as soon as the walk ends, wherever it ends: a report may print for long
+// after, and nothing the handle holds must make a writer wait that long.
 int EventLogReader::endWalk(WalkEnd end, DWORD error) {
     walkEnd_ = end;
     walkError_ = error;
+    walkOver_ = 1;
+    if (logHandle_) {
+        CloseEventLog(logHandle_);
+        logHandle_ = nullptr;
+    }
     return 0;
 }
 
@@ -80,12 +89,16 @@ int EventLogReader::reopen() {
     if (sourceName_)
         open(sourceName_);
     walkEnd_ = WalkComplete;
+    walkOver_ = 0;
+    damage_[0] = 0;
     return logHandle_ != nullptr;
 }
 
 // Records come from the log many at a time, as many whole ones as the batch holds; the batch
 // grows when the next record alone does not fit.
 int EventLogReader::readNext() {
+    if (walkOver_)
+        return 0;
     if (!logHandle_)
         return endWalk(WalkNotOpened, openError_);
     for (;;) {
@@ -100,6 +113,18 @@ int EventLogReader::readNext() {
         if (length < 4 || length > left)
             return endWalk(WalkReadFailed, ERROR_EVENTLOG_FILE_CORRUPT);
         batchAt_ += length;
+        if (reinterpret_cast<uintptr_t>(record) % alignof(WCHAR) != 0) {
+            // After a record of odd length (no sound log has one) its UTF-16 units are not
+            // aligned: it is read from a copy.
+            uint8_t* copy = static_cast<uint8_t*>(std::malloc(length));
+            if (!copy)
+                return endWalk(WalkReadFailed, ERROR_NOT_ENOUGH_MEMORY);
+            std::memcpy(copy, record, length);
+            int taken = takeRecord(copy, length);
+            if (taken < 0)
+                continue;
+            return taken ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
+        }
         if (!isOfSource(record, length))
             continue;
         releaseRecord();
@@ -124,6 +149,10 @@ int EventLogReader::fillBatch() {
         DWORD error = batch_ ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
         if (error == ERROR_HANDLE_EOF)
             return endWalk(WalkComplete, ERROR_SUCCESS);
+        if (error == ERROR_FILE_CORRUPT) {
+            describeEventLogDamage(logHandle_, damage_, sizeof damage_);
+            return endWalk(WalkDamaged, error);
+        }
         if (error != ERROR_INSUFFICIENT_BUFFER || (batch_ && bytesNeeded <= batchCapacity_) ||
             bytesNeeded > kLargestRecord)
             return endWalk(WalkReadFailed, error);

@@ -11,6 +11,7 @@ enum WalkEnd {
     WalkComplete,   // at the oldest record, or in an empty or missing log
     WalkNotOpened,  // the log exists but could not be opened
     WalkReadFailed, // a read failed before the oldest record
+    WalkDamaged,    // at the oldest record, past damage the log passed over or read in part
     WalkMalformed,  // at a malformed logon or logoff of the source (the current record)
 };
 
@@ -36,6 +37,8 @@ class EventLogReader {
     // WalkNotOpened and WalkReadFailed. kind() and time() name a malformed record.
     WalkEnd walkEnd() const { return walkEnd_; }
     DWORD walkError() const { return walkError_; }
+    // Which part of the log is damaged, for WalkDamaged; "" when the platform does not say.
+    const char* damage() const { return damage_; }
 
     uint32_t kind() const { return kind_; }
     uint32_t time() const { return time_; }
@@ -57,6 +60,8 @@ class EventLogReader {
     DWORD openError_ = ERROR_SUCCESS;
     WalkEnd walkEnd_ = WalkComplete;
     DWORD walkError_ = ERROR_SUCCESS;
+    int walkOver_ = 0; // readNext returned 0: the log is closed until reopen
+    char damage_[256] = {};
     WCHAR* sourceName_ = nullptr;
     // The current record: in the batch, or a buffer takeRecord was given (ownRecord_).
     uint8_t* record_ = nullptr;

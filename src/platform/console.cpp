@@ -245,6 +245,8 @@ void printError(const char* format, ...) {
 
 const char* errorText(LONG status) {
     switch (status) {
+    case ERROR_SUCCESS:
+        return "no failure";
     case ERROR_FILE_NOT_FOUND:
         return "the file does not exist";
     case ERROR_ACCESS_DENIED:
@@ -257,7 +259,24 @@ const char* errorText(LONG status) {
         return "the registry could not be written";
     case ERROR_EVENTLOG_FILE_CORRUPT:
         return "the event log file is corrupt";
-    default:
-        return nullptr;
+    case ERROR_FILE_CORRUPT:
+        return "the file is damaged";
+    case ERROR_INVALID_HANDLE:
+        return "the handle is not valid";
+    case ERROR_HANDLE_EOF:
+        return "the end of the file was reached";
+    case ERROR_INVALID_PARAMETER:
+        return "a parameter is not valid";
+    case ERROR_INSUFFICIENT_BUFFER:
+        return "a record is larger than the reader takes";
+    case ERROR_MORE_DATA:
+        return "more data is available than fits";
+    case ERROR_KEY_DELETED:
+        return "the registry key was deleted meanwhile";
+    default: {
+        static char text[160];
+        systemErrorText(status, text, sizeof text);
+        return text;
+    }
     }
 }

@@ -33,22 +33,33 @@ std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t reco
 
 // The size is worked out first and the record written in place: a log of a million records
 // is built record by record on the way to the reader.
-void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
-                        std::vector<uint8_t>& r) {
-    buildEvtRecordInto(
+int buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
+                       std::vector<uint8_t>& r) {
+    return buildEvtRecordInto(
         fields, {fields.source, fields.computer, fields.strings, fields.userSid, fields.data},
         recordNumber, r);
 }
 
-void buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& parts,
-                        uint32_t recordNumber, std::vector<uint8_t>& r) {
-    auto round4 = [](size_t n) { return (n + 3) & ~size_t(3); };
-    size_t sidOffset =
-        round4(kEventRecordHeaderSize + 2 * (parts.source.size() + parts.computer.size() + 2));
-    size_t stringOffset = sidOffset + parts.userSid.size();
-    size_t dataOffset = stringOffset;
-    for (const std::u16string& s : parts.strings)
-        dataOffset += 2 * s.size() + 2;
+int buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& parts,
+                       uint32_t recordNumber, std::vector<uint8_t>& r) {
+    // Sizes in 64 bits, each part checked before it is added: the sum stays far from wrapping.
+    auto round4 = [](uint64_t n) { return (n + 3) & ~uint64_t(3); };
+    const uint64_t kMost = kLargestEventRecord;
+    r.clear();
+    if (parts.source.size() > kMost || parts.computer.size() > kMost ||
+        parts.userSid.size() > kMost || parts.data.size() > kMost || parts.strings.size() > 0xFFFF)
+        return 0;
+    uint64_t sidOffset = round4(kEventRecordHeaderSize +
+                                2 * (uint64_t(parts.source.size()) + parts.computer.size() + 2));
+    uint64_t stringOffset = sidOffset + parts.userSid.size();
+    uint64_t dataOffset = stringOffset;
+    for (const std::u16string& s : parts.strings) {
+        if (s.size() > kMost || dataOffset > kMost)
+            return 0;
+        dataOffset += 2 * uint64_t(s.size()) + 2;
+    }
+    if (round4(dataOffset + parts.data.size()) + 4 > kMost)
+        return 0;
     uint32_t length = static_cast<uint32_t>(round4(dataOffset + parts.data.size()) + 4);
     r.assign(length, 0);
     uint8_t* h = r.data();
@@ -73,6 +84,7 @@ void buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& par
     writeLe32(h + 48, static_cast<uint32_t>(parts.data.size()));
     writeLe32(h + 52, static_cast<uint32_t>(dataOffset));
     writeLe32(h + length - 4, length);
+    return 1;
 }
 
 namespace {

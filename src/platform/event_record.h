@@ -9,6 +9,8 @@
 
 constexpr uint32_t kEventRecordHeaderSize = 56;
 constexpr uint32_t kEventRecordSignature = 0x654c664c; // "LfLe"
+// The largest record built: the largest a reader takes.
+constexpr uint32_t kLargestEventRecord = 16u << 20;
 
 struct EvtRecordFields {
     std::u16string source;
@@ -36,12 +38,13 @@ struct EvtRecordParts {
 };
 
 std::vector<uint8_t> buildEvtRecord(const EvtRecordFields& fields, uint32_t recordNumber);
-// The same into out, whose memory is reused.
-void buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
-                        std::vector<uint8_t>& out);
+// The same into out, whose memory is reused: 1, or 0 (out empty) for a record larger than
+// kLargestEventRecord, whose 32-bit lengths and offsets would not hold.
+int buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
+                       std::vector<uint8_t>& out);
 // The same with the texts and bytes from parts: only the numbers are taken from fields.
-void buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& parts,
-                        uint32_t recordNumber, std::vector<uint8_t>& out);
+int buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& parts,
+                       uint32_t recordNumber, std::vector<uint8_t>& out);
 
 // The fields of a record (as buildEvtRecord lays them out, or as any event log gives them);
 // 0 when its offsets or lengths do not fit in size bytes.

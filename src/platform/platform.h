@@ -30,8 +30,16 @@ void printError(const char* format, ...);
 // lost (a full disk, a closed pipe, a console that refused the text).
 int standardOutputFailed();
 
-// A platform result code in plain words ("access is denied"), or none for codes without.
+// A platform result code in plain words ("access is denied"); codes without words of their own
+// get the system's text, or a sentence with the number.
 const char* errorText(LONG status);
+// The system's own words for a result code errorText does not know, into out (size bytes): a
+// sentence with the number where the system has none.
+void systemErrorText(LONG status, char* out, size_t size);
+
+// Which part of the event log the walks of log passed over or read only in part, in words, for
+// a walk that ended with ERROR_FILE_CORRUPT; "" when the platform has nothing to say.
+void describeEventLogDamage(HANDLE log, char* out, size_t size);
 
 // Hands UTF-8 text, whole characters, to the console layer of the platform (as it is on Linux;
 // the console's wide output or UTF-8 with CRLF on Windows).

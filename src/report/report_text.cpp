@@ -38,10 +38,8 @@ namespace {
 
 // The result code in words for a diagnostic line.
 void printCause(DWORD error) {
-    if (const char* text = errorText(static_cast<LONG>(error)))
-        printError(" (%s)", text);
-    else if (error != ERROR_SUCCESS)
-        printError(" (error %u)", static_cast<unsigned>(error));
+    if (error != ERROR_SUCCESS)
+        printError(" (%s)", errorText(static_cast<LONG>(error)));
 }
 
 // One line on standard error when the report does not show the whole log; 1 then, else 0.
@@ -58,6 +56,13 @@ int reportWalkEnd(const EventLogReader& reader) {
         printError("vlmaudit: reading the event log failed");
         printCause(reader.walkError());
         printError("; older records are not shown.\n");
+        return 1;
+    case WalkDamaged:
+        // Every record that could be read was shown: only the damage is news.
+        printError("vlmaudit: the event log is damaged");
+        if (*reader.damage())
+            printError(" (%s)", reader.damage());
+        printError("; every record that could be read is shown.\n");
         return 1;
     case WalkMalformed:
         printError("vlmaudit: a malformed %s record of wsxlum",

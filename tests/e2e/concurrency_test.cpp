@@ -1,4 +1,8 @@
 // The built programs running at the same time on one root (Linux).
+#include "eventlog/event_kind.h"
+#include "eventlog/event_log_reader.h"
+#include "evt_record.h"
+#include "evt_writer.h"
 #include "support/posix/drain.h"
 #include "support/support.h"
 
@@ -64,6 +68,51 @@ std::vector<std::string> lines(const std::string& text) {
 void enableAuditing() {
     ASSERT_EQ(createKey(kVelmor), ERROR_SUCCESS);
     ASSERT_EQ(setValue(kVelmor, WSTR("wsxlumEvent"), REG_DWORD, dwordBytes(1)), ERROR_SUCCESS);
+}
+
+// A walk that has ended holds up no writer while its handle stays open, the way a report paged
+// through less keeps it: a handle read to the end of the log, and a reader whose walk a
+// malformed record stopped before the end. The writer must finish meanwhile; the wait is long
+// enough that only a writer that blocks runs out of it.
+TEST(Concurrency, AWriterDoesNotWaitOnAFinishedWalk) {
+    Sandbox sandbox;
+    const std::string log = sandbox.root() + "/eventlog/Application.evt";
+    EvtRecordFields malformed = sessionRecord(Logon, 150, 1, u"s\\D\\bad");
+    malformed.data.back() = 1; // the names text no longer ends
+    ASSERT_TRUE(
+        appendEvtRecords(log, {sessionRecord(Reboot, 100), malformed, sessionRecord(Reboot, 200)},
+                         0x10000, nullptr));
+    auto writerFinishes = [&] {
+        pid_t writer = start({EVTUTIL_BINARY, "reboot", log, "1588291200"});
+        for (int tick = 0; tick < 600; ++tick) {
+            int status = 0;
+            if (waitpid(writer, &status, WNOHANG) == writer)
+                return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            usleep(50000);
+        }
+        kill(writer, SIGKILL);
+        waitpid(writer, nullptr, 0);
+        return false;
+    };
+    {
+        HANDLE handle = OpenEventLogW(nullptr, WSTR("wsxlum"));
+        ASSERT_NE(handle, nullptr);
+        std::vector<uint8_t> buffer(64 << 10);
+        DWORD read = 0, needed = 0;
+        while (ReadEventLogW(handle, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0,
+                             buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed)) {
+        }
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_EOF));
+        EXPECT_TRUE(writerFinishes()) << "a handle read to its end";
+        CloseEventLog(handle);
+    }
+    {
+        EventLogReader reader(WSTR("wsxlum"));
+        while (reader.readNext()) {
+        }
+        EXPECT_EQ(reader.walkEnd(), WalkMalformed);
+        EXPECT_TRUE(writerFinishes()) << "a reader stopped by a malformed record";
+    }
 }
 
 TEST(Concurrency, ReportsSeeWholeSnapshotsWhileAWriterAppends) {

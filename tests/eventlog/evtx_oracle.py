@@ -69,8 +69,10 @@ def python_evtx(path):
 
 def evtxexport(path):
     text = subprocess.run(["evtxexport", "-f", "xml", path], capture_output=True, check=False)
-    for match in re.finditer(r"<Event [^>]*>.*?</Event>", text.stdout.decode("utf-8", "replace"),
-                             re.S):
+    # It writes control characters of values as they are, which no XML parser takes.
+    xml = re.sub(r"[\x00-\x08\x0b\x0c\x0e-\x1f]", "\ufffd",
+                 text.stdout.decode("utf-8", "replace"))
+    for match in re.finditer(r"<Event [^>]*>.*?</Event>", xml, re.S):
         yield line(match.group(0))
 
 

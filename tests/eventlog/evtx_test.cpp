@@ -8,9 +8,11 @@
 #include "support/support.h"
 
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
 #include <set>
 #include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -117,14 +119,17 @@ TEST(EvtxRealLogs, MatchTheIndependentReaders) {
     const struct {
         const char* file;
         size_t records;
-        std::vector<size_t> skipped; // chunks passed over
+        std::vector<size_t> damaged; // chunks read as far as their records decode
     } rows[] = {
         {"application-dirty.evtx", 195, {}},
         {"application-no-checksums.evtx", 17, {}},
         {"system-dirty.evtx", 1881, {}},
-        // Chunks 0, 7 and 9 fail their data checksum (the oracles read them until a record
-        // fails); 1 to 6 and 10 to 15 were never written, or were wiped.
-        {"appx-bad-chunks.evtx", 129, {0, 7, 9}},
+        // Chunks 0, 7 and 9 fail their data checksum; 1 to 6 and 10 to 15 were never written,
+        // or were wiped.
+        {"appx-bad-chunks.evtx", 267, {0, 7, 9}},
+        // Copied from a running server before Windows updated the chunk's checksums.
+        {"live-copy-bad-checksum.evtx", 16, {0}},
+        {"security-bad-header-checksum.evtx", 2261, {0}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file);
@@ -133,7 +138,8 @@ TEST(EvtxRealLogs, MatchTheIndependentReaders) {
         EvtxFile file;
         ASSERT_TRUE(file.load(bytes));
         walk(file);
-        EXPECT_EQ(file.skippedChunks(), row.skipped);
+        EXPECT_TRUE(file.skippedChunks().empty());
+        EXPECT_EQ(file.damagedChunks(), row.damaged);
         const std::vector<std::string> all = standInLines(bytes);
         EXPECT_EQ(all.size(), row.records);
         for (const char* oracle : {"python-evtx", "evtxexport"}) {
@@ -145,12 +151,17 @@ TEST(EvtxRealLogs, MatchTheIndependentReaders) {
                     for (std::string& line : *lines)
                         line.erase(line.rfind('|'));
             }
-            // Where a damaged chunk is passed over, the oracles read on: ours must be among
-            // theirs.
+            // In a damaged chunk the readers stop at different records: ours must be among
+            // theirs, and every record evtxexport reads must be among ours.
             std::set<std::string> known(theirs.begin(), theirs.end());
             for (const std::string& line : ours)
                 EXPECT_TRUE(known.count(line)) << oracle << " has no " << line;
-            if (row.skipped.empty()) {
+            if (std::string(oracle) == "evtxexport") {
+                std::set<std::string> read(ours.begin(), ours.end());
+                for (const std::string& line : theirs)
+                    EXPECT_TRUE(read.count(line)) << "we have no " << line;
+            }
+            if (row.damaged.empty()) {
                 EXPECT_EQ(ours, theirs) << oracle;
             }
         }
@@ -224,9 +235,10 @@ TEST(EvtxWriter, ItsFilesReadBackWholeHereAndInBothOracles) {
     EXPECT_EQ(python, ours);
 }
 
-// Damage, one change at a time to a file of several chunks: which records remain, and whether
-// the walk ends at a record that cannot be decoded.
-TEST(EvtxDamage, ChunksArePassedOverAndBrokenRecordsEndTheWalk) {
+// Damage, one change at a time to a file of several chunks: which chunks are passed over or
+// read in part, how many records are lost, and whether the walk ends at a record that cannot be
+// decoded.
+TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
     const std::vector<uint8_t> good = buildEvtxFile(variedRecords(600));
     EvtxFile intact;
     ASSERT_TRUE(intact.load(good));
@@ -235,33 +247,60 @@ TEST(EvtxDamage, ChunksArePassedOverAndBrokenRecordsEndTheWalk) {
     const size_t chunk1 = kEvtxHeaderBlock + kEvtxChunkSize;
     const uint32_t firstRecord = static_cast<uint32_t>(chunk1 + kEvtxChunkHeaderSize);
     const uint32_t secondRecord = firstRecord + readLe32(&good[firstRecord + 4]);
+    auto recordsOf = [&](size_t chunk) {
+        return readLe32(&good[chunk + 16]) - readLe32(&good[chunk + 8]) + 1;
+    };
+    const size_t inChunk0 = recordsOf(kEvtxHeaderBlock), inChunk1 = recordsOf(chunk1);
     auto noChecksums = [](std::vector<uint8_t>& b) { writeLe32(&b[120], readLe32(&b[120]) | 4); };
     const struct {
         const char* what;
         std::function<void(std::vector<uint8_t>&)> damage;
-        std::vector<size_t> skipped;
+        std::vector<size_t> skipped, damaged;
+        size_t lost;
         int decodeFails; // the walk stops at a record that cannot be decoded
     } rows[] = {
-        {"intact", [](std::vector<uint8_t>&) {}, {}, 0},
-        {"a data byte of chunk 1",
-         [&](std::vector<uint8_t>& b) { b[secondRecord + 40] ^= 1; },
+        {"intact", [](std::vector<uint8_t>&) {}, {}, {}, 0, 0},
+        {"a data byte of chunk 1 that still decodes",
+         [&](std::vector<uint8_t>& b) { b[secondRecord + 16] ^= 1; },
+         {},
          {1},
+         0,
          0},
-        {"the signature of chunk 1", [&](std::vector<uint8_t>& b) { b[chunk1] = 'X'; }, {1}, 0},
-        {"a chunk header byte", [&](std::vector<uint8_t>& b) { b[chunk1 + 60] ^= 1; }, {1}, 0},
+        {"a data byte of chunk 1 that no longer decodes", // newest first, the chunk ends there
+         [&](std::vector<uint8_t>& b) { b[secondRecord + 24] = 0x33; },
+         {},
+         {1},
+         2,
+         0},
+        {"a chunk header byte",
+         [&](std::vector<uint8_t>& b) { b[chunk1 + 60] ^= 1; },
+         {},
+         {1},
+         0,
+         0},
+        {"the signature of chunk 1",
+         [&](std::vector<uint8_t>& b) { b[chunk1] = 'X'; },
+         {1},
+         {},
+         inChunk1,
+         0},
         {"a record frame, no checksums kept",
          [&](std::vector<uint8_t>& b) {
              noChecksums(b);
              b[secondRecord] = 0;
          },
          {},
-         1},
+         {1},
+         inChunk1 - 1,
+         0},
         {"a record's binary XML, no checksums kept",
          [&](std::vector<uint8_t>& b) {
              noChecksums(b);
              b[secondRecord + 24] = 0x33; // no token
          },
          {},
+         {},
+         inChunk0 + 2,
          1},
     };
     for (const auto& row : rows) {
@@ -273,16 +312,68 @@ TEST(EvtxDamage, ChunksArePassedOverAndBrokenRecordsEndTheWalk) {
         int broken = 0;
         size_t decoded = walk(file, &broken).size();
         EXPECT_EQ(file.skippedChunks(), row.skipped);
+        EXPECT_EQ(file.damagedChunks(), row.damaged);
         EXPECT_EQ(broken, row.decodeFails);
-        if (!row.skipped.empty()) { // every record but those of chunk 1
-            EXPECT_EQ(decoded,
-                      all - (readLe32(&good[chunk1 + 16]) - readLe32(&good[chunk1 + 8]) + 1));
-        }
+        EXPECT_EQ(decoded, all - row.lost);
+        EXPECT_EQ(file.damageText().empty(), row.skipped.empty() && row.damaged.empty());
     }
     EvtxFile none;
     std::vector<uint8_t> notEvtx = good;
     notEvtx[3] = 'X';
     EXPECT_FALSE(none.load(notEvtx));
+}
+
+// The legacy record is built only up to the largest a reader takes, whatever the event holds;
+// lengths and offsets never wrap.
+TEST(EventRecord, IsBuiltOnlyWhenItFits) {
+    const std::u16string source = u"s", computer;
+    const std::vector<uint8_t> none;
+    const std::vector<std::u16string> noStrings, twoHalves(2, std::u16string(4u << 20, u'x'));
+    const struct {
+        const char* what;
+        size_t data;
+        const std::vector<std::u16string>& strings;
+        int fits;
+    } rows[] = {
+        {"data to the largest record", kLargestEventRecord - 68, noStrings, 1},
+        {"a byte more", kLargestEventRecord - 67, noStrings, 0},
+        {"strings of 16 MiB", 0, twoHalves, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::vector<uint8_t> data(row.data, 7);
+        std::vector<uint8_t> out(10);
+        EXPECT_EQ(buildEvtRecordInto(EvtRecordFields(), {source, computer, row.strings, none, data},
+                                     1, out),
+                  row.fits);
+        EXPECT_EQ(out.size(), row.fits ? size_t(kLargestEventRecord) : 0u);
+    }
+}
+
+// A sparse file of 64 GiB whose newest chunk lies half-way, between holes: the holes are never
+// written chunks, and the chunk beyond the first hole is found.
+TEST(EvtxWalk, HolesOfASparseFileAreChunksNeverWritten) {
+    Sandbox sandbox;
+    const std::vector<uint8_t> bytes = buildEvtxFile(variedRecords(600));
+    EvtxFile intact;
+    ASSERT_TRUE(intact.load(bytes));
+    const std::vector<std::vector<uint8_t>> newest = walk(intact);
+    const size_t last = intact.chunkCount() - 1, far = 500000;
+    const std::string path = sandbox.root() + "/sparse.evtx";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    const uint64_t lastAt = kEvtxHeaderBlock + uint64_t(last) * kEvtxChunkSize;
+    ASSERT_EQ(pwrite(fd, bytes.data(), lastAt, 0), ssize_t(lastAt));
+    ASSERT_EQ(pwrite(fd, &bytes[lastAt], kEvtxChunkSize,
+                     off_t(kEvtxHeaderBlock + uint64_t(far) * kEvtxChunkSize)),
+              ssize_t(kEvtxChunkSize));
+    ASSERT_EQ(ftruncate(fd, off_t(64) << 30), 0);
+    EvtxFile file;
+    ASSERT_TRUE(file.open(fd));
+    EXPECT_TRUE(walk(file) == newest);
+    EXPECT_TRUE(file.skippedChunks().empty());
+    EXPECT_TRUE(file.damagedChunks().empty());
+    close(fd);
 }
 
 // A template that instantiates itself, and elements nested without end: the decoder stops.
@@ -418,22 +509,36 @@ TEST(EvtxStandIn, AWalkDecodedAheadGivesTheFilesOwnWalk) {
     readThrough(log, 1, 4096, 1, some);
     EXPECT_TRUE(CloseEventLog(log)); // while the thread waits for room
 
-    writeLe32(&bytes[120], readLe32(&bytes[120]) | kEvtxFlagNoChecksums);
-    const size_t chunk = kEvtxHeaderBlock + 3 * kEvtxChunkSize; // a record in the middle
-    bytes[chunk + kEvtxChunkHeaderSize + readLe32(&bytes[chunk + kEvtxChunkHeaderSize + 4])] = 0;
-    ASSERT_TRUE(file.load(bytes));
-    int broken = 0;
-    const std::vector<std::vector<uint8_t>> beforeBroken = walk(file, &broken);
-    ASSERT_TRUE(broken);
-    writeFile(path, std::string(bytes.begin(), bytes.end()));
-    log = OpenEventLogW(nullptr, WSTR("wsxlum"));
-    ASSERT_NE(log, nullptr);
-    HandleReads damaged;
-    readThrough(log, 1, 64 << 10, 0, damaged);
-    EXPECT_TRUE(CloseEventLog(log));
-    EXPECT_EQ(damaged.error, static_cast<DWORD>(ERROR_EVENTLOG_FILE_CORRUPT));
-    EXPECT_TRUE(damaged.records == beforeBroken);
-    EXPECT_LT(beforeBroken.size(), newest.size());
+    // A record that cannot be decoded in the middle of a few chunks: in a sound chunk it ends
+    // the walk; in chunks that fail their checksum it ends each chunk, and the threads' batches
+    // of the rest of those chunks are passed over.
+    const struct {
+        int checksums;
+        DWORD error;
+    } damages[] = {{0, ERROR_EVENTLOG_FILE_CORRUPT}, {1, ERROR_FILE_CORRUPT}};
+    for (const auto& damage : damages) {
+        SCOPED_TRACE(damage.checksums);
+        std::vector<uint8_t> broken = bytes;
+        if (!damage.checksums)
+            writeLe32(&broken[120], readLe32(&broken[120]) | kEvtxFlagNoChecksums);
+        for (size_t c : {3, 5, 6}) {
+            const size_t at = kEvtxHeaderBlock + c * kEvtxChunkSize + kEvtxChunkHeaderSize;
+            broken[at + readLe32(&broken[at + 4]) + 24] = 0x33; // the second record: no token
+        }
+        ASSERT_TRUE(file.load(broken));
+        int ended = 0;
+        const std::vector<std::vector<uint8_t>> own = walk(file, &ended);
+        EXPECT_EQ(ended, !damage.checksums);
+        EXPECT_LT(own.size(), newest.size());
+        writeFile(path, std::string(broken.begin(), broken.end()));
+        log = OpenEventLogW(nullptr, WSTR("wsxlum"));
+        ASSERT_NE(log, nullptr);
+        HandleReads damaged;
+        readThrough(log, 1, 64 << 10, 0, damaged);
+        EXPECT_TRUE(CloseEventLog(log));
+        EXPECT_EQ(damaged.error, damage.error);
+        EXPECT_TRUE(damaged.records == own);
+    }
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // Formatted output (both builds).
 #include "support/support.h"
 
+#include <set>
+
 namespace {
 
 std::string captured(void (*write)()) {
@@ -8,6 +10,35 @@ std::string captured(void (*write)()) {
     write();
     flushOutput(); // the end of a line that does not end
     return testing::internal::GetCapturedStdout();
+}
+
+// Every code the platform and the reader give has words of its own, none alike; a code nobody
+// knows is still a sentence, with its number.
+TEST(ErrorText, EveryCodeIsSaidInWords) {
+    const LONG codes[] = {ERROR_SUCCESS,
+                          ERROR_FILE_NOT_FOUND,
+                          ERROR_ACCESS_DENIED,
+                          ERROR_INVALID_HANDLE,
+                          ERROR_NOT_ENOUGH_MEMORY,
+                          ERROR_WRITE_FAULT,
+                          ERROR_HANDLE_EOF,
+                          ERROR_INVALID_PARAMETER,
+                          ERROR_INSUFFICIENT_BUFFER,
+                          ERROR_MORE_DATA,
+                          ERROR_BADDB,
+                          ERROR_KEY_DELETED,
+                          ERROR_FILE_CORRUPT,
+                          ERROR_EVENTLOG_FILE_CORRUPT};
+    std::set<std::string> texts;
+    for (LONG code : codes) {
+        std::string text = errorText(code);
+        EXPECT_EQ(text.find_first_of("0123456789"), std::string::npos) << code << ": " << text;
+        texts.insert(text);
+    }
+    EXPECT_EQ(texts.size(), sizeof codes / sizeof codes[0]);
+    std::string unknown = errorText(0x2A5F3);
+    EXPECT_NE(unknown.find("173555"), std::string::npos) << unknown;
+    EXPECT_NE(unknown.find(' '), std::string::npos) << unknown;
 }
 
 TEST(PrintOut, FormatsNarrowWideAndNumbers) {

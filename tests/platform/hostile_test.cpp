@@ -5,6 +5,7 @@
 #include "evt_file.h"
 #include "evt_record.h"
 #include "evt_writer.h"
+#include "evtx_writer.h"
 #include "little_endian.h"
 #include "support/posix/drain.h"
 #include "support/support.h"
@@ -65,6 +66,7 @@ class Hostile : public testing::Test {
     void reset() {
         rmdir(log().c_str());
         unlink(log().c_str());
+        unlink((log() + "x").c_str());
         struct stat st;
         if (lstat(hive().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
             unlink(hive().c_str());
@@ -133,6 +135,18 @@ TEST_F(Hostile, NothingBlocksAndEveryFailureIsSaid) {
          "-\\SYSTEM                         REBOOT         01/01/70 00:05:00\n",
          "vlmaudit: reading the event log failed (the event log file is corrupt); older records "
          "are not shown.\n"},
+        {"a .evtx chunk fails its checksum, yet its records decode",
+         [](Hostile& t) {
+             ASSERT_TRUE(writeEvtxFile(t.log() + "x", {sessionRecord(Reboot, 100)}, nullptr));
+             std::string bytes = readFile(t.log() + "x");
+             bytes[0x1000 + 0x200 + 16] ^= 1; // the record's written time
+             writeFile(t.log() + "x", bytes);
+         },
+         {"/list"},
+         1,
+         "-\\SYSTEM                         REBOOT         01/01/70 00:01:40\n",
+         "vlmaudit: the event log is damaged (chunk 1 of 1 read as far as its records decode); "
+         "every record that could be read is shown.\n"},
         {"a missing log is an empty one", [](Hostile&) {}, {"/list"}, 0, "", ""},
         {"hive is a FIFO",
          [](Hostile& t) {

@@ -164,6 +164,14 @@ int listLog(const std::string& path) {
                          path.c_str(), static_cast<unsigned long long>(cursor.lastId));
             return 1;
         }
+        const std::string damage = log.damageText();
+        if (!damage.empty()) {
+            std::fprintf(stderr,
+                         "evtutil: %s: the log is damaged (%s); every record that could "
+                         "be read is listed\n",
+                         path.c_str(), damage.c_str());
+            return 1;
+        }
         return 0;
     }
     EvtFile log;

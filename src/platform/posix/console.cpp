@@ -16,3 +16,7 @@ int standardOutputFailed() {
 void platformStartup() {
     std::setlocale(LC_ALL, "");
 }
+
+void systemErrorText(LONG status, char* out, size_t size) {
+    std::snprintf(out, size, "an unexpected failure, number %ld", static_cast<long>(status));
+}

@@ -1,8 +1,9 @@
 // Event log functions over $VLMAUDIT_ROOT/eventlog/<Log>.evtx or, where there is none,
 // <Log>.evt. A handle reads the file as its walk goes, under a shared lock taken when the walk
-// begins and kept until the handle closes; the writer's exclusive lock waits for it, so the walk
-// sees one consistent snapshot and records appended meanwhile appear to the next open. Both
-// formats give the same records, and neither is ever held whole in memory.
+// begins and given up when no walk of the handle is under way any more; the writer's exclusive
+// lock waits for it, so each walk sees one consistent snapshot, and records appended meanwhile
+// appear to the next walk. A report that prints long after its walk ended holds up no writer.
+// Both formats give the same records, and neither is ever held whole in memory.
 #include "evt_file.h"
 #include "evtx_file.h"
 #include "evtx_read_ahead.h"
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -25,8 +27,14 @@
 namespace {
 
 struct PosixEventLog {
-    int fd = -1;      // -1 for a missing file
-    int loaded = 0;   // the walk began: the file is locked and its header read
+    int fd = -1;    // -1 for a missing file
+    int loaded = 0; // a walk began: the file's header was read
+    int locked = 0; // the shared lock is held: a walk is under way
+    int stale = 0;  // the lock was given up since the header was read
+    // For each way (newest first, oldest first): a walk is under way; it ended, and how.
+    int underWay[2] = {0, 0};
+    int ended[2] = {0, 0};
+    DWORD endCode[2] = {ERROR_SUCCESS, ERROR_SUCCESS};
     int readable = 1; // it holds an event log
     int empty = 0;    // an empty file: an empty log
     int xml = 0;      // a .evtx file
@@ -73,21 +81,45 @@ DWORD openLogFile(const std::string& path, int xml, int* fd) {
     return status;
 }
 
-// The start of a walk: the lock, then the header and the end of the log.
-void load(PosixEventLog& handle) {
-    if (handle.loaded)
+// The start of a walk: the lock, then the header and the end of the log, read again when the
+// lock was given up since (a walk the other way ended): this walk reads its own snapshot.
+void begin(PosixEventLog& handle, int way) {
+    if (handle.underWay[way])
         return;
-    handle.loaded = 1;
+    handle.underWay[way] = 1;
+    handle.cursors[way] = EvtxCursor();
+    handle.cursors[way].backwards = way == 0;
+    (way == 0 ? handle.backwardRead : handle.forwardRead) = 0;
     if (handle.fd < 0)
         return;
-    while (flock(handle.fd, LOCK_SH) != 0 && errno == EINTR) {
+    if (!handle.locked) {
+        while (flock(handle.fd, LOCK_SH) != 0 && errno == EINTR) {
+        }
+        handle.locked = 1;
     }
+    if (handle.loaded && !handle.stale)
+        return;
+    handle.loaded = 1;
+    handle.stale = 0;
     struct stat st;
     handle.readable = fstat(handle.fd, &st) == 0;
     handle.empty = handle.readable && st.st_size == 0;
     if (handle.readable && !handle.empty)
         handle.readable = handle.xml ? handle.xmlLog.open(handle.fd) : handle.log.open(handle.fd);
-    handle.cursors[1].backwards = 0;
+}
+
+// The end of a walk, said by code from now on. Once no walk is under way, the threads that read
+// the file ahead are done and the lock goes: nothing of the file is read after.
+void end(PosixEventLog& handle, int way, DWORD code) {
+    handle.underWay[way] = 0;
+    handle.ended[way] = 1;
+    handle.endCode[way] = code;
+    if (handle.underWay[!way] || !handle.locked)
+        return;
+    handle.ahead.reset();
+    flock(handle.fd, LOCK_UN);
+    handle.locked = 0;
+    handle.stale = 1;
 }
 
 // .evtx: what decodes the walk ahead on other threads, where it is that walk's.
@@ -121,6 +153,12 @@ uint32_t peekXml(PosixEventLog& handle, int backwards, int* corrupt) {
     if (got < 0)
         *corrupt = 1;
     return got > 0 ? handle.nextRecord->length : 0;
+}
+
+// .evtx: whether the walks passed over a chunk or read one only in part.
+int damaged(const PosixEventLog& handle) {
+    return handle.xml &&
+           !(handle.xmlLog.skippedChunks().empty() && handle.xmlLog.damagedChunks().empty());
 }
 
 void takeXml(PosixEventLog& handle, int backwards, uint8_t* out) {
@@ -165,7 +203,9 @@ HANDLE OpenEventLogW(const WCHAR* serverName, const WCHAR* sourceName) {
 // Sequential reads only, in either direction: as many whole records as fit the buffer.
 // ERROR_INSUFFICIENT_BUFFER with the next record's size when not even one fits;
 // ERROR_HANDLE_EOF after the last record, ERROR_EVENTLOG_FILE_CORRUPT where a corrupt record
-// ended the walk.
+// ended the walk, and ERROR_FILE_CORRUPT after the last record of a walk that passed over
+// damage (a .evtx chunk passed over or read in part): the two say whether records are missing
+// beyond the end.
 BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRead,
                    DWORD* bytesRead, DWORD* minBytesNeeded) {
     PosixEventLog* handle = static_cast<PosixEventLog*>(log);
@@ -180,13 +220,19 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    load(*handle);
+    const int way = backwards ? 0 : 1;
+    if (handle->ended[way]) {
+        SetLastError(handle->endCode[way]);
+        return FALSE;
+    }
+    begin(*handle, way);
     EvtFile& file = handle->log;
     int plain = !handle->xml && !handle->empty && handle->fd >= 0;
     if (plain && forwards) // the oldest record first: the walk back must reach it before
         file.reach(static_cast<size_t>(-1));
     if (!handle->readable || (plain && forwards && file.corrupt())) {
         // Not an event log after all, or the oldest records lie beyond a corrupt one.
+        end(*handle, way, ERROR_EVENTLOG_FILE_CORRUPT);
         SetLastError(ERROR_EVENTLOG_FILE_CORRUPT);
         return FALSE;
     }
@@ -222,11 +268,22 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
         ++done;
     }
     if (copied == 0) {
-        SetLastError(corrupt ? ERROR_EVENTLOG_FILE_CORRUPT : ERROR_HANDLE_EOF);
+        DWORD code = corrupt            ? ERROR_EVENTLOG_FILE_CORRUPT
+                     : damaged(*handle) ? ERROR_FILE_CORRUPT
+                                        : ERROR_HANDLE_EOF;
+        end(*handle, way, code);
+        SetLastError(code);
         return FALSE;
     }
     *bytesRead = copied;
     return TRUE;
+}
+
+void describeEventLogDamage(HANDLE log, char* out, size_t size) {
+    const PosixEventLog* handle = static_cast<const PosixEventLog*>(log);
+    if (size > 0)
+        std::snprintf(out, size, "%s",
+                      handle && damaged(*handle) ? handle->xmlLog.damageText().c_str() : "");
 }
 
 BOOL CloseEventLog(HANDLE log) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +53,12 @@ uint16_t eventTypeOf(const EvtxEvent& event) {
     }
 }
 
+// Memory a huge record took is given back rather than kept for the rest of the walk.
+void keepLittle(std::vector<uint8_t>& bytes) {
+    if (bytes.capacity() > 2 * kEvtxBatchBytes)
+        std::vector<uint8_t>().swap(bytes);
+}
+
 } // namespace
 
 int isEvtxSignature(const uint8_t* bytes, size_t size) {
@@ -59,17 +66,17 @@ int isEvtxSignature(const uint8_t* bytes, size_t size) {
            std::memcmp(bytes, kFileSignature, sizeof kFileSignature) == 0;
 }
 
-void buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
-                       EvtRecordFields& fields, std::vector<uint8_t>& out) {
+int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
+                      EvtRecordFields& fields, std::vector<uint8_t>& out) {
     fields.eventId = (event.qualifiers & 0xFFFF) << 16 | (event.eventId & 0xFFFF);
     fields.eventType = eventTypeOf(event);
     fields.category = static_cast<uint16_t>(event.task);
     fields.timeGenerated = secondsOf(event.timeCreated);
     fields.timeWritten = secondsOf(writtenTime);
-    buildEvtRecordInto(fields,
-                       {event.sourceName.empty() ? event.provider : event.sourceName,
-                        event.computer, event.strings, event.userSid, event.binary},
-                       recordNumber, out);
+    return buildEvtRecordInto(fields,
+                              {event.sourceName.empty() ? event.provider : event.sourceName,
+                               event.computer, event.strings, event.userSid, event.binary},
+                              recordNumber, out);
 }
 
 // What decoding one record after another reuses.
@@ -95,20 +102,53 @@ int EvtxFile::readAt(uint64_t offset, uint8_t* out, size_t size) const {
     return 1;
 }
 
-int EvtxFile::chunkHeaderIsSound(const uint8_t* c) const {
+int EvtxFile::chunkHeaderIsFramed(const uint8_t* c) {
     if (std::memcmp(c, kChunkSignature, sizeof kChunkSignature) != 0)
         return 0;
     uint32_t freeSpace = readLe32(c + 48);
-    if (freeSpace < kEvtxChunkHeaderSize || freeSpace > kEvtxChunkSize)
-        return 0;
+    return freeSpace >= kEvtxChunkHeaderSize && freeSpace <= kEvtxChunkSize;
+}
+
+int EvtxFile::chunkHeaderChecksumHolds(const uint8_t* c) const {
     return !checksums_ ||
            crc32(c + 128, kEvtxChunkHeaderSize - 128, crc32(c, 120)) == readLe32(c + 124);
 }
 
-void EvtxFile::skip(size_t chunk) {
-    auto at = std::lower_bound(skipped_.begin(), skipped_.end(), chunk);
-    if (at == skipped_.end() || *at != chunk)
-        skipped_.insert(at, chunk);
+namespace {
+
+void note(std::vector<size_t>& chunks, size_t chunk) {
+    auto at = std::lower_bound(chunks.begin(), chunks.end(), chunk);
+    if (at == chunks.end() || *at != chunk)
+        chunks.insert(at, chunk);
+}
+
+// "chunk 3" or "chunks 1, 4 and 9" (1-based), the first few of a long list only.
+std::string chunkList(const std::vector<size_t>& chunks) {
+    const size_t kNamed = 5;
+    std::string text = chunks.size() == 1 ? "chunk " : "chunks ";
+    size_t named = chunks.size() > kNamed ? kNamed - 1 : chunks.size();
+    for (size_t i = 0; i < named; ++i) {
+        if (i > 0)
+            text += i + 1 == chunks.size() ? " and " : ", ";
+        text += std::to_string(chunks[i] + 1);
+    }
+    if (named < chunks.size())
+        text += " and " + std::to_string(chunks.size() - named) + " more";
+    return text;
+}
+
+} // namespace
+
+std::string EvtxFile::damageText() const {
+    std::string text;
+    const std::string of = " of " + std::to_string(chunkCount_);
+    if (!damaged_.empty())
+        text += chunkList(damaged_) + of + " read as far as " +
+                (damaged_.size() == 1 ? "its" : "their") + " records decode";
+    if (!skipped_.empty())
+        text += (text.empty() ? "" : "; ") + chunkList(skipped_) + (text.empty() ? of : "") +
+                " passed over";
+    return text;
 }
 
 int EvtxFile::load(std::vector<uint8_t> bytes) {
@@ -118,7 +158,25 @@ int EvtxFile::load(std::vector<uint8_t> bytes) {
     return open(-1);
 }
 
-// The chunk headers, read once: which chunks are sound, and their order by record identifier.
+// Where the file's data goes on from offset: its start and end; 0 when only a hole follows.
+// Where the system cannot tell, all of the file is data.
+int EvtxFile::nextData(uint64_t offset, uint64_t* start, uint64_t* end) const {
+    *start = offset;
+    *end = UINT64_MAX;
+    if (fd_ < 0)
+        return 1;
+    off_t data = lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0)
+        return errno != ENXIO;
+    off_t hole = lseek(fd_, data, SEEK_HOLE);
+    *start = static_cast<uint64_t>(data);
+    if (hole > data)
+        *end = static_cast<uint64_t>(hole);
+    return 1;
+}
+
+// The chunk headers, read once: which chunks are sound, and their order by record identifier. A
+// hole in a sparse file costs nothing: its chunks were never written.
 int EvtxFile::open(int fd) {
     if (fd >= 0) {
         struct stat st;
@@ -130,6 +188,7 @@ int EvtxFile::open(int fd) {
     }
     order_.clear();
     skipped_.clear();
+    damaged_.clear();
     decoder_.loaded_ = static_cast<size_t>(-1);
     batches_[0].chunk = batches_[1].chunk = static_cast<size_t>(-1);
     chunkCount_ = 0;
@@ -141,14 +200,24 @@ int EvtxFile::open(int fd) {
         chunkCount_ = static_cast<size_t>((fileSize_ - kEvtxHeaderBlock) / kEvtxChunkSize);
     std::vector<std::pair<uint64_t, size_t>> newest; // (last record identifier, chunk)
     static const uint8_t kUnused[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    uint64_t dataEnd = 0; // the data found ends here: the chunk headers before it are read
     for (size_t chunk = 0; chunk < chunkCount_; ++chunk) {
-        if (!readAt(kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize, header,
-                    sizeof header))
+        uint64_t at = kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize;
+        if (at >= dataEnd) {
+            uint64_t data = at;
+            if (!nextData(at, &data, &dataEnd))
+                break;       // a hole to the end
+            if (data > at) { // a chunk whose header lies in a hole was never written
+                chunk = static_cast<size_t>((data - kEvtxHeaderBlock - 1) / kEvtxChunkSize);
+                continue;
+            }
+        }
+        if (!readAt(at, header, sizeof header))
             break;
-        if (chunkHeaderIsSound(header))
+        if (chunkHeaderIsFramed(header))
             newest.push_back({readLe64(header + 32), chunk});
         else if (std::memcmp(header, kUnused, sizeof kUnused) != 0)
-            skip(chunk); // damaged, rather than never written
+            note(skipped_, chunk); // damaged, rather than never written
     }
     // Newest first across the chunks, however the log wrapped.
     std::stable_sort(newest.begin(), newest.end(),
@@ -159,9 +228,10 @@ int EvtxFile::open(int fd) {
     return 1;
 }
 
-// The records of a sound chunk, up to its free space, in identifier order. A record whose
-// frame is broken (no signature, a size that does not fit, the size not repeated at its end)
-// stands for the rest of the chunk, as one record that cannot be decoded.
+// The records of a chunk, up to its free space, in identifier order. A record whose frame is
+// broken (no signature, a size that does not fit, the size not repeated at its end) ends them and
+// marks the chunk damaged. Windows updates a chunk's checksums late, so a chunk that fails them
+// is read too, as damaged.
 int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
     size_t chunk = order_[i];
     decoder.loaded_ = i;
@@ -172,26 +242,24 @@ int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
     decoder.chunk_.resize(kEvtxChunkSize);
     const uint8_t* c = decoder.chunk_.data();
     // Read again, the header is checked again: the file may have changed since it was opened.
-    int sound = readAt(kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize,
-                       decoder.chunk_.data(), kEvtxChunkSize) &&
-                chunkHeaderIsSound(c);
-    uint32_t end = sound ? readLe32(c + 48) : 0;
-    decoder.loadedSound_ =
-        sound && (!checksums_ ||
-                  crc32(c + kEvtxChunkHeaderSize, end - kEvtxChunkHeaderSize) == readLe32(c + 52));
+    decoder.loadedSound_ = readAt(kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize,
+                                  decoder.chunk_.data(), kEvtxChunkSize) &&
+                           chunkHeaderIsFramed(c);
     if (!decoder.loadedSound_)
         return 0;
-    uint64_t nextId = readLe64(c + 24);
+    uint32_t end = readLe32(c + 48);
+    decoder.loadedDamaged_ = !chunkHeaderChecksumHolds(c) ||
+                             (checksums_ && crc32(c + kEvtxChunkHeaderSize,
+                                                  end - kEvtxChunkHeaderSize) != readLe32(c + 52));
     for (uint32_t pos = kEvtxChunkHeaderSize; pos < end;) {
         uint32_t size = end - pos >= 8 ? readLe32(c + pos + 4) : 0;
         if (end - pos < 28 || readLe32(c + pos) != kEvtxRecordSignature || size < 28 ||
             size > end - pos || readLe32(c + pos + size - 4) != size) {
-            entries.push_back({nextId, pos, 0});
+            decoder.loadedDamaged_ = 1;
             break;
         }
         uint64_t id = readLe64(c + pos + 8);
         entries.push_back({id, pos, size});
-        nextId = id + 1;
         pos += size;
     }
     auto byId = [](const EvtxDecoder::Entry& a, const EvtxDecoder::Entry& b) {
@@ -202,8 +270,8 @@ int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
     return 1;
 }
 
-// Every record in the batch is decoded, those a walk passes over as copies included; a broken
-// frame ends the batch and the chunk, as it ends any walk that reaches it.
+// Every record in the batch is decoded, those a walk passes over as copies included; a record
+// that cannot be decoded ends the batch, since the walk or the chunk most likely ends there.
 void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& decoder,
                       EvtxBatch& out, size_t budget) const {
     size_t i = backwards ? chunk : order_.size() - 1 - chunk;
@@ -213,9 +281,11 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
     out.last = 1;
     out.records.clear();
     out.bytes.clear();
+    keepLittle(out.bytes);
     if (decoder.loaded_ != i)
         loadChunk(i, decoder);
     out.sound = decoder.loadedSound_;
+    out.damaged = decoder.loadedDamaged_;
     if (!out.sound)
         return;
     EvtxDecoder::Scratch& scratch = *decoder.scratch_;
@@ -228,24 +298,25 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
         }
         const EvtxDecoder::Entry& entry = decoder.entries_[backwards ? count - 1 - k : k];
         EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0};
-        if (entry.size == 0) {
-            out.records.push_back(record);
-            break;
-        }
         if (decodeEventXml(c, kEvtxChunkSize, entry.offset + 24, entry.offset + entry.size - 4,
                            scratch.event, &scratch.templates, static_cast<uint32_t>(order_[i]),
                            &decoder.budget_)) {
             const EvtxEvent& event = scratch.event;
-            buildLegacyRecord(event, readLe64(c + entry.offset + 16),
-                              static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
-                              scratch.fields, scratch.record);
-            out.bytes.insert(out.bytes.end(), scratch.record.begin(), scratch.record.end());
-            record.length = static_cast<uint32_t>(scratch.record.size());
-            record.state = 1;
-        } else {
-            record.state = -1;
+            if (buildLegacyRecord(event, readLe64(c + entry.offset + 16),
+                                  static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
+                                  scratch.fields, scratch.record)) {
+                out.bytes.insert(out.bytes.end(), scratch.record.begin(), scratch.record.end());
+                record.length = static_cast<uint32_t>(scratch.record.size());
+                record.state = 1;
+                out.records.push_back(record);
+                keepLittle(scratch.record);
+                continue;
+            }
         }
+        record.state = -1;
         out.records.push_back(record);
+        out.last = k + 1 == count;
+        break;
     }
 }
 
@@ -253,15 +324,15 @@ int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::
     if (cursor.ended)
         return cursor.broken ? -1 : 0;
     if (!batch.sound) {
-        skip(order_[batch.backwards ? batch.chunk : order_.size() - 1 - batch.chunk]);
+        note(skipped_, fileChunkOf(batch));
         ++cursor.chunk;
         cursor.record = 0;
         return 0;
     }
+    if (batch.damaged)
+        note(damaged_, fileChunkOf(batch));
     for (; cursor.record - batch.first < batch.records.size(); ++cursor.record) {
         const EvtxBatch::Record& r = batch.records[cursor.record - batch.first];
-        if (r.state == 0)
-            break; // the walk ends at a broken record
         // Identifiers keep going one way: a copy of records already given (a stale chunk that
         // overlaps another) is passed over.
         if (cursor.lastId != 0 &&
@@ -273,8 +344,14 @@ int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::
         return 1;
     }
     if (cursor.record - batch.first < batch.records.size()) {
-        cursor.ended = cursor.broken = 1;
-        return -1;
+        if (!batch.damaged) {
+            cursor.ended = cursor.broken = 1;
+            return -1;
+        }
+        // A damaged chunk ends at the record: the walk goes on with the next chunk.
+        ++cursor.chunk;
+        cursor.record = 0;
+        return 0;
     }
     if (batch.last) {
         ++cursor.chunk;

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 constexpr uint32_t kEvtxHeaderBlock = 0x1000;
@@ -37,12 +38,13 @@ struct EvtxBatch {
         uint64_t id;
         uint32_t offset; // of its legacy record in bytes
         uint32_t length;
-        int state; // 1 decoded; -1 it cannot be decoded; 0 its frame is broken: the walk ends
+        int state; // 1 decoded; -1 it cannot be decoded
     };
     size_t chunk = static_cast<size_t>(-1); // its place in the walk (as EvtxCursor::chunk)
     int backwards = 1;
     size_t first = 0; // the place in the chunk (as EvtxCursor::record) of records[0]
-    int sound = 0;    // 0: the chunk is passed over (unreadable, or its data fails the checksum)
+    int sound = 0;    // 0: the chunk is passed over (its header is unreadable)
+    int damaged = 0;  // it fails a checksum: a record that cannot be decoded ends the chunk
     int last = 1;     // no more records of the chunk follow
     std::vector<Record> records;
     std::vector<uint8_t> bytes;
@@ -65,13 +67,14 @@ class EvtxDecoder {
     struct Entry {
         uint64_t id;
         uint32_t offset; // of the record in its chunk
-        uint32_t size;   // 0: a record whose frame is broken
+        uint32_t size;
     };
     struct Scratch;
     std::unique_ptr<Scratch> scratch_;
     // The chunk last read: its index in the file, its bytes and records (identifier order).
     size_t loaded_ = static_cast<size_t>(-1);
     int loadedSound_ = 0;
+    int loadedDamaged_ = 0;
     std::vector<uint8_t> chunk_;
     std::vector<Entry> entries_;
     DecodeBudget budget_; // what the loaded chunk's records may still cost
@@ -86,13 +89,14 @@ class EvtxFile {
 
     // A file in memory, or an open file whose chunks are read as a walk reaches them (the
     // descriptor stays the caller's). Checks the file header and reads the chunk headers,
-    // passing over chunks whose signature or header checksum fails. 0 when it is no .evtx file.
+    // passing over chunks whose signature or free space is wrong. 0 when it is no .evtx file.
     int load(std::vector<uint8_t> bytes);
     int open(int fd);
 
     // The next record of the walk into out: 1; 0 at the end; -1 once a record of a sound chunk
-    // could not be decoded, which ends the walk. A chunk whose data checksum fails (in a file that
-    // keeps checksums) is passed over whole when the walk reaches it.
+    // could not be decoded, which ends the walk. A chunk that fails its header or data checksum
+    // (in a file that keeps checksums) is read as far as its records decode, and so is one whose
+    // records stop being framed; the walk then goes on with the next chunk.
     int next(EvtxCursor& cursor, std::vector<uint8_t>& out);
     // The same without the copy: 1 with the record the cursor is at and its bytes (valid until
     // the walk that way moves on), for take() to pass; 0 at the end; -1 once a record ended it.
@@ -121,16 +125,24 @@ class EvtxFile {
     }
 
     size_t chunkCount() const { return chunkCount_; }
-    // Chunks passed over for a bad signature or checksum, so far (not those never written).
+    // Chunks passed over for a bad header, so far (not those never written).
     const std::vector<size_t>& skippedChunks() const { return skipped_; }
+    // Chunks read only as far as their records decode (a checksum fails, or a frame breaks), so
+    // far.
+    const std::vector<size_t>& damagedChunks() const { return damaged_; }
+    // The damage the walks met, in words for a diagnostic line; empty when there was none.
+    std::string damageText() const;
 
   private:
     int readAt(uint64_t offset, uint8_t* out, size_t size) const;
-    int chunkHeaderIsSound(const uint8_t* header) const;
-    // Reads chunk order_[i] and its records into the decoder; 0 when its data fails the
-    // checksum.
+    int nextData(uint64_t offset, uint64_t* start, uint64_t* end) const;
+    static int chunkHeaderIsFramed(const uint8_t* header);
+    int chunkHeaderChecksumHolds(const uint8_t* header) const;
+    // Reads chunk order_[i] and its records into the decoder; 0 when its header is unreadable.
     int loadChunk(size_t i, EvtxDecoder& decoder) const;
-    void skip(size_t chunk);
+    size_t fileChunkOf(const EvtxBatch& batch) const {
+        return order_[batch.backwards ? batch.chunk : order_.size() - 1 - batch.chunk];
+    }
 
     std::vector<uint8_t> bytes_; // the whole file, when it was given in memory
     int fd_ = -1;
@@ -139,6 +151,7 @@ class EvtxFile {
     size_t chunkCount_ = 0;
     std::vector<size_t> order_; // sound chunks, newest records first
     std::vector<size_t> skipped_;
+    std::vector<size_t> damaged_;
     // What next() decodes with, and its batch for each way.
     EvtxDecoder decoder_;
     EvtxBatch batches_[2];
@@ -147,5 +160,6 @@ class EvtxFile {
 // The legacy record of an event (the mapping Windows' ReadEventLogW applies) into out; fields
 // holds its numbers on the way.
 struct EvtRecordFields;
-void buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
-                       EvtRecordFields& fields, std::vector<uint8_t>& out);
+// 0 when it would be larger than a reader takes.
+int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
+                      EvtRecordFields& fields, std::vector<uint8_t>& out);

@@ -80,9 +80,11 @@ void EvtxReadAhead::decode(Worker& worker) {
                 std::unique_lock<std::mutex> hold(lock_);
                 // Once the slots are full, half of them are read before the thread goes on: it
                 // wakes less often.
-                if (worker.count == kSlots)
-                    worker.emptied.wait(hold,
-                                        [&] { return worker.count <= kSlots / 2 || stopping_; });
+                if (worker.count == kSlots || worker.readyBytes >= kReadyBytes)
+                    worker.emptied.wait(hold, [&] {
+                        return (worker.count <= kSlots / 2 && worker.readyBytes < kReadyBytes) ||
+                               stopping_;
+                    });
                 stopped = stopping_;
                 slot = (worker.head + worker.count) % kSlots; // past what the reader may read
             }
@@ -95,6 +97,7 @@ void EvtxReadAhead::decode(Worker& worker) {
             {
                 std::lock_guard<std::mutex> hold(lock_);
                 ++worker.count;
+                worker.readyBytes += batch.bytes.size();
             }
             worker.filled.notify_one();
         }
@@ -120,8 +123,10 @@ int EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes)
             }
             reading_ = 1;
         }
+        // A batch of a chunk the walk left early (a damaged chunk ends at a record that cannot be
+        // decoded) is passed over.
         const EvtxBatch& batch = worker.slots[worker.head];
-        int got = file_.step(cursor_, batch, record);
+        int got = batch.chunk == cursor_.chunk ? file_.step(cursor_, batch, record) : 0;
         if (got != 0) {
             if (got > 0)
                 *bytes = batch.bytes.data() + (*record)->offset;
@@ -131,7 +136,11 @@ int EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes)
         {
             std::lock_guard<std::mutex> hold(lock_);
             worker.head = (worker.head + 1) % kSlots;
-            wake = --worker.count == kSlots / 2; // what the thread waits for, when it waits
+            // What the thread waits for, when it waits.
+            size_t before = worker.readyBytes;
+            worker.readyBytes -= batch.bytes.size();
+            wake = --worker.count == kSlots / 2 ||
+                   (before >= kReadyBytes && worker.readyBytes < kReadyBytes);
         }
         if (wake)
             worker.emptied.notify_one();

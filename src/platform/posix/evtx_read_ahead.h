@@ -36,6 +36,8 @@ class EvtxReadAhead {
   private:
     static constexpr size_t kMostThreads = 4;
     static constexpr size_t kSlots = 8; // batches decoded ahead by each thread, at most
+    // and bytes: records that expand to megabytes each must not pile up ahead of the reader.
+    static constexpr size_t kReadyBytes = 2 << 20;
     struct Worker {
         EvtxReadAhead* owner = nullptr;
         size_t index = 0;
@@ -44,6 +46,7 @@ class EvtxReadAhead {
         EvtxDecoder decoder;
         EvtxBatch slots[kSlots];
         size_t head = 0, count = 0; // the batches ready: count of them from slots[head]
+        size_t readyBytes = 0;      // and their records' bytes
         std::condition_variable filled, emptied;
     };
     static void* run(void* worker);

@@ -44,3 +44,21 @@ int standardOutputFailed() {
 }
 
 void platformStartup() {}
+
+// FormatMessage's own sentence without its final period and line end.
+void systemErrorText(LONG status, char* out, size_t size) {
+    DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(status), 0, out, static_cast<DWORD>(size), nullptr);
+    while (length > 0 && (out[length - 1] == '\n' || out[length - 1] == '\r' ||
+                          out[length - 1] == '.' || out[length - 1] == ' '))
+        out[--length] = 0;
+    if (length == 0)
+        std::snprintf(out, size, "an unexpected failure, number %ld", static_cast<long>(status));
+}
+
+// Windows' own event log says nothing of which part of a log is damaged.
+void describeEventLogDamage(HANDLE, char* out, size_t size) {
+    if (size > 0)
+        out[0] = 0;
+}
