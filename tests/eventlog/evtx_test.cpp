@@ -251,6 +251,10 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
         return readLe32(&good[chunk + 16]) - readLe32(&good[chunk + 8]) + 1;
     };
     const size_t inChunk0 = recordsOf(kEvtxHeaderBlock), inChunk1 = recordsOf(chunk1);
+    const size_t lastChunk = intact.chunkCount() - 1;
+    const size_t last = kEvtxHeaderBlock + lastChunk * kEvtxChunkSize;
+    const size_t lastFirstRecordEnd =
+        last + kEvtxChunkHeaderSize + readLe32(&good[last + kEvtxChunkHeaderSize + 4]);
     auto noChecksums = [](std::vector<uint8_t>& b) { writeLe32(&b[120], readLe32(&b[120]) | 4); };
     const struct {
         const char* what;
@@ -277,6 +281,12 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
          {},
          {1},
          0,
+         0},
+        {"the file cut after the first record of its last chunk", // a copy of a growing log
+         [&](std::vector<uint8_t>& b) { b.resize(lastFirstRecordEnd + 10); },
+         {},
+         {lastChunk},
+         recordsOf(last) - 1,
          0},
         {"the signature of chunk 1",
          [&](std::vector<uint8_t>& b) { b[chunk1] = 'X'; },

@@ -196,8 +196,13 @@ int EvtxFile::open(int fd) {
     if (!readAt(0, header, 128) || !isEvtxSignature(header, 128))
         return 0;
     checksums_ = !(readLe32(header + 120) & kEvtxFlagNoChecksums);
-    if (fileSize_ > kEvtxHeaderBlock)
-        chunkCount_ = static_cast<size_t>((fileSize_ - kEvtxHeaderBlock) / kEvtxChunkSize);
+    // A last chunk cut short (a log copied while it grew) counts once its header is whole: its
+    // records are read as far as they go.
+    if (fileSize_ > kEvtxHeaderBlock) {
+        uint64_t chunks = fileSize_ - kEvtxHeaderBlock;
+        chunkCount_ = static_cast<size_t>(chunks / kEvtxChunkSize +
+                                          (chunks % kEvtxChunkSize >= kEvtxChunkHeaderSize));
+    }
     std::vector<std::pair<uint64_t, size_t>> newest; // (last record identifier, chunk)
     static const uint8_t kUnused[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     uint64_t dataEnd = 0; // the data found ends here: the chunk headers before it are read
@@ -242,9 +247,12 @@ int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
     decoder.chunk_.resize(kEvtxChunkSize);
     const uint8_t* c = decoder.chunk_.data();
     // Read again, the header is checked again: the file may have changed since it was opened.
-    decoder.loadedSound_ = readAt(kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize,
-                                  decoder.chunk_.data(), kEvtxChunkSize) &&
-                           chunkHeaderIsFramed(c);
+    // What a chunk cut short by the file's end lacks reads as zeros, where its records stop.
+    const uint64_t at = kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize;
+    const size_t held =
+        fileSize_ - at < kEvtxChunkSize ? static_cast<size_t>(fileSize_ - at) : kEvtxChunkSize;
+    std::memset(decoder.chunk_.data() + held, 0, kEvtxChunkSize - held);
+    decoder.loadedSound_ = readAt(at, decoder.chunk_.data(), held) && chunkHeaderIsFramed(c);
     if (!decoder.loadedSound_)
         return 0;
     uint32_t end = readLe32(c + 48);
@@ -284,6 +292,8 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
     keepLittle(out.bytes);
     if (decoder.loaded_ != i)
         loadChunk(i, decoder);
+    else if (first == 0)
+        decoder.budget_ = DecodeBudget(); // a walk of its own: it costs what the first did
     out.sound = decoder.loadedSound_;
     out.damaged = decoder.loadedDamaged_;
     if (!out.sound)
