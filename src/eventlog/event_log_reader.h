@@ -16,7 +16,8 @@ enum WalkEnd {
 
 class EventLogReader {
   public:
-    explicit EventLogReader(const WCHAR* sourceName);
+    // The log the source writes to, or with backupFile the saved log at that path.
+    explicit EventLogReader(const WCHAR* sourceName, const WCHAR* backupFile = nullptr);
     ~EventLogReader();
     EventLogReader(const EventLogReader&) = delete;
     EventLogReader& operator=(const EventLogReader&) = delete;
@@ -36,6 +37,10 @@ class EventLogReader {
     // WalkNotOpened and WalkReadFailed. kind() and time() name a malformed record.
     WalkEnd walkEnd() const { return walkEnd_; }
     DWORD walkError() const { return walkError_; }
+
+    // Whether the log is open, and why it is not.
+    int isOpen() const { return logHandle_ != nullptr; }
+    DWORD openError() const { return openError_; }
 
     uint32_t kind() const { return kind_; }
     uint32_t time() const { return time_; }
@@ -58,6 +63,7 @@ class EventLogReader {
     WalkEnd walkEnd_ = WalkComplete;
     DWORD walkError_ = ERROR_SUCCESS;
     WCHAR* sourceName_ = nullptr;
+    WCHAR* backupFile_ = nullptr;
     // The current record: in the batch, or a buffer takeRecord was given (ownRecord_).
     uint8_t* record_ = nullptr;
     uint32_t recordSize_ = 0;

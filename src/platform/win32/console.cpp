@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <cstdio>
+#include <shellapi.h>
 
 namespace {
 
@@ -36,6 +37,34 @@ void writeConsoleText(const char* text, size_t length) {
         return;
     }
     std::fwrite(text, 1, length, stdout);
+}
+
+const char kCsvLineEnd[] = "\n";
+
+// The C runtime made argv from the same command line in the ANSI code page; an argument whose
+// name part (up to a colon) differs means the two were split apart differently, and argv wins.
+std::vector<WString> wideArguments(int argc, char** argv) {
+    std::vector<WString> out;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; wide && count == argc && i < argc; ++i) {
+        const char* narrow = argv[i];
+        const WCHAR* unit = wide[i];
+        for (; *narrow && *narrow != ':' && *unit == static_cast<unsigned char>(*narrow);
+             ++narrow, ++unit) {
+        }
+        if (*narrow != ':' && *narrow != *unit)
+            break;
+        out.push_back(wide[i]);
+    }
+    if (wide)
+        LocalFree(wide);
+    if (static_cast<int>(out.size()) == argc)
+        return out;
+    out.clear();
+    for (int i = 0; i < argc; ++i)
+        out.push_back(utf8ToUtf16(argv[i])); // ASCII in practice: the names the tests give
+    return out;
 }
 
 int standardOutputFailed() {
