@@ -1,0 +1,154 @@
+#include "app/modifiers.h"
+#include "support/support.h"
+
+namespace {
+
+const char kUsage[] = "Usage: vlmaudit [ /on | /off | /time | /list | /help ]\n";
+const char kWhen[] = "YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM], today, yesterday or now.\n";
+
+struct CommandLine {
+    std::vector<std::string> args;
+    std::string out;
+    std::string errors;
+    int exitCode;
+};
+
+// The local midnight of a date, as the window's line shows it.
+std::string localStart(const char* date) {
+    int64_t moment = 0;
+    EXPECT_TRUE(readWhen(utf8ToUtf16(date).c_str(), 0, &moment));
+    return dateTimeText(static_cast<uint32_t>(moment));
+}
+
+// What the grammar answers, on an empty log with auditing enabled: the design's lines keep
+// their bytes, modifiers with a wrong value get one line naming them.
+TEST(Modifiers, CommandLines) {
+    Sandbox sandbox;
+    ASSERT_EQ(createKey(WSTR("System\\CurrentControlSet\\Control\\Velmor")), ERROR_SUCCESS);
+    runAndCapture({"/on"});
+    const std::string when = std::string("vlmaudit: /since: expected ") + kWhen;
+    const CommandLine lines[] = {
+        {{"/list", "/time"}, kUsage, "", 0},
+        {{"/list", "extra"}, kUsage, "", 0},
+        {{"/time", "/bogus"}, kUsage, "", 0},
+        {{"/time", "/since:today", "/bogus"}, kUsage, "", 0},
+        {{"/on", "/since:today"}, kUsage, "", 0},
+        {{"/help", "/format:csv"}, kUsage, "", 0},
+        {{"/list", "/sincex:today"}, kUsage, "", 0},
+        {{"/list", "/since:2025-12-01"},
+         "Window: from " + localStart("2025-12-01") + "\n\n",
+         "",
+         0},
+        {{"/TIME", "/UNTIL:2025-12-01T10:30Z", "/Since:2025-12-01T09:00:05+01:00"},
+         "Window: from " + dateTimeText(1764576005) + " until " + dateTimeText(1764585000) +
+             "; lengths count only the time inside it\n\n",
+         "",
+         0},
+        {{"/time", "/user:*", "/format:TEXT"}, "", "", 0},
+        {{"/list", "/format:csv"},
+         std::string("\xEF\xBB\xBFtime,epoch,event,domain,user,session,session_number") +
+             kCsvLineEnd,
+         "",
+         0},
+        {{"/list", "/format:json"}, "{\"events\": []}\n", "", 0},
+        {{"/time", "/daily", "/format:json"}, "{\"users\": []}\n", "", 0},
+        {{"/list", "/since:2025-02-29"}, "", when, 1},
+        {{"/list", "/since:2025-12-01T24:00"}, "", when, 1},
+        {{"/list", "/since:2025-12-01T10:00+1"}, "", when, 1},
+        {{"/list", "/since:2025-12-01 "}, "", when, 1},
+        {{"/list", "/since:tomorrow"}, "", when, 1},
+        {{"/list", "/since"}, "", when, 1},
+        {{"/list", "/since:1969-12-31"}, "", when, 1},
+        {{"/list", "/since:now", "/until:2025-01-01"},
+         "",
+         "vlmaudit: /until: expected a time later than /since.\n",
+         1},
+        {{"/list", "/since:2025-01-01", "/until:2025-01-01"},
+         "",
+         "vlmaudit: /until: expected a time later than /since.\n",
+         1},
+        {{"/list", "/since:today", "/SINCE:today"},
+         "",
+         "vlmaudit: /since: expected at most once.\n",
+         1},
+        {{"/time", "/user:"},
+         "",
+         "vlmaudit: /user: expected a name: DOMAIN\\USER or USER, with * and ? as in file names.\n",
+         1},
+        {{"/time", "/format:xml"}, "", "vlmaudit: /format: expected text, csv or json.\n", 1},
+        {{"/list", "/daily"},
+         "",
+         "vlmaudit: /daily: expected to follow /time, without a value.\n",
+         1},
+        {{"/time", "/daily:yes"},
+         "",
+         "vlmaudit: /daily: expected to follow /time, without a value.\n",
+         1},
+        {{"/time", "/file:"},
+         "",
+         "vlmaudit: /file: expected the path of a saved event log (.evt or .evtx).\n",
+         1},
+    };
+    for (const CommandLine& line : lines) {
+        int rc = -1;
+        std::string errors;
+        std::string out = runAndCapture(line.args, &rc, &errors);
+        std::string joined;
+        for (const std::string& arg : line.args)
+            joined += arg + " ";
+        EXPECT_EQ(out, line.out) << joined;
+        EXPECT_EQ(errors, line.errors) << joined;
+        EXPECT_EQ(rc, line.exitCode) << joined;
+    }
+}
+
+TEST(Modifiers, WhenWithAnOffsetIsThatMoment) {
+    const struct {
+        const char* text;
+        int64_t moment;
+    } cases[] = {
+        {"2025-12-01Z", 1764547200},
+        {"2025-12-01T09:00z", 1764579600},
+        {"2025-12-01t09:00:30Z", 1764579630},
+        {"2025-12-01T09:00+01:00", 1764576000},
+        {"2025-12-01T09:00-05:30", 1764599400},
+        {"2024-02-29T00:00Z", 1709164800},
+        {"NOW", 1764579600},
+    };
+    for (const auto& c : cases) {
+        int64_t moment = -1;
+        EXPECT_TRUE(readWhen(utf8ToUtf16(c.text).c_str(), 1764579600, &moment)) << c.text;
+        EXPECT_EQ(moment, c.moment) << c.text;
+    }
+}
+
+TEST(Modifiers, UserPatternsMatchAsFileNamesWithoutRegardToCase) {
+    const struct {
+        const char* pattern;
+        const char* domain;
+        const char* user;
+        int matches;
+    } cases[] = {
+        {"alice", "CORP", "Alice", 1},
+        {"alice", "CORP", "alice2", 0},
+        {"corp\\alice", "CORP", "alice", 1},
+        {"other\\alice", "CORP", "alice", 0},
+        {"a*", "CORP", "ab", 1},
+        {"a*e", "CORP", "abcde", 1},
+        {"a*e", "CORP", "abced", 0},
+        {"?lice", "X", "alice", 1},
+        {"?lice", "X", "lice", 0},
+        {"*\\*", "", "", 1},
+        {"C*\\*O*", "corp", "bob", 1},
+        {"C*\\*O*", "xorp", "bob", 0},
+        {"*", "-", "SYSTEM", 1},
+        {"al\\ice", "al", "ice", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(matchesUserPattern(utf8ToUtf16(c.pattern), utf8ToUtf16(c.domain).c_str(),
+                                     utf8ToUtf16(c.user).c_str()),
+                  c.matches)
+            << c.pattern << " " << c.domain << "\\" << c.user;
+}
+
+} // namespace
