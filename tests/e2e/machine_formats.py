@@ -39,7 +39,7 @@ def check(condition, what):
 def run(root, *args, raw=False, errors=b""):
     env = dict(os.environ, LC_ALL="C", TZ="Europe/Berlin", VLMAUDIT_ROOT=root,
                ASAN_OPTIONS="verify_asan_link_order=0")
-    done = subprocess.run(["faketime", NOW, vlmaudit, *args], env=env, check=True,
+    done = subprocess.run(["faketime", "-f", NOW, vlmaudit, *args], env=env, check=True,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     check(done.stderr == errors, f"{args}: standard error {done.stderr}")
     return done.stdout if raw else done.stdout.decode("utf-8")
