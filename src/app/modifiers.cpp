@@ -123,9 +123,11 @@ int readUntil(const WCHAR* value, int, uint32_t now, ReportOptions& options) {
     return readWhen(value, now, &options.until);
 }
 
+// A pattern whose user part is empty (CORP\ or \ alone) would quietly match nobody.
 int readUser(const WCHAR* value, int, uint32_t, ReportOptions& options) {
     options.user = value;
-    return !options.user.empty();
+    size_t slash = options.user.find(WCHAR('\\'));
+    return !options.user.empty() && slash != options.user.size() - 1;
 }
 
 int readFormat(const WCHAR* value, int, uint32_t, ReportOptions& options) {
