@@ -1,13 +1,12 @@
 #include "logon_times.h"
 
 #include "eventlog/event_kind.h"
+#include "day_totals.h"
 #include "machine_text.h"
 #include "report_text.h"
 #include "time_text.h"
 #include "timeline/collect.h"
 
-#include <algorithm>
-#include <utility>
 #include <vector>
 
 namespace {
@@ -229,57 +228,6 @@ void TimesWriter::endReport() {
         printOut("%s]}\n", anyUser_ ? "\n" : "");
 }
 
-// A user's connected time by local calendar day: sessions cut at each local midnight, under the
-// rules of each date, so that a day may be 23 or 25 hours long.
-class DayTotals {
-  public:
-    explicit DayTotals(LocalClock& clock) : clock_(clock) {}
-    void add(int64_t from, int64_t to);
-    // The days with time, in order, merged; then cleared.
-    void flush(TimesWriter& writer, const UserEntry& user);
-
-  private:
-    int64_t dayOf(int64_t moment);
-    LocalClock& clock_;
-    std::vector<std::pair<int64_t, int64_t>> pieces_; // day, seconds
-    int64_t cachedDay_ = INT64_MIN, dayEnd_ = 0;
-};
-
-int64_t DayTotals::dayOf(int64_t moment) {
-    SYSTEMTIME local;
-    if (!clock_.localTimeOf(static_cast<uint32_t>(moment), &local))
-        return moment / 86400;
-    return daysFromCivil(local.wYear, local.wMonth, local.wDay);
-}
-
-void DayTotals::add(int64_t from, int64_t to) {
-    while (from < to) {
-        int64_t day = dayOf(from);
-        if (day != cachedDay_) {
-            cachedDay_ = day;
-            if (!momentOfClockReading((day + 1) * 86400, &dayEnd_))
-                dayEnd_ = to;
-        }
-        // A zone whose clocks go back across midnight reads the day again: an hour at most.
-        int64_t end = dayEnd_ > from ? dayEnd_ : from + 3600;
-        end = end < to ? end : to;
-        pieces_.emplace_back(day, end - from);
-        from = end;
-    }
-}
-
-void DayTotals::flush(TimesWriter& writer, const UserEntry& user) {
-    std::sort(pieces_.begin(), pieces_.end());
-    for (size_t i = 0; i < pieces_.size();) {
-        int64_t day = pieces_[i].first, seconds = 0;
-        for (; i < pieces_.size() && pieces_[i].first == day; ++i)
-            seconds += pieces_[i].second;
-        if (seconds > 0)
-            writer.day(user, day, seconds);
-    }
-    pieces_.clear();
-}
-
 void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* const* events,
                     size_t count, const ReportOptions& options, TimesWriter& writer,
                     DayTotals& days) {
@@ -302,8 +250,9 @@ void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* c
             days.add(from, from + session.counted);
         }
     }
-    if (options.daily)
-        days.flush(writer, user);
+    int64_t day = 0, seconds = 0;
+    while (options.daily && days.next(&day, &seconds))
+        writer.day(user, day, seconds);
     writer.endUser();
 }
 

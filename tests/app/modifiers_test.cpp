@@ -1,5 +1,10 @@
 #include "app/modifiers.h"
+#include "report/day_totals.h"
 #include "support/support.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace {
 
@@ -158,6 +163,46 @@ TEST(Modifiers, UserPatternsMatchAsFileNamesWithoutRegardToCase) {
                                      utf8ToUtf16(c.user).c_str()),
                   c.matches)
             << c.pattern << " " << c.domain << "\\" << c.user;
+}
+
+#ifndef _WIN32
+long peakKilobytes() {
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+#else
+long peakKilobytes() {
+    return 0;
+}
+#endif
+
+// A log may hold sessions of decades (a logon dated 1970 that never ended): /daily gives each
+// day once, and its work and memory do not grow with the sessions' length.
+TEST(Modifiers, DailyTotalsOfSessionsOverEveryDate) {
+    LocalClock clock;
+    DayTotals days(clock);
+    long before = peakKilobytes();
+    int64_t sessions = 200, total = 0;
+    for (int64_t i = 0; i < sessions; ++i) {
+        days.add(i * 3600, UINT32_MAX - i);
+        total += UINT32_MAX - i - i * 3600;
+    }
+    int64_t day = 0, seconds = 0, previous = -2, sum = 0, count = 0;
+    while (days.next(&day, &seconds)) {
+        EXPECT_GT(day, previous);
+        EXPECT_LE(seconds, sessions * 26 * 3600) << day;
+        previous = day;
+        sum += seconds;
+        ++count;
+    }
+    EXPECT_EQ(sum, total);
+    EXPECT_GE(count, UINT32_MAX / 86400);
+    EXPECT_LT(peakKilobytes() - before, 64 * 1024);
+    days.add(86400 * 10 + 7200, 86400 * 10 + 7300);
+    EXPECT_TRUE(days.next(&day, &seconds));
+    EXPECT_EQ(seconds, 100);
+    EXPECT_FALSE(days.next(&day, &seconds));
 }
 
 } // namespace
