@@ -205,4 +205,23 @@ TEST(Modifiers, DailyTotalsOfSessionsOverEveryDate) {
     EXPECT_FALSE(days.next(&day, &seconds));
 }
 
+#ifndef _WIN32
+// A Linux file name is bytes, which need not be UTF-8 (a share mounted with iso8859-1).
+TEST(Modifiers, FileNamedInAnyBytes) {
+    Sandbox sandbox;
+    std::string log = readFile(std::string(VLMAUDIT_TEST_DATA) + "/xp-AppEvent.Evt");
+    ASSERT_EQ(log.size(), 65536u);
+    writeFile(sandbox.root() + "/saved.evt", log);
+    writeFile(sandbox.root() + "/caf\xe9 \xff.evt", log);
+    int rc = -1;
+    std::string errors;
+    std::string want = runAndCapture({"/list", "/file:" + sandbox.root() + "/saved.evt"});
+    std::string out =
+        runAndCapture({"/list", "/file:" + sandbox.root() + "/caf\xe9 \xff.evt"}, &rc, &errors);
+    EXPECT_EQ(errors, "");
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(out, want);
+}
+#endif
+
 } // namespace

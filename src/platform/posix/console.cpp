@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "file_io.h"
+
 #include <clocale>
 #include <cstdio>
 
@@ -8,7 +10,7 @@ const char kCsvLineEnd[] = "\r\n";
 std::vector<WString> wideArguments(int argc, char** argv) {
     std::vector<WString> out;
     for (int i = 0; i < argc; ++i)
-        out.push_back(utf8ToUtf16(argv[i]));
+        out.push_back(argumentUnits(argv[i]));
     return out;
 }
 

@@ -175,7 +175,7 @@ HANDLE OpenBackupEventLogW(const WCHAR* serverName, const WCHAR* fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    std::string path = toUtf8(fileName);
+    std::string path = pathBytes(fileName);
     int fd = openRegularFile(path, O_RDONLY);
     if (fd < 0) {
         SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
