@@ -184,3 +184,20 @@ TEST(PrintOut, CsvAndJsonTextsKeepNamesExactly) {
 }
 
 } // namespace
+
+namespace {
+
+// argv holds the ANSI code page's bytes on Windows and any bytes on Linux: a byte past ASCII in a
+// modifier's value reaches it as one unit of its own, never as U+FFFD.
+TEST(WideArguments, KeepEveryByteOfAValue) {
+    char program[] = "vlmaudit", list[] = "/list", file[] = "/file:caf\xe9.evt";
+    char* argv[] = {program, list, file};
+    std::vector<WString> wide = wideArguments(3, argv);
+    ASSERT_EQ(wide.size(), 3u);
+    EXPECT_EQ(utf8(wide[1]), "/list");
+    ASSERT_EQ(wide[2].size(), 14u);
+    EXPECT_NE(static_cast<char16_t>(wide[2][9]), 0xFFFD);
+    EXPECT_EQ(utf8(wide[2].substr(10)), ".evt");
+}
+
+} // namespace
