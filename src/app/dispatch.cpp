@@ -1,7 +1,9 @@
 #include "dispatch.h"
 
+#include "modifiers.h"
 #include "report/activity_list.h"
 #include "report/logon_times.h"
+#include "report/time_text.h"
 #include "settings/audit_settings.h"
 
 #include <cstdio>
@@ -50,6 +52,27 @@ int disableAuditing() {
     return 1;
 }
 
+// /list or /time with modifiers after it: the report's exit code, or -1 when the arguments
+// are no modifiers (the usage line then, as ever).
+int runReportWithModifiers(int argc, char** argv) {
+    int command = classifyArguments(2, argv);
+    if (command != CommandList && command != CommandTime)
+        return -1;
+    ReportOptions options;
+    ModifierError error;
+    switch (readModifiers(command, argc, argv, wideArguments(argc, argv), currentSecondsSince1970(),
+                          &options, &error)) {
+    case ModifiersRead:
+        return command == CommandList ? runActivityListCommand(options)
+                                      : runLogonTimeCommand(options);
+    case ModifiersWrong:
+        printError("vlmaudit: %s: expected %s.\n", error.modifier, error.expected);
+        return 1;
+    default:
+        return -1;
+    }
+}
+
 } // namespace
 
 int classifyArguments(int argc, char** argv) {
@@ -95,6 +118,13 @@ int runCommand(int argc, char** argv) {
         break;
     case CommandList:
         exitCode = runActivityListCommand();
+        break;
+    case CommandTooMany:
+        exitCode = runReportWithModifiers(argc, argv);
+        if (exitCode < 0) {
+            printUsage(WSTR("vlmaudit"));
+            exitCode = 0;
+        }
         break;
     default:
         printUsage(WSTR("vlmaudit"));

@@ -41,13 +41,18 @@ const WCHAR* sourceNameOf(const uint8_t* record, uint32_t size) {
 
 } // namespace
 
-EventLogReader::EventLogReader(const WCHAR* sourceName) {
-    open(sourceName);
+EventLogReader::EventLogReader(const WCHAR* sourceName, const WCHAR* backupFile) {
+    backupFile_ = backupFile ? duplicateString(backupFile) : nullptr;
+    if (!backupFile || backupFile_)
+        open(sourceName);
+    else
+        openError_ = ERROR_NOT_ENOUGH_MEMORY;
     sourceName_ = duplicateString(sourceName);
 }
 
 void EventLogReader::open(const WCHAR* sourceName) {
-    logHandle_ = OpenEventLogW(nullptr, sourceName);
+    logHandle_ = backupFile_ ? OpenBackupEventLogW(nullptr, backupFile_)
+                             : OpenEventLogW(nullptr, sourceName);
     openError_ = logHandle_ ? ERROR_SUCCESS : GetLastError();
 }
 
@@ -70,6 +75,7 @@ EventLogReader::~EventLogReader() {
     releaseRecord();
     std::free(batch_);
     std::free(sourceName_);
+    std::free(backupFile_);
 }
 
 void EventLogReader::releaseRecord() {

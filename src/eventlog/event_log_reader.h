@@ -17,7 +17,8 @@ enum WalkEnd {
 
 class EventLogReader {
   public:
-    explicit EventLogReader(const WCHAR* sourceName);
+    // The log the source writes to, or with backupFile the saved log at that path.
+    explicit EventLogReader(const WCHAR* sourceName, const WCHAR* backupFile = nullptr);
     ~EventLogReader();
     EventLogReader(const EventLogReader&) = delete;
     EventLogReader& operator=(const EventLogReader&) = delete;
@@ -39,6 +40,10 @@ class EventLogReader {
     DWORD walkError() const { return walkError_; }
     // Which part of the log is damaged, for WalkDamaged; "" when the platform does not say.
     const char* damage() const { return damage_; }
+
+    // Whether the log is open, and why it is not.
+    int isOpen() const { return logHandle_ != nullptr; }
+    DWORD openError() const { return openError_; }
 
     uint32_t kind() const { return kind_; }
     uint32_t time() const { return time_; }
@@ -63,6 +68,7 @@ class EventLogReader {
     int walkOver_ = 0; // readNext returned 0: the log is closed until reopen
     char damage_[256] = {};
     WCHAR* sourceName_ = nullptr;
+    WCHAR* backupFile_ = nullptr;
     // The current record: in the batch, or a buffer takeRecord was given (ownRecord_).
     uint8_t* record_ = nullptr;
     uint32_t recordSize_ = 0;

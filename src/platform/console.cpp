@@ -129,7 +129,67 @@ class OutputBuffer {
         used_ = used;
     }
 
+    // A UTF-16 text as one CSV field, exactly (an unpaired surrogate as U+FFFD): quoted when it
+    // holds a comma, a quote or a line end; after a ' when it begins as a formula would.
+    void putCsv(const WCHAR* text) {
+        int quoted = 0;
+        for (const WCHAR* p = text; *p; ++p)
+            quoted |= *p == ',' || *p == '"' || *p == '\r' || *p == '\n';
+        if (quoted)
+            put('"');
+        if (*text == '=' || *text == '+' || *text == '-' || *text == '@' || *text == '\t' ||
+            *text == '\r')
+            put('\'');
+        for (size_t length = wcslen(text), i = 0; i < length; ++i) {
+            char32_t c = codePointAt(text, length, i);
+            if (c == '"')
+                put('"');
+            putCodePoint(c);
+        }
+        if (quoted)
+            put('"');
+    }
+    // A UTF-16 text as a JSON string: controls and the characters a terminal would hide as
+    // escapes, a lone surrogate as the escape of its unit.
+    void putJson(const WCHAR* text) {
+        put('"');
+        for (size_t length = wcslen(text), i = 0; i < length; ++i) {
+            char16_t unit = static_cast<char16_t>(text[i]);
+            char32_t c = codePointAt(text, length, i);
+            if (c == '"' || c == '\\') {
+                put('\\');
+                put(static_cast<char>(c));
+            } else if (c == '\n') {
+                putNarrow("\\n", 2);
+            } else if (c == '\t') {
+                putNarrow("\\t", 2);
+            } else if (c == 0xFFFD && unit != 0xFFFD) {
+                putEscape(unit);
+            } else if (c < 0x10000 && isHidden(c)) {
+                putEscape(static_cast<char16_t>(c));
+            } else if (isHidden(c)) { // a tag character: the escapes of its pair
+                putEscape(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+                putEscape(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+            } else {
+                putCodePoint(c);
+            }
+        }
+        put('"');
+    }
+
   private:
+    void putCodePoint(char32_t c) {
+        if (used_ + 4 > kBytes)
+            flush();
+        used_ += putUtf8(bytes_ + used_, c);
+    }
+    void putEscape(char16_t unit) {
+        static const char kHex[] = "0123456789abcdef";
+        char escape[6] = {
+            '\\',           'u', kHex[unit >> 12], kHex[unit >> 8 & 15], kHex[unit >> 4 & 15],
+            kHex[unit & 15]};
+        putNarrow(escape, sizeof escape);
+    }
     static int isPrintableAscii(WCHAR unit) { return static_cast<char16_t>(unit) - 0x20u < 0x5Fu; }
     static constexpr size_t kBytes = 2048;
     static constexpr uint64_t kLowBits = 0x0101010101010101ull; // one in each byte
@@ -185,6 +245,16 @@ void formatTo(OutputBuffer& out, const char* format, va_list args) {
         case 'S':
             if (const WCHAR* text = va_arg(args, const WCHAR*))
                 putPrintable(out, text);
+            break;
+        case 'C':
+            if (const WCHAR* text = va_arg(args, const WCHAR*))
+                out.putCsv(text);
+            break;
+        case 'J':
+            if (const WCHAR* text = va_arg(args, const WCHAR*))
+                out.putJson(text);
+            else
+                out.putNarrow("null", 4);
             break;
         case 's':
             if (const char* text = va_arg(args, const char*))

@@ -5,6 +5,7 @@
 #include "platform_api.h"
 
 #include <string>
+#include <vector>
 
 using WString = std::basic_string<WCHAR>;
 
@@ -15,8 +16,20 @@ void platformStartup();
 
 // Writes to standard output. The format is narrow; %S takes a UTF-16 string (a null pointer
 // prints nothing), %s a narrow string, %d/%u an int/unsigned with an optional width (%4d),
-// %% a percent sign.
+// %% a percent sign. For machine-read documents, which carry names exactly: %C takes a UTF-16
+// string as one CSV field (RFC 4180 quoting, a leading ' before a text a spreadsheet would take
+// for a formula; a null pointer is an empty field), %J one as a JSON string (null for a null
+// pointer; a lone surrogate escaped as \uXXXX).
 void printOut(const char* format, ...);
+
+// The line end of a CSV document as printOut takes it: CRLF in the file either way, as Windows'
+// standard output writes each "\n" as CRLF itself.
+extern const char kCsvLineEnd[];
+
+// The program's arguments, argv[0] included, as UTF-16: on Windows those of the wide command
+// line (any name, whatever the ANSI code page), when it splits into the same arguments as argv;
+// elsewhere argv read as UTF-8.
+std::vector<WString> wideArguments(int argc, char** argv);
 
 // printOut hands each line to the console when the call that finishes it returns; this hands
 // over the start of an unfinished one.

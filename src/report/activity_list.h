@@ -2,7 +2,8 @@
 #pragma once
 
 #include "eventlog/event_log_reader.h"
+#include "report_options.h"
 
 // The command: 0, or 1 when the report is incomplete (said on standard error).
-int runActivityListCommand();
-void printActivityList(EventLogReader& reader);
+int runActivityListCommand(const ReportOptions& options = ReportOptions());
+void printActivityList(EventLogReader& reader, const ReportOptions& options = ReportOptions());

@@ -1,6 +1,8 @@
 #include "logon_times.h"
 
 #include "eventlog/event_kind.h"
+#include "day_totals.h"
+#include "machine_text.h"
 #include "report_text.h"
 #include "time_text.h"
 #include "timeline/collect.h"
@@ -32,6 +34,19 @@ const char* labelOf(SessionEnd end) {
     }
 }
 
+const char* endName(SessionEnd end) {
+    switch (end) {
+    case SessionEnd::Logoff:
+        return "LOGOFF";
+    case SessionEnd::Reboot:
+        return "REBOOT";
+    case SessionEnd::Running:
+        return "RUNNING";
+    default:
+        return "LOGON";
+    }
+}
+
 // What a report's lines are written with, made once for the report.
 struct LineText {
     LocalClock clock;
@@ -44,42 +59,201 @@ void printDuration(const char* format, uint32_t seconds, const DurationFormat& d
     printOut(format, text);
 }
 
-// Writes the line of one logon, in one write, and returns the session's length.
-uint32_t printLogonLine(const UserList& list, SessionEvent& logon, LineText& with) {
-    size_t width = 3 + (logon.sessionName ? wcslen(logon.sessionName) : 0);
+// One logon: how it ended, and the time it counts (within the window, when one is given).
+struct Session {
+    SessionEvent* logon;
+    SessionEnd end;
+    uint32_t endTime;
+    int64_t counted;
+};
+
+// The session of a logon; 0 when a window is given and the session was not open in it.
+int sessionOf(const UserList& list, SessionEvent& logon, const ReportOptions& options,
+              Session* session) {
     SessionEvent* closing = findSessionEnd(list, &logon);
-    SessionEnd end = !closing                  ? SessionEnd::Running
-                     : closing->kind == Reboot ? SessionEnd::Reboot
-                     : closing->kind == Logoff ? SessionEnd::Logoff
-                                               : SessionEnd::Other;
-    uint32_t endTime = closing ? closing->time : currentSecondsSince1970();
+    session->logon = &logon;
+    session->end = !closing                  ? SessionEnd::Running
+                   : closing->kind == Reboot ? SessionEnd::Reboot
+                   : closing->kind == Logoff ? SessionEnd::Logoff
+                                             : SessionEnd::Other;
+    session->endTime = closing ? closing->time : currentSecondsSince1970();
     // A logon later than the clock would wrap to over a century: it counts as nothing.
-    uint32_t length = endTime >= logon.time ? endTime - logon.time : 0;
+    session->counted = secondsInside(options, logon.time, session->endTime);
+    return logon.time < options.until &&
+           (session->endTime > options.since || logon.time >= options.since);
+}
+
+// Writes the line of one logon, in one write.
+void printLogonLine(const Session& session, LineText& with) {
+    const SessionEvent& logon = *session.logon;
+    size_t width = 3 + (logon.sessionName ? wcslen(logon.sessionName) : 0);
     WCHAR duration[kDurationUnits];
-    formatDuration(duration, length, with.duration);
-    DateTimeText start(logon.time, &with.clock), finish(endTime, &with.clock);
+    formatDuration(duration, static_cast<uint32_t>(session.counted), with.duration);
+    DateTimeText start(logon.time, &with.clock), finish(session.endTime, &with.clock);
     printOut("   %S%s %d LOGON:%S%s%S Total:%S\n", logon.sessionName,
              width < kSessionColumn ? spaces(kSessionColumn - width) : "",
-             static_cast<int>(logon.sessionId), start.text(), labelOf(end), finish.text(),
+             static_cast<int>(logon.sessionId), start.text(), labelOf(session.end), finish.text(),
              duration);
-    return length;
+}
+
+// The lines of a report in its format: text, CSV or JSON. A user's lines begin with the first
+// of them, so that a user without any is not shown when a window is given.
+class TimesWriter {
+  public:
+    TimesWriter(const ReportOptions& options, LineText& with) : options_(options), with_(with) {}
+    void beginReport();
+    void beginUser(const UserEntry& user);
+    void session(const UserEntry& user, const Session& session);
+    void day(const UserEntry& user, int64_t day, int64_t seconds);
+    void endUser();
+    void endReport();
+
+  private:
+    void startItem(const UserEntry& user);
+    const ReportOptions& options_;
+    LineText& with_;
+    int format() const { return options_.format; }
+    int userOpen_ = 0;
+    int anyUser_ = 0;
+    int anyItem_ = 0;
+    uint32_t textTotal_ = 0; // the text's total wraps at 32 bits, as it always has
+    int64_t total_ = 0;
+};
+
+void TimesWriter::beginReport() {
+    if (format() == FormatCsv)
+        printCsvHeader(options_.daily
+                           ? "domain,user,date,seconds"
+                           : "domain,user,session,session_number,logon,logon_epoch,end,end_time,"
+                             "end_epoch,seconds");
+    else if (format() == FormatJson)
+        printOut("{\"users\": [");
+    else if (options_.hasWindow())
+        printWindowHeader(options_, options_.daily ? "; each day counts the time inside it"
+                                                   : "; lengths count only the time inside it");
+}
+
+void TimesWriter::beginUser(const UserEntry& user) {
+    userOpen_ = 1;
+    anyItem_ = 0;
+    textTotal_ = 0;
+    total_ = 0;
+    if (format() == FormatText)
+        printOut("User: %S\\%S\n", user.domain, user.userName);
+    else if (format() == FormatJson)
+        printOut("%s\n  {\"domain\": %J, \"user\": %J, \"%s\": [", anyUser_ ? "," : "", user.domain,
+                 user.userName, options_.daily ? "days" : "sessions");
+    anyUser_ = 1;
+}
+
+void TimesWriter::startItem(const UserEntry& user) {
+    if (!userOpen_)
+        beginUser(user);
+    if (format() == FormatJson)
+        printOut("%s\n    {\"domain\": %J, \"user\": %J, ", anyItem_ ? "," : "", user.domain,
+                 user.userName);
+    anyItem_ = 1;
+}
+
+void TimesWriter::session(const UserEntry& user, const Session& session) {
+    startItem(user);
+    textTotal_ += static_cast<uint32_t>(session.counted);
+    total_ += session.counted;
+    if (format() == FormatText) {
+        printLogonLine(session, with_);
+        return;
+    }
+    const SessionEvent& logon = *session.logon;
+    char start[kIsoTimeBytes], finish[kIsoTimeBytes], seconds[kNumberBytes];
+    isoTime(with_.clock, logon.time, start);
+    isoTime(with_.clock, session.endTime, finish);
+    decimalText(session.counted, seconds);
+    if (format() == FormatCsv)
+        printOut("%C,%C,%C,%d,%s,%u,%s,%s,%u,%s%s", user.domain, user.userName, logon.sessionName,
+                 static_cast<int>(logon.sessionId), start, logon.time, endName(session.end), finish,
+                 session.endTime, seconds, kCsvLineEnd);
+    else
+        printOut("\"session\": %J, \"session_number\": %d, \"logon\": \"%s\", \"logon_epoch\": "
+                 "%u, \"end\": \"%s\", \"end_time\": \"%s\", \"end_epoch\": %u, \"seconds\": %s}",
+                 logon.sessionName ? logon.sessionName : WSTR(""),
+                 static_cast<int>(logon.sessionId), start, logon.time, endName(session.end), finish,
+                 session.endTime, seconds);
+}
+
+void TimesWriter::day(const UserEntry& user, int64_t day, int64_t seconds) {
+    startItem(user);
+    textTotal_ += static_cast<uint32_t>(seconds);
+    total_ += seconds;
+    char date[kIsoTimeBytes], count[kNumberBytes];
+    if (format() == FormatText) {
+        int64_t year = 0;
+        unsigned month = 0, dayOfMonth = 0;
+        civilFromDays(day, &year, &month, &dayOfMonth);
+        SYSTEMTIME local = {};
+        local.wYear = static_cast<WORD>(year);
+        local.wMonth = static_cast<WORD>(month);
+        local.wDay = static_cast<WORD>(dayOfMonth);
+        local.wDayOfWeek = static_cast<WORD>(((day % 7) + 11) % 7); // 1970-01-01 was a Thursday
+        WCHAR text[32];
+        if (with_.clock.shortDate(local, text, 32) <= 0)
+            text[0] = 0;
+        WCHAR duration[kDurationUnits];
+        formatDuration(duration, static_cast<uint32_t>(seconds), with_.duration);
+        printOut("   %S Total:%S\n", text, duration);
+        return;
+    }
+    isoDate(day, date);
+    decimalText(seconds, count);
+    if (format() == FormatCsv)
+        printOut("%C,%C,%s,%s%s", user.domain, user.userName, date, count, kCsvLineEnd);
+    else
+        printOut("\"date\": \"%s\", \"seconds\": %s}", date, count);
+}
+
+void TimesWriter::endUser() {
+    if (!userOpen_)
+        return;
+    userOpen_ = 0;
+    char total[kNumberBytes];
+    if (format() == FormatText) {
+        printDuration("   Total time=%S\n", textTotal_, with_.duration);
+        printOut("\n");
+    } else if (format() == FormatJson) {
+        printOut("%s], \"total_seconds\": %s}", anyItem_ ? "\n  " : "", decimalText(total_, total));
+    }
+}
+
+void TimesWriter::endReport() {
+    if (format() == FormatJson)
+        printOut("%s]}\n", anyUser_ ? "\n" : "");
 }
 
 void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* const* events,
-                    size_t count, LineText& with) {
-    printOut("User: %S\\%S\n", user.domain, user.userName);
-    uint32_t total = 0;
+                    size_t count, const ReportOptions& options, TimesWriter& writer,
+                    DayTotals& days) {
+    // Without a window every user is shown, even one with no logon, as the report always did.
+    if (!options.hasWindow())
+        writer.beginUser(user);
     for (size_t i = 0; i < count; ++i) {
         // The event two steps ahead, then the name of the one a step ahead, which has come.
         if (i + 2 * kLookAhead < count)
             prefetch(events[i + 2 * kLookAhead]);
         if (i + kLookAhead < count && events[i + kLookAhead]->sessionName)
             prefetch(events[i + kLookAhead]->sessionName);
-        if (events[i]->kind == Logon)
-            total += printLogonLine(list, *events[i], with);
+        Session session;
+        if (events[i]->kind != Logon || !sessionOf(list, *events[i], options, &session))
+            continue;
+        if (!options.daily) {
+            writer.session(user, session);
+        } else {
+            int64_t from = events[i]->time > options.since ? events[i]->time : options.since;
+            days.add(from, from + session.counted);
+        }
     }
-    printDuration("   Total time=%S\n", total, with.duration);
-    printOut("\n");
+    int64_t day = 0, seconds = 0;
+    while (options.daily && days.next(&day, &seconds))
+        writer.day(user, day, seconds);
+    writer.endUser();
 }
 
 } // namespace
@@ -98,22 +272,28 @@ SessionEvent* findSessionEnd(const UserList& list, SessionEvent* logon) {
     return reboot;
 }
 
-int runLogonTimeCommand() {
-    return runReport(printLogonTimes);
+int runLogonTimeCommand(const ReportOptions& options) {
+    return runReport(printLogonTimes, options);
 }
 
-void printLogonTimes(EventLogReader& reader) {
+void printLogonTimes(EventLogReader& reader, const ReportOptions& options) {
     UserList list;
     collectSessionEvents(reader, list);
     std::vector<SessionEvent*> events;
     std::vector<size_t> starts;
     LineText with;
+    TimesWriter writer(options, with);
+    DayTotals days(with.clock);
+    writer.beginReport();
     for (UserEntry* batch = list.head; batch;) {
         UserEntry* after = UserList::gatherTimelines(batch, events, starts);
         size_t index = 0;
         for (UserEntry* user = batch; user != after; user = user->next, ++index)
-            printUserTimes(list, *user, events.data() + starts[index],
-                           starts[index + 1] - starts[index], with);
+            if (options.user.empty() ||
+                matchesUserPattern(options.user, user->domain, user->userName))
+                printUserTimes(list, *user, events.data() + starts[index],
+                               starts[index + 1] - starts[index], options, writer, days);
         batch = after;
     }
+    writer.endReport();
 }

@@ -78,10 +78,36 @@ int reportWalkEnd(const EventLogReader& reader) {
 
 } // namespace
 
-int runReport(void (*printReport)(EventLogReader&)) {
-    if (!isAuditingEnabled())
-        printNotEnabledWarning();
-    EventLogReader reader(WSTR("wsxlum"));
-    printReport(reader);
+int runReport(void (*printReport)(EventLogReader&, const ReportOptions&),
+              const ReportOptions& options) {
+    int saved = !options.file.empty();
+    if (!saved && !isAuditingEnabled()) {
+        if (options.format == FormatText)
+            printNotEnabledWarning();
+        else
+            printError("vlmaudit: WARNING: Velmor auditing not currently enabled. "
+                       "Use /on option to enable and reboot.\n");
+    }
+    EventLogReader reader(WSTR("wsxlum"), saved ? options.file.c_str() : nullptr);
+    if (saved && !reader.isOpen()) {
+        printError("vlmaudit: /file: %S could not be opened", options.file.c_str());
+        printCause(reader.openError());
+        printError(".\n");
+        return 1;
+    }
+    printReport(reader, options);
     return reportWalkEnd(reader);
+}
+
+void printWindowHeader(const ReportOptions& options, const char* note) {
+    printOut("Window:");
+    if (options.since != INT64_MIN) {
+        DateTimeText since(static_cast<uint32_t>(options.since));
+        printOut(" from %S", since.text());
+    }
+    if (options.until != INT64_MAX) {
+        DateTimeText until(static_cast<uint32_t>(options.until));
+        printOut(" until %S", until.text());
+    }
+    printOut("%s\n\n", note);
 }

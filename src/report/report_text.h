@@ -2,6 +2,7 @@
 #pragma once
 
 #include "eventlog/event_log_reader.h"
+#include "report_options.h"
 #include "time_text.h"
 
 #include <cstddef>
@@ -33,5 +34,12 @@ void printNotEnabledWarning();
 
 // A report command: the warning when auditing is disabled (the report runs anyway), then the
 // report over the source wsxlum. 0, or 1 after one line on standard error when the log could
-// not be opened or its walk stopped before the oldest record.
-int runReport(void (*printReport)(EventLogReader&));
+// not be opened or its walk stopped before the oldest record. A saved log (/file) gets no
+// warning, as this machine's settings say nothing of it, and one that cannot be opened no
+// report; CSV and JSON get the warning on standard error, out of their document.
+int runReport(void (*printReport)(EventLogReader&, const ReportOptions&),
+              const ReportOptions& options);
+
+// The text reports' first line when a window is given ("Window: from ... until ..." and note),
+// and an empty line after it.
+void printWindowHeader(const ReportOptions& options, const char* note);

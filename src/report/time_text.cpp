@@ -58,8 +58,10 @@ int systemTimeOf(int64_t seconds, SYSTEMTIME* out) {
     return FileTimeToSystemTime(&file, out);
 }
 
+} // namespace
+
 // Local time minus UTC at a moment, as the system has it.
-int offsetAt(uint32_t seconds, int32_t* offset) {
+int utcOffsetAt(uint32_t seconds, int32_t* offset) {
     SYSTEMTIME local;
     FILETIME file;
     if (!localTimeOf(seconds, &local) || !SystemTimeToFileTime(&local, &file))
@@ -68,6 +70,12 @@ int offsetAt(uint32_t seconds, int32_t* offset) {
         static_cast<int64_t>(static_cast<uint64_t>(file.dwHighDateTime) << 32 | file.dwLowDateTime);
     *offset = static_cast<int32_t>(ticks / kTicksPerSecond - kSecondsFrom1601To1970 - seconds);
     return 1;
+}
+
+namespace {
+
+int offsetAt(uint32_t seconds, int32_t* offset) {
+    return utcOffsetAt(seconds, offset);
 }
 
 DWORD timeFlagsFor(int withSeconds) {
@@ -231,4 +239,73 @@ uint32_t currentSecondsSince1970() {
         static_cast<int64_t>(static_cast<uint64_t>(file.dwHighDateTime) << 32 | file.dwLowDateTime);
     ULONG seconds = 0;
     return RtlTimeToSecondsSince1970(&when, &seconds) ? seconds : 0;
+}
+
+int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2;
+    int64_t era = (year >= 0 ? year : year - 399) / 400;
+    unsigned yearOfEra = static_cast<unsigned>(year - era * 400);
+    unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
+}
+
+void civilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
+    days += 719468;
+    int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    unsigned dayOfEra = static_cast<unsigned>(days - era * 146097);
+    unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    unsigned monthIndex = (5 * dayOfYear + 2) / 153;
+    *day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    *month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    *year = static_cast<int64_t>(yearOfEra) + era * 400 + (*month <= 2);
+}
+
+int64_t clockReadingOf(const SYSTEMTIME& local) {
+    return daysFromCivil(local.wYear, local.wMonth, local.wDay) * 86400 + local.wHour * 3600 +
+           local.wMinute * 60 + local.wSecond;
+}
+
+namespace {
+
+int offsetNear(int64_t seconds, int32_t* offset) {
+    int64_t clamped = seconds < 0 ? 0 : seconds > UINT32_MAX ? UINT32_MAX : seconds;
+    return utcOffsetAt(static_cast<uint32_t>(clamped), offset);
+}
+
+// The reading is the moment's under its own offset.
+int readsAs(int64_t moment, int32_t offset) {
+    int32_t actual = 0;
+    return moment >= 0 && moment <= UINT32_MAX && offsetNear(moment, &actual) && actual == offset;
+}
+
+} // namespace
+
+// No zone changes its offset twice within two days: the offsets a day either side are the only
+// ones the reading can be under.
+int momentOfClockReading(int64_t reading, int64_t* moment) {
+    int32_t before = 0, after = 0;
+    if (!offsetNear(reading - 86400, &before) || !offsetNear(reading + 86400, &after))
+        return 0;
+    int early = readsAs(reading - before, before), late = readsAs(reading - after, after);
+    if (early || late) {
+        int64_t first = reading - before, second = reading - after;
+        *moment = early && late ? (first < second ? first : second) : early ? first : second;
+        return 1;
+    }
+    // In the gap: the change itself, the first moment whose reading is past it.
+    int64_t low = reading - (before > after ? before : after);
+    int64_t high = reading - (before > after ? after : before);
+    if (low < 0 || high > UINT32_MAX)
+        return 0;
+    while (high - low > 1) {
+        int64_t middle = low + (high - low) / 2;
+        int32_t offset = 0;
+        if (!offsetNear(middle, &offset))
+            return 0;
+        (middle + offset >= reading ? high : low) = middle;
+    }
+    *moment = high;
+    return 1;
 }

@@ -73,3 +73,17 @@ void formatDuration(WCHAR* out, uint32_t seconds, const DurationFormat& format);
 void formatDurationWith(WCHAR* out, uint32_t seconds, const WCHAR* picture, const WCHAR* separator);
 
 uint32_t currentSecondsSince1970();
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
+int64_t daysFromCivil(int64_t year, unsigned month, unsigned day);
+void civilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day);
+// Seconds since 1970 of a local time taken as if it were UTC: the local clock's reading.
+int64_t clockReadingOf(const SYSTEMTIME& local);
+
+// Local time minus UTC at a moment, under the rules of its date; 0 when it cannot be converted.
+int utcOffsetAt(uint32_t seconds, int32_t* offset);
+
+// The moment the local clock reads reading (seconds since 1970 as if local time were UTC): a
+// reading a change to summer time skips is the first moment after the gap, one that the change
+// back repeats its first occurrence. 0 when it lies outside what the system converts.
+int momentOfClockReading(int64_t reading, int64_t* moment);

@@ -12,6 +12,8 @@
 #   faketime: 2020-05-01 12:00:00  the present moment, frozen (needs faketime)
 #   exit: 1                      the expected exit status (default 0)
 #   stderr: vlmaudit: ...        the one line expected on standard error (default: nothing)
+#   tz: Europe/Berlin            the time zone (default UTC)
+# An argument @LOG@ stands for the log, moved out of the root to be read as a saved log.
 set -u
 vlmaudit=$1 evtutil=$2 case=$3 format=${4:-evt}
 
@@ -22,6 +24,7 @@ maxsize=$(header max-size)
 faketime=$(header faketime)
 want_exit=$(header exit)
 want_stderr=$(header stderr)
+tz=$(header tz)
 
 root=$(mktemp -d /tmp/vlmaudit-e2e-XXXXXX)
 trap 'rm -rf "$root"' EXIT
@@ -37,13 +40,18 @@ if [ "$format" = evtx ]; then
   rm "$root/eventlog/Application.evt"
 fi
 sed -n '/^--- expected$/,$p' "$case" | tail -n +2 > "$root/expected"
+if [[ $args == *@LOG@* ]]; then
+  mv "$root/eventlog/Application.$format" "$root/saved.$format"
+  args=${args//@LOG@/$root/saved.$format}
+fi
 
-run=(env LC_ALL=C TZ=UTC VLMAUDIT_ROOT="$root" "$vlmaudit")
+run=(env LC_ALL=C TZ="${tz:-UTC}" VLMAUDIT_ROOT="$root" "$vlmaudit")
 if [ -n "$faketime" ]; then
   command -v faketime >/dev/null || { echo "faketime is not installed"; exit 77; }
   # libfaketime is preloaded before a sanitizer runtime could be: let ASan start anyway.
   run=(faketime -f "$faketime" env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" "${run[@]:1}")
 fi
+set -f # args are words, never file name patterns
 # shellcheck disable=SC2086 # args are words
 "${run[@]}" $args > "$root/actual" 2> "$root/errors"
 status=$?

@@ -174,3 +174,61 @@ TEST(PrintOut, HandsOverEachLineWhenItEnds) {
 }
 
 } // namespace
+
+namespace {
+
+// Names go into CSV and JSON exactly; only what the formats require is quoted or escaped.
+TEST(PrintOut, CsvAndJsonTextsKeepNamesExactly) {
+    static const struct {
+        WString name;
+        const char* csv;
+        const char* json;
+    } cases[] = {
+        {WSTR("alice"), "alice", "\"alice\""},
+        {WSTR("a,b"), "\"a,b\"", "\"a,b\""},
+        {WSTR("say \"hi\""), "\"say \"\"hi\"\"\"", "\"say \\\"hi\\\"\""},
+        {WSTR("a\r\nb"), "\"a\r\nb\"", "\"a\\u000d\\nb\""},
+        {WSTR("=1+2"), "'=1+2", "\"=1+2\""},
+        {WSTR("+x"), "'+x", "\"+x\""},
+        {WSTR("-x"), "'-x", "\"-x\""},
+        {WSTR("@x"), "'@x", "\"@x\""},
+        {WSTR("\tx"), "'\tx", "\"\\tx\""},
+        {WSTR("\rx"), "\"'\rx\"", "\"\\u000dx\""},
+        {WSTR("x=1"), "x=1", "\"x=1\""},
+        {WSTR("a\\b/c"), "a\\b/c", "\"a\\\\b/c\""},
+        {WSTR("J\u00fcrgen \u5f20"), "J\xC3\xBCrgen \xE5\xBC\xA0",
+         "\"J\xC3\xBCrgen \xE5\xBC\xA0\""},
+        {WSTR("al\u200bice"), "al\xE2\x80\x8Bice", "\"al\\u200bice\""},
+        {WString(1, static_cast<WCHAR>(0xD800)) + WSTR("x"), "\xEF\xBF\xBDx", "\"\\ud800x\""},
+        {WString{static_cast<WCHAR>(0xDB40), static_cast<WCHAR>(0xDC41)}, "\xF3\xA0\x81\x81",
+         "\"\\udb40\\udc41\""},
+        {WString{static_cast<WCHAR>(0xD83D), static_cast<WCHAR>(0xDE00)}, "\xF0\x9F\x98\x80",
+         "\"\xF0\x9F\x98\x80\""},
+    };
+    static const WCHAR* name = nullptr;
+    for (const auto& c : cases) {
+        name = c.name.c_str();
+        EXPECT_EQ(captured([] { printOut("%C", name); }), c.csv) << c.csv;
+        EXPECT_EQ(captured([] { printOut("%J", name); }), c.json) << c.json;
+    }
+    EXPECT_EQ(captured([] { printOut("%C|%J", nullptr, nullptr); }), "|null");
+}
+
+} // namespace
+
+namespace {
+
+// argv holds the ANSI code page's bytes on Windows and any bytes on Linux: a byte past ASCII in a
+// modifier's value reaches it as one unit of its own, never as U+FFFD.
+TEST(WideArguments, KeepEveryByteOfAValue) {
+    char program[] = "vlmaudit", list[] = "/list", file[] = "/file:caf\xe9.evt";
+    char* argv[] = {program, list, file};
+    std::vector<WString> wide = wideArguments(3, argv);
+    ASSERT_EQ(wide.size(), 3u);
+    EXPECT_EQ(utf8(wide[1]), "/list");
+    ASSERT_EQ(wide[2].size(), 14u);
+    EXPECT_NE(static_cast<char16_t>(wide[2][9]), 0xFFFD);
+    EXPECT_EQ(utf8(wide[2].substr(10)), ".evt");
+}
+
+} // namespace

@@ -1,7 +1,18 @@
 #include "platform.h"
 
+#include "file_io.h"
+
 #include <clocale>
 #include <cstdio>
+
+const char kCsvLineEnd[] = "\r\n";
+
+std::vector<WString> wideArguments(int argc, char** argv) {
+    std::vector<WString> out;
+    for (int i = 0; i < argc; ++i)
+        out.push_back(argumentUnits(argv[i]));
+    return out;
+}
 
 // Linux terminals and pipes take UTF-8. One thread writes, so stdio's lock is not taken.
 void writeConsoleText(const char* text, size_t length) {

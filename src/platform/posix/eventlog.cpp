@@ -166,6 +166,20 @@ void takeXml(PosixEventLog& handle, int backwards, uint8_t* out) {
     EvtxFile::take(handle.cursors[backwards ? 0 : 1], *handle.nextRecord);
 }
 
+// A handle for the file open at fd (-1: a missing file, an empty log).
+HANDLE newHandle(int fd, int xml) {
+    PosixEventLog* handle = new (std::nothrow) PosixEventLog;
+    if (!handle) {
+        if (fd >= 0)
+            close(fd);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    handle->fd = fd;
+    handle->xml = xml;
+    return handle;
+}
+
 } // namespace
 
 // Opens the log the source is registered in. A missing file is an empty log; a file that
@@ -188,16 +202,40 @@ HANDLE OpenEventLogW(const WCHAR* serverName, const WCHAR* sourceName) {
         SetLastError(status);
         return nullptr;
     }
-    PosixEventLog* handle = new (std::nothrow) PosixEventLog;
-    if (!handle) {
-        if (fd >= 0)
-            close(fd);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return newHandle(fd, xml);
+}
+
+// Opens a saved log, whatever its name: .evtx or .evt as its header says. A missing file fails
+// with ERROR_FILE_NOT_FOUND, an empty one or one that is no event log with
+// ERROR_EVENTLOG_FILE_CORRUPT.
+HANDLE OpenBackupEventLogW(const WCHAR* serverName, const WCHAR* fileName) {
+    if ((serverName && *serverName) || !fileName || !*fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    handle->fd = fd;
-    handle->xml = xml;
-    return handle;
+    std::string path = pathBytes(fileName);
+    int fd = openRegularFile(path, O_RDONLY);
+    if (fd < 0) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
+                                                         : ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    uint8_t header[kEvtHeaderSize];
+    ssize_t got = pread(fd, header, sizeof header, 0);
+    close(fd);
+    if (got <= 0) { // an empty file is no saved log
+        SetLastError(got == 0 ? ERROR_EVENTLOG_FILE_CORRUPT : ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    int xml = isEvtxSignature(header, static_cast<size_t>(got));
+    DWORD status = openLogFile(path, xml, &fd);
+    if (status == ERROR_SUCCESS && fd < 0)
+        status = ERROR_FILE_NOT_FOUND; // gone meanwhile
+    if (status != ERROR_SUCCESS) {
+        SetLastError(status);
+        return nullptr;
+    }
+    return newHandle(fd, xml);
 }
 
 // Sequential reads only, in either direction: as many whole records as fit the buffer.

@@ -12,6 +12,11 @@
 // for anything but a regular file.
 int openRegularFile(const std::string& path, int flags, mode_t mode = 0);
 
+// A command-line argument as UTF-16, and a path back as bytes: a Linux file name is any bytes,
+// so a byte that is no part of UTF-8 travels as the lone surrogate U+DC80 + (byte - 0x80).
+std::basic_string<char16_t> argumentUnits(const char* argument);
+std::string pathBytes(const char16_t* path);
+
 // Creates the directories on the way to path (its last component excepted) as needed.
 void makeParentDirectories(const std::string& path);
 

@@ -98,6 +98,8 @@ LONG RegCloseKey(HKEY key);
 
 // Event log: $VLMAUDIT_ROOT/eventlog/<Log>.evt.
 HANDLE OpenEventLogW(const WCHAR* serverName, const WCHAR* sourceName);
+// A saved log at any path (.evt or .evtx, told by its header).
+HANDLE OpenBackupEventLogW(const WCHAR* serverName, const WCHAR* fileName);
 BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD recordOffset, void* buffer, DWORD bytesToRead,
                    DWORD* bytesRead, DWORD* minBytesNeeded);
 BOOL CloseEventLog(HANDLE log);

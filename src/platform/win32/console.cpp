@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <cstdio>
+#include <shellapi.h>
 
 namespace {
 
@@ -36,6 +37,48 @@ void writeConsoleText(const char* text, size_t length) {
         return;
     }
     std::fwrite(text, 1, length, stdout);
+}
+
+const char kCsvLineEnd[] = "\n";
+
+namespace {
+
+// Whether the wide argument has the narrow one's name part (up to its colon, if any).
+int sameName(const char* narrow, const WCHAR* wide) {
+    for (; *narrow && *narrow != ':'; ++narrow, ++wide)
+        if (*wide != static_cast<unsigned char>(*narrow))
+            return 0;
+    return *wide == static_cast<unsigned char>(*narrow);
+}
+
+WString fromAnsi(const char* text) {
+    int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::vector<WCHAR> wide(units > 0 ? static_cast<size_t>(units) : 1, 0);
+    if (units > 0)
+        MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
+    return WString(wide.data());
+}
+
+} // namespace
+
+// The C runtime made argv from the same command line in the ANSI code page; an argument whose
+// name part differs means the two were split apart differently, and argv wins, read in that
+// code page. The program's own path is not compared: a folder may have any name.
+std::vector<WString> wideArguments(int argc, char** argv) {
+    std::vector<WString> out;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 0; wide && count == argc && i < argc && (i == 0 || sameName(argv[i], wide[i]));
+         ++i)
+        out.push_back(wide[i]);
+    if (wide)
+        LocalFree(wide);
+    if (static_cast<int>(out.size()) == argc)
+        return out;
+    out.clear();
+    for (int i = 0; i < argc; ++i)
+        out.push_back(fromAnsi(argv[i]));
+    return out;
 }
 
 int standardOutputFailed() {

@@ -1,0 +1,75 @@
+#include "machine_text.h"
+
+namespace {
+
+char* putDigits(char* out, int64_t value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10)
+        out[i] = static_cast<char>('0' + value % 10);
+    return out + count;
+}
+
+char* putDate(char* out, int64_t year, unsigned month, unsigned day) {
+    out = putDigits(out, year, 4);
+    *out++ = '-';
+    out = putDigits(out, month, 2);
+    *out++ = '-';
+    return putDigits(out, day, 2);
+}
+
+} // namespace
+
+const char* isoTime(LocalClock& clock, uint32_t seconds, char* out) {
+    SYSTEMTIME local;
+    out[0] = 0;
+    if (!clock.localTimeOf(seconds, &local) || local.wYear > 9999)
+        return out;
+    int64_t offset = clockReadingOf(local) - seconds;
+    char* p = putDate(out, local.wYear, local.wMonth, local.wDay);
+    *p++ = 'T';
+    p = putDigits(p, local.wHour, 2);
+    *p++ = ':';
+    p = putDigits(p, local.wMinute, 2);
+    *p++ = ':';
+    p = putDigits(p, local.wSecond, 2);
+    *p++ = offset < 0 ? '-' : '+';
+    int64_t magnitude = (offset < 0 ? -offset : offset) / 60;
+    p = putDigits(p, magnitude / 60 % 100, 2);
+    *p++ = ':';
+    p = putDigits(p, magnitude % 60, 2);
+    *p = 0;
+    return out;
+}
+
+const char* isoDate(int64_t days, char* out) {
+    int64_t year = 0;
+    unsigned month = 0, day = 0;
+    civilFromDays(days, &year, &month, &day);
+    *putDate(out, year, month, day) = 0;
+    return out;
+}
+
+const char* decimalText(int64_t value, char* out) {
+    char digits[kNumberBytes];
+    int count = 0;
+    uint64_t magnitude =
+        value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude > 0);
+    char* p = out;
+    if (value < 0)
+        *p++ = '-';
+    while (count > 0)
+        *p++ = digits[--count];
+    *p = 0;
+    return out;
+}
+
+// Excel takes a CSV file without a byte order mark for text in the ANSI code page, and would
+// garble every name past ASCII; with it, Excel and LibreOffice both read UTF-8.
+void printCsvHeader(const char* header) {
+    flushOutput();
+    writeConsoleText("\xEF\xBB\xBF", 3);
+    printOut("%s%s", header, kCsvLineEnd);
+}

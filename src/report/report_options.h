@@ -1,0 +1,35 @@
+// What a report covers and how it is written, as the modifiers after /list or /time say.
+#pragma once
+
+#include "platform.h"
+
+#include <cstdint>
+
+enum ReportFormat {
+    FormatText = 0,
+    FormatCsv = 1,
+    FormatJson = 2,
+};
+
+struct ReportOptions {
+    WString file;              // a saved log to read; empty: the machine's own
+    int64_t since = INT64_MIN; // the window [since, until), seconds since 1970
+    int64_t until = INT64_MAX;
+    WString user;  // DOMAIN\USER or USER, with * and ?; empty: every user
+    int daily = 0; // /time per day
+    int format = FormatText;
+
+    int hasWindow() const { return since != INT64_MIN || until != INT64_MAX; }
+};
+
+// Whether a user's names match a /user pattern: DOMAIN\USER matches the domain and the user,
+// USER the user in any domain; * stands for any text, ? for any one unit; ASCII letters match
+// either case, as the lists compare names.
+int matchesUserPattern(const WString& pattern, const WCHAR* domain, const WCHAR* userName);
+
+// The time of [start, end) inside the window: 0 when none is.
+inline int64_t secondsInside(const ReportOptions& options, int64_t start, int64_t end) {
+    int64_t from = start > options.since ? start : options.since;
+    int64_t to = end < options.until ? end : options.until;
+    return to > from ? to - from : 0;
+}

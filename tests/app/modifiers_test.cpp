@@ -1,0 +1,227 @@
+#include "app/modifiers.h"
+#include "report/day_totals.h"
+#include "support/support.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+const char kUsage[] = "Usage: vlmaudit [ /on | /off | /time | /list | /help ]\n";
+const char kWhen[] = "YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM], today, yesterday or now.\n";
+
+struct CommandLine {
+    std::vector<std::string> args;
+    std::string out;
+    std::string errors;
+    int exitCode;
+};
+
+// The local midnight of a date, as the window's line shows it.
+std::string localStart(const char* date) {
+    int64_t moment = 0;
+    EXPECT_TRUE(readWhen(utf8ToUtf16(date).c_str(), 0, &moment));
+    return dateTimeText(static_cast<uint32_t>(moment));
+}
+
+// What the grammar answers, on an empty log with auditing enabled: the design's lines keep
+// their bytes, modifiers with a wrong value get one line naming them.
+TEST(Modifiers, CommandLines) {
+    Sandbox sandbox;
+    ASSERT_EQ(createKey(WSTR("System\\CurrentControlSet\\Control\\Velmor")), ERROR_SUCCESS);
+    runAndCapture({"/on"});
+    const std::string when = std::string("vlmaudit: /since: expected ") + kWhen;
+    const CommandLine lines[] = {
+        {{"/list", "/time"}, kUsage, "", 0},
+        {{"/list", "extra"}, kUsage, "", 0},
+        {{"/time", "/bogus"}, kUsage, "", 0},
+        {{"/time", "/since:today", "/bogus"}, kUsage, "", 0},
+        {{"/on", "/since:today"}, kUsage, "", 0},
+        {{"/help", "/format:csv"}, kUsage, "", 0},
+        {{"/list", "/sincex:today"}, kUsage, "", 0},
+        {{"/list", "/since:2025-12-01"},
+         "Window: from " + localStart("2025-12-01") + "\n\n",
+         "",
+         0},
+        {{"/TIME", "/UNTIL:2025-12-01T10:30Z", "/Since:2025-12-01T09:00:05+01:00"},
+         "Window: from " + dateTimeText(1764576005) + " until " + dateTimeText(1764585000) +
+             "; lengths count only the time inside it\n\n",
+         "",
+         0},
+        {{"/time", "/user:*", "/format:TEXT"}, "", "", 0},
+        {{"/list", "/format:csv"},
+         std::string("\xEF\xBB\xBFtime,epoch,event,domain,user,session,session_number") +
+             kCsvLineEnd,
+         "",
+         0},
+        {{"/list", "/format:json"}, "{\"events\": []}\n", "", 0},
+        {{"/time", "/daily", "/format:json"}, "{\"users\": []}\n", "", 0},
+        {{"/list", "/since:2025-02-29"}, "", when, 1},
+        {{"/list", "/since:2025-12-01T24:00"}, "", when, 1},
+        {{"/list", "/since:2025-12-01T10:00+1"}, "", when, 1},
+        {{"/list", "/since:2025-12-01 "}, "", when, 1},
+        {{"/list", "/since:tomorrow"}, "", when, 1},
+        {{"/list", "/since"}, "", when, 1},
+        {{"/list", "/since:1969-12-31"}, "", when, 1},
+        {{"/list", "/since:now", "/until:2025-01-01"},
+         "",
+         "vlmaudit: /until: expected a time later than /since.\n",
+         1},
+        {{"/list", "/since:2025-01-01", "/until:2025-01-01"},
+         "",
+         "vlmaudit: /until: expected a time later than /since.\n",
+         1},
+        {{"/list", "/since:today", "/SINCE:today"},
+         "",
+         "vlmaudit: /since: expected at most once.\n",
+         1},
+        {{"/time", "/user:"},
+         "",
+         "vlmaudit: /user: expected a name: DOMAIN\\USER or USER, with * and ? as in file names.\n",
+         1},
+        {{"/list", "/user:\\"},
+         "",
+         "vlmaudit: /user: expected a name: DOMAIN\\USER or USER, with * and ? as in file names.\n",
+         1},
+        {{"/time", "/user:CORP\\"},
+         "",
+         "vlmaudit: /user: expected a name: DOMAIN\\USER or USER, with * and ? as in file names.\n",
+         1},
+        {{"/time", "/user:\\alice"}, "", "", 0},
+        {{"/time", "/format:xml"}, "", "vlmaudit: /format: expected text, csv or json.\n", 1},
+        {{"/list", "/daily"},
+         "",
+         "vlmaudit: /daily: expected to follow /time, without a value.\n",
+         1},
+        {{"/time", "/daily:yes"},
+         "",
+         "vlmaudit: /daily: expected to follow /time, without a value.\n",
+         1},
+        {{"/time", "/file:"},
+         "",
+         "vlmaudit: /file: expected the path of a saved event log (.evt or .evtx).\n",
+         1},
+    };
+    for (const CommandLine& line : lines) {
+        int rc = -1;
+        std::string errors;
+        std::string out = runAndCapture(line.args, &rc, &errors);
+        std::string joined;
+        for (const std::string& arg : line.args)
+            joined += arg + " ";
+        EXPECT_EQ(out, line.out) << joined;
+        EXPECT_EQ(errors, line.errors) << joined;
+        EXPECT_EQ(rc, line.exitCode) << joined;
+    }
+}
+
+TEST(Modifiers, WhenWithAnOffsetIsThatMoment) {
+    const struct {
+        const char* text;
+        int64_t moment;
+    } cases[] = {
+        {"2025-12-01Z", 1764547200},
+        {"2025-12-01T09:00z", 1764579600},
+        {"2025-12-01t09:00:30Z", 1764579630},
+        {"2025-12-01T09:00+01:00", 1764576000},
+        {"2025-12-01T09:00-05:30", 1764599400},
+        {"2024-02-29T00:00Z", 1709164800},
+        {"NOW", 1764579600},
+    };
+    for (const auto& c : cases) {
+        int64_t moment = -1;
+        EXPECT_TRUE(readWhen(utf8ToUtf16(c.text).c_str(), 1764579600, &moment)) << c.text;
+        EXPECT_EQ(moment, c.moment) << c.text;
+    }
+}
+
+TEST(Modifiers, UserPatternsMatchAsFileNamesWithoutRegardToCase) {
+    const struct {
+        const char* pattern;
+        const char* domain;
+        const char* user;
+        int matches;
+    } cases[] = {
+        {"alice", "CORP", "Alice", 1},
+        {"alice", "CORP", "alice2", 0},
+        {"corp\\alice", "CORP", "alice", 1},
+        {"other\\alice", "CORP", "alice", 0},
+        {"a*", "CORP", "ab", 1},
+        {"a*e", "CORP", "abcde", 1},
+        {"a*e", "CORP", "abced", 0},
+        {"?lice", "X", "alice", 1},
+        {"?lice", "X", "lice", 0},
+        {"*\\*", "", "", 1},
+        {"C*\\*O*", "corp", "bob", 1},
+        {"C*\\*O*", "xorp", "bob", 0},
+        {"*", "-", "SYSTEM", 1},
+        {"al\\ice", "al", "ice", 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(matchesUserPattern(utf8ToUtf16(c.pattern), utf8ToUtf16(c.domain).c_str(),
+                                     utf8ToUtf16(c.user).c_str()),
+                  c.matches)
+            << c.pattern << " " << c.domain << "\\" << c.user;
+}
+
+#ifndef _WIN32
+long peakKilobytes() {
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+#else
+long peakKilobytes() {
+    return 0;
+}
+#endif
+
+// A log may hold sessions of decades (a logon dated 1970 that never ended): /daily gives each
+// day once, and its work and memory do not grow with the sessions' length.
+TEST(Modifiers, DailyTotalsOfSessionsOverEveryDate) {
+    LocalClock clock;
+    DayTotals days(clock);
+    long before = peakKilobytes();
+    int64_t sessions = 200, total = 0;
+    for (int64_t i = 0; i < sessions; ++i) {
+        days.add(i * 3600, UINT32_MAX - i);
+        total += UINT32_MAX - i - i * 3600;
+    }
+    int64_t day = 0, seconds = 0, previous = -2, sum = 0, count = 0;
+    while (days.next(&day, &seconds)) {
+        EXPECT_GT(day, previous);
+        EXPECT_LE(seconds, sessions * 26 * 3600) << day;
+        previous = day;
+        sum += seconds;
+        ++count;
+    }
+    EXPECT_EQ(sum, total);
+    EXPECT_GE(count, UINT32_MAX / 86400);
+    EXPECT_LT(peakKilobytes() - before, 64 * 1024);
+    days.add(86400 * 10 + 7200, 86400 * 10 + 7300);
+    EXPECT_TRUE(days.next(&day, &seconds));
+    EXPECT_EQ(seconds, 100);
+    EXPECT_FALSE(days.next(&day, &seconds));
+}
+
+#ifndef _WIN32
+// A Linux file name is bytes, which need not be UTF-8 (a share mounted with iso8859-1).
+TEST(Modifiers, FileNamedInAnyBytes) {
+    Sandbox sandbox;
+    std::string log = readFile(std::string(VLMAUDIT_TEST_DATA) + "/xp-AppEvent.Evt");
+    ASSERT_EQ(log.size(), 65536u);
+    writeFile(sandbox.root() + "/saved.evt", log);
+    writeFile(sandbox.root() + "/caf\xe9 \xff.evt", log);
+    int rc = -1;
+    std::string errors;
+    std::string want = runAndCapture({"/list", "/file:" + sandbox.root() + "/saved.evt"});
+    std::string out =
+        runAndCapture({"/list", "/file:" + sandbox.root() + "/caf\xe9 \xff.evt"}, &rc, &errors);
+    EXPECT_EQ(errors, "");
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(out, want);
+}
+#endif
+
+} // namespace

@@ -1,0 +1,163 @@
+#!/usr/bin/env python3
+"""Reads the CSV and JSON reports back with Python's csv and json and compares them field by
+field with the text report of the same log, with and without a window, under TZ=Europe/Berlin
+and a frozen clock. Usage: machine_formats.py VLMAUDIT EVTUTIL evt|evtx"""
+import csv
+import datetime
+import io
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+vlmaudit, evtutil, fmt = sys.argv[1:4]
+NOW = "2020-10-26 12:00:00"
+# Names a spreadsheet or a careless writer would trip on; a session across the night summer
+# time ended, one still running, a reboot.
+LOG = """\
+reboot 1603500000
+logon 1603569600 2 rdp,2\\CORP\\=cmd|' /C calc'!A0
+logon 1603570000 3 rdp "3"\\CORP\\J\u00fcrgen, \u5f20
+logoff 1603580000 3 rdp "3"\\CORP\\J\u00fcrgen, \u5f20
+reboot 1603600000
+logon 1603610000 4 tcp#4\\-X\\@bob
+logoff 1603674000 2 rdp,2\\CORP\\=cmd|' /C calc'!A0
+logon 1603690000 5 tcp#5\\CORP\\carol
+"""
+WINDOWS = [[], ["/since:2020-10-25", "/until:2020-10-25T02:30"]]
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+def run(root, *args, raw=False, errors=b""):
+    env = dict(os.environ, LC_ALL="C", TZ="Europe/Berlin", VLMAUDIT_ROOT=root,
+               ASAN_OPTIONS="verify_asan_link_order=0")
+    done = subprocess.run(["faketime", "-f", NOW, vlmaudit, *args], env=env, check=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    check(done.stderr == errors, f"{args}: standard error {done.stderr}")
+    return done.stdout if raw else done.stdout.decode("utf-8")
+
+
+def set_auditing(root, on):
+    with open(f"{root}/registry/HKEY_LOCAL_MACHINE.reg", "w") as hive:
+        hive.write("Windows Registry Editor Version 5.00\n\n"
+                   "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\Velmor]\n"
+                   f'"wsxlumEvent"=dword:0000000{on}\n')
+
+
+def csv_rows(root, *args, errors=b""):
+    raw = run(root, *args, "/format:csv", raw=True, errors=errors)
+    check(raw.startswith(b"\xef\xbb\xbf"), f"{args}: no byte order mark")
+    check(raw.count(b"\n") == raw.count(b"\r\n"), f"{args}: a line end without CR")
+    return list(csv.DictReader(io.StringIO(raw.decode("utf-8-sig"), newline="")))
+
+
+def unguard(value):
+    return value[1:] if value[:1] == "'" and value[1:2] in ("=", "+", "-", "@", "\t", "\r") else value
+
+
+def text_time(iso):
+    """The text report's date and time (LC_ALL=C) of an ISO time, checked against its epoch."""
+    return datetime.datetime.fromisoformat(iso).strftime("%m/%d/%y %H:%M:%S")
+
+
+def text_lines(root, *args):
+    lines = run(root, *args).split("\n")
+    if lines and lines[0].startswith("Window: "):
+        lines = lines[2:]
+    return lines
+
+
+def duration(text):
+    h, m, s = (int(x) for x in text.split(":"))
+    return h * 3600 + m * 60 + s
+
+
+def check_list(root, window):
+    rows = csv_rows(root, "/list", *window)
+    events = json.loads(run(root, "/list", *window, "/format:json"))["events"]
+    lines = [l for l in text_lines(root, "/list", *window) if l]
+    check(len(rows) == len(events) == len(lines) > 0, f"/list {window}: row counts")
+    for row, event, line in zip(rows, events, lines):
+        for field in ("time", "event"):
+            check(row[field] == event[field], f"/list {field}: {row} {event}")
+        check(int(row["epoch"]) == event["epoch"] ==
+              int(datetime.datetime.fromisoformat(row["time"]).timestamp()), f"epoch {row}")
+        check(line.endswith(text_time(row["time"])), f"/list time: {line} {row}")
+        check(f" {row['event']} " in line, f"/list event: {line}")
+        if row["event"] == "REBOOT":
+            check(line.startswith("-\\SYSTEM ") and event["user"] is None and
+                  row["user"] == row["session_number"] == "", f"reboot: {line} {row} {event}")
+            continue
+        for field in ("domain", "user", "session"):
+            check(unguard(row[field]) == event[field], f"/list {field}: {row} {event}")
+        check(line.startswith(f"{event['domain']}\\{event['user']} "), f"/list user: {line}")
+        check(re.search(f" {re.escape(event['session'])} .* {event['session_number']}   ", line),
+              f"/list session: {line} {event}")
+        check(int(row["session_number"]) == event["session_number"], f"session number {row}")
+
+
+def check_time(root, window, daily):
+    extra = ["/daily"] if daily else []
+    rows = csv_rows(root, "/time", *extra, *window)
+    users = json.loads(run(root, "/time", *extra, *window, "/format:json"))["users"]
+    items = [(u, item) for u in users for item in u["days" if daily else "sessions"]]
+    check(len(rows) == len(items) > 0, f"/time {extra} {window}: row counts")
+    lines = iter(text_lines(root, "/time", *extra, *window))
+    for user in users:
+        check(next(lines) == f"User: {user['domain']}\\{user['user']}", f"user {user}")
+        for item in user["days" if daily else "sessions"]:
+            row = rows.pop(0)
+            line = next(lines)
+            for field, value in item.items():
+                check(unguard(row[field]) == str(value), f"{field}: {row} {item}")
+            total = duration(line.rsplit("Total:", 1)[1])
+            check(total == item["seconds"], f"seconds: {line} {item}")
+            if daily:
+                check(line.split()[0] == datetime.date.fromisoformat(item["date"]).strftime(
+                    "%m/%d/%y"), f"date: {line} {item}")
+                continue
+            label = "CURTM " if item["end"] == "RUNNING" else item["end"].ljust(6)
+            check(f" {item['session_number']} LOGON:{text_time(item['logon'])} " in line and
+                  f" {label}:{text_time(item['end_time'])} " in line, f"session: {line} {item}")
+            check(line.startswith(f"   {item['session']}"), f"session name: {line} {item}")
+        check(sum(i["seconds"] for i in user["days" if daily else "sessions"]) ==
+              user["total_seconds"] == duration(next(lines).split("=")[1]), f"total {user}")
+        check(next(lines) == "", "blank line")
+
+
+def main():
+    if not shutil.which("faketime"):
+        print("faketime is not installed")
+        return 77
+    with tempfile.TemporaryDirectory() as root:
+        os.makedirs(f"{root}/registry")
+        set_auditing(root, 1)
+        log = f"{root}/eventlog/Application.evt"
+        subprocess.run([evtutil, "batch", log], input=LOG.encode(), check=True)
+        if fmt == "evtx":
+            subprocess.run([evtutil, "convert", log, log + "x"], check=True)
+            os.remove(log)
+        for window in WINDOWS:
+            check_list(root, window)
+            check_time(root, window, daily=False)
+            check_time(root, window, daily=True)
+        # With auditing off the warning goes to standard error, out of the documents.
+        set_auditing(root, 0)
+        warning = (b"vlmaudit: WARNING: Velmor auditing not currently enabled. "
+                   b"Use /on option to enable and reboot.\n")
+        check(json.loads(run(root, "/time", "/format:json", errors=warning))["users"], "warned")
+        check(csv_rows(root, "/list", errors=warning), "warned")
+    for failure in failures:
+        print(failure)
+    return 1 if failures else 0
+
+
+sys.exit(main())
