@@ -9,14 +9,22 @@
 #          with one every 1,000 (200 reboots).
 # Each cell is the best wall time of REPEAT runs and that run's peak RSS (/usr/bin/time).
 #
+# A second table times, on the same logs, the reports with modifiers: /time /format:csv and
+# /list /format:json (against the text report), /list and /time with a window of the middle half
+# of the log's time and with /user: of one user (against the whole report), and /list and /time
+# on one processor (taskset -c 0: no .evtx read-ahead threads) against last -f and ac -p -f,
+# which use one. MODIFIERS=0 leaves it out.
+#
 #   bench/run.sh [BUILD_DIR]      (default: build; needs the packages time, util-linux, acct)
 #   SIZES="10000 100000" USERS="10 100" REBOOTS=0 REPEAT=3 bench/run.sh
+#   SIZES=1000000 REBOOTS=0 REPEAT=5 bench/run.sh build-release     (the 1M rows only)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 sizes=${SIZES:-10000 100000 1000000}
 users=${USERS:-10 100 1000}
 repeat=${REPEAT:-3}
-for tool in /usr/bin/time utmpdump last ac; do
+modifiers=${MODIFIERS:-1}
+for tool in /usr/bin/time utmpdump last ac taskset; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (apt-get install time util-linux acct)" >&2; exit 1; }
 done
 [ -x "$build/vlmaudit" ] && [ -x "$build/make_bench_log" ] || { echo "bench: build $build first" >&2; exit 1; }
@@ -31,7 +39,8 @@ for n in $sizes; do for u in $users; do workloads+=("turns $n $u 1000"); done; d
 for n in $sizes; do workloads+=("random $n 1000 1000"); done
 [ "${REBOOTS:-1}" = 0 ] || workloads+=("turns 200000 10000 40" "turns 200000 10000 1000")
 
-ratio() { awk "BEGIN{printf \"%.2f\", $1 / ($2 > 0 ? $2 : 0.01)}"; }
+one_user=/user:user0001 # BENCH\user0001, in every workload of more than one user
+modifier_rows=()
 printf '| shape | records | users | reboots | format | log MB | cat | vlmaudit /list | vlmaudit /time | last -f | ac -p -f | /list / last | /time / last | /list / ac | /time / ac | /time RSS / log |\n'
 printf '|---|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n'
 for workload in "${workloads[@]}"; do
@@ -57,5 +66,31 @@ for workload in "${workloads[@]}"; do
       "$time_s" "$time_m" "$last_s" "$ac_s" "$(ratio "$list_s" "$last_s")" \
       "$(ratio "$time_s" "$last_s")" "$(ratio "$list_s" "$ac_s")" "$(ratio "$time_s" "$ac_s")" \
       "$(ratio "$time_m" "$(awk "BEGIN{print $bytes / 1048576}")")"
+    [ "$modifiers" != 0 ] || continue
+    read -r since until <<< "$(half_window "$build/vlmaudit")"
+    window=("/since:$since" "/until:$until")
+    read -r csv_s csv_m <<< "$(measure "$build/vlmaudit" /time /format:csv)"
+    read -r json_s json_m <<< "$(measure "$build/vlmaudit" /list /format:json)"
+    read -r wlist_s wlist_m <<< "$(measure "$build/vlmaudit" /list "${window[@]}")"
+    read -r wtime_s wtime_m <<< "$(measure "$build/vlmaudit" /time "${window[@]}")"
+    read -r ulist_s ulist_m <<< "$(measure "$build/vlmaudit" /list "$one_user")"
+    read -r utime_s utime_m <<< "$(measure "$build/vlmaudit" /time "$one_user")"
+    read -r list1_s list1_m <<< "$(measure taskset -c 0 "$build/vlmaudit" /list)"
+    read -r time1_s time1_m <<< "$(measure taskset -c 0 "$build/vlmaudit" /time)"
+    modifier_rows+=("$(printf '| %s | %s | %s | %s | .%s ' "$shape" "$n" "$u" "$(( n / every ))" "$format"
+      for cell in "$csv_s $csv_m" "$json_s $json_m" "$wlist_s $wlist_m" "$wtime_s $wtime_m" \
+                  "$ulist_s $ulist_m" "$utime_s $utime_m" "$list1_s $list1_m" "$time1_s $time1_m"; do
+        printf '| %s s, %s MB ' $cell
+      done
+      printf '| %s | %s | %s, %s | %s, %s | %s | %s | %s | %s |' \
+        "$(ratio "$csv_s" "$time_s")" "$(ratio "$json_s" "$list_s")" \
+        "$(ratio "$wlist_s" "$list_s")" "$(ratio "$wtime_s" "$time_s")" \
+        "$(ratio "$ulist_s" "$list_s")" "$(ratio "$utime_s" "$time_s")" \
+        "$(ratio "$list1_s" "$last_s")" "$(ratio "$time1_s" "$last_s")" \
+        "$(ratio "$list1_s" "$ac_s")" "$(ratio "$time1_s" "$ac_s")")")
   done
 done
+[ ${#modifier_rows[@]} -gt 0 ] || exit 0
+printf '\n| shape | records | users | reboots | format | /time /format:csv | /list /format:json | /list window | /time window | /list /user | /time /user | /list 1 CPU | /time 1 CPU | csv / text | json / text | window / whole (/list, /time) | /user / whole (/list, /time) | /list 1 CPU / last | /time 1 CPU / last | /list 1 CPU / ac | /time 1 CPU / ac |\n'
+printf '|---|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n'
+printf '%s\n' "${modifier_rows[@]}"

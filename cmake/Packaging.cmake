@@ -1,6 +1,7 @@
-# Installation and packages: a .deb on Linux (program, companion tool, README), a .zip with
-# vlmaudit.exe and the README for Windows. Installing creates no state: the Linux root is made
-# by the first write that needs it.
+# Installation and packages: a .deb on Linux (program, companion tool, README, and the manual
+# page that doc/ installs), a .zip with vlmaudit.exe, the README and the manual page as
+# vlmaudit.txt for Windows. Installing creates no state: the Linux root is made by the first
+# write that needs it.
 include(GNUInstallDirs)
 if(WIN32)
   install(TARGETS vlmaudit RUNTIME DESTINATION .)
