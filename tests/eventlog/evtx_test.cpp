@@ -7,6 +7,7 @@
 #include "little_endian.h"
 #include "support/support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
@@ -384,6 +385,11 @@ TEST(EvtxWalk, HolesOfASparseFileAreChunksNeverWritten) {
     EXPECT_TRUE(file.skippedChunks().empty());
     EXPECT_TRUE(file.damagedChunks().empty());
     close(fd);
+    // evtutil too reads it a chunk at a time, never as a whole.
+    const std::string listed = sandbox.root() + "/listed";
+    EXPECT_EQ(std::system((EVTUTIL_BINARY " list " + path + " >" + listed).c_str()), 0);
+    const std::string lines = readFile(listed);
+    EXPECT_EQ(size_t(std::count(lines.begin(), lines.end(), '\n')), newest.size());
 }
 
 // A template that instantiates itself, and elements nested without end: the decoder stops.
