@@ -304,6 +304,16 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
          {1},
          inChunk1 - 1,
          0},
+        {"chunk 1's header says its records are older than they are, no checksums kept",
+         [&](std::vector<uint8_t>& b) {
+             noChecksums(b);
+             writeLe32(&b[chunk1 + 24], 1);
+             writeLe32(&b[chunk1 + 32], 1);
+         },
+         {},
+         {1},
+         inChunk1,
+         0},
         {"a record's binary XML, no checksums kept",
          [&](std::vector<uint8_t>& b) {
              noChecksums(b);

@@ -265,6 +265,10 @@ int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
             break;
         }
         uint64_t id = readLe64(c + pos + 8);
+        // Chunks are ordered by the range their header gives: a record outside it would be
+        // passed over as a copy of one already given.
+        if (id < readLe64(c + 24) || id > readLe64(c + 32))
+            decoder.loadedDamaged_ = 1;
         entries.push_back({id, pos, size});
         pos += size;
     }
