@@ -42,10 +42,15 @@ int buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
 
 int buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& parts,
                        uint32_t recordNumber, std::vector<uint8_t>& r) {
+    r.clear();
+    return appendEvtRecord(fields, parts, recordNumber, r);
+}
+
+int appendEvtRecord(const EvtRecordFields& fields, const EvtRecordParts& parts,
+                    uint32_t recordNumber, std::vector<uint8_t>& r) {
     // Sizes in 64 bits, each part checked before it is added: the sum stays far from wrapping.
     auto round4 = [](uint64_t n) { return (n + 3) & ~uint64_t(3); };
     const uint64_t kMost = kLargestEventRecord;
-    r.clear();
     if (parts.source.size() > kMost || parts.computer.size() > kMost ||
         parts.userSid.size() > kMost || parts.data.size() > kMost || parts.strings.size() > 0xFFFF)
         return 0;
@@ -61,8 +66,9 @@ int buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& part
     if (round4(dataOffset + parts.data.size()) + 4 > kMost)
         return 0;
     uint32_t length = static_cast<uint32_t>(round4(dataOffset + parts.data.size()) + 4);
-    r.assign(length, 0);
-    uint8_t* h = r.data();
+    const size_t at = r.size();
+    r.resize(at + length);
+    uint8_t* h = r.data() + at;
     putZeroTerminated(putZeroTerminated(h + kEventRecordHeaderSize, parts.source), parts.computer);
     std::copy(parts.userSid.begin(), parts.userSid.end(), h + sidOffset);
     uint8_t* text = h + stringOffset;

@@ -45,6 +45,9 @@ int buildEvtRecordInto(const EvtRecordFields& fields, uint32_t recordNumber,
 // The same with the texts and bytes from parts: only the numbers are taken from fields.
 int buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& parts,
                        uint32_t recordNumber, std::vector<uint8_t>& out);
+// The same appended to out (left as it was on 0): records built where they are kept need no copy.
+int appendEvtRecord(const EvtRecordFields& fields, const EvtRecordParts& parts,
+                    uint32_t recordNumber, std::vector<uint8_t>& out);
 
 // The fields of a record (as buildEvtRecord lays them out, or as any event log gives them);
 // 0 when its offsets or lengths do not fit in size bytes.

@@ -314,6 +314,21 @@ Builder repeated(const std::shared_ptr<uint32_t>& defined, int count) {
     };
 }
 
+// A template whose body is headers alone, walked (not planned: it holds an instance) for each of
+// the 2^levels instances of a tree of templates: every header costs a node.
+Builder headers(int levels, int count) {
+    return [=](Xml& x) {
+        std::vector<uint32_t> defined(levels + 1, 0);
+        std::function<void(Xml&, int)> body = [&](Xml& t, int level) {
+            for (int i = 0; level == 1 && i < count; ++i)
+                t.u8(0x0F).u8(1).u8(1).u8(0);
+            for (int i = 0; level > 0 && i < (level == 1 ? 1 : 2); ++i)
+                instance(t, &defined[level - 1], [&](Xml& b) { body(b, level - 1); }, {});
+        };
+        instance(x, &defined[levels], [&](Xml& b) { body(b, levels); }, {});
+    };
+}
+
 // The walk ends at the first record past a bound, however much its bytes expand to; a walk
 // without bounds would give every record.
 TEST(BinXml, ExpansionStopsAtTheEventBoundAndTheChunksBudget) {
@@ -337,6 +352,7 @@ TEST(BinXml, ExpansionStopsAtTheEventBoundAndTheChunksBudget) {
          800 * 4096},
         {"50,000 nodes a record spend the chunk's nodes",
          chunkFile(std::vector<Builder>(60, nodes50K)), 10, 59, -1, 32768},
+        {"fragment headers walked 128 times 1000", chunkFile({headers(8, 1000)}), 0, 0, -1, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -351,6 +367,31 @@ TEST(BinXml, ExpansionStopsAtTheEventBoundAndTheChunksBudget) {
             units += s.size();
         EXPECT_EQ(units, row.units);
     }
+}
+
+// A template of 20 KiB of text instantiated at 60 depths: the plan of each would copy the text.
+// Past the chunk's bound for plans, templates are walked, and give the same events.
+TEST(BinXml, PlansOfAChunkAreBoundedInBytes) {
+    auto defined = std::make_shared<uint32_t>(0);
+    const Builder nested = [=](Xml& x) {
+        for (int depth = 0; depth < 60; ++depth)
+            instance(x.open(u"x").u8(0x02), defined.get(),
+                     [](Xml& t) { t.text(std::u16string(10240, u't')); }, {});
+        for (int depth = 0; depth < 60; ++depth)
+            x.u8(0x04);
+        event(x, dataOf([](Xml& d) { d.text(u"s"); }));
+    };
+    const std::vector<uint8_t> file = chunkFile({nested, nested});
+    const uint8_t* chunk = &file[kEvtxHeaderBlock];
+    TemplateCache cache;
+    for (uint32_t at = kEvtxChunkHeaderSize, k = 0; k < 2; ++k, at += readLe32(chunk + at + 4)) {
+        EvtxEvent event;
+        ASSERT_TRUE(decodeEventXml(chunk, kEvtxChunkSize, at + 24,
+                                   at + readLe32(chunk + at + 4) - 4, event, &cache));
+        EXPECT_EQ(event.strings, std::vector<std::u16string>{u"s"});
+    }
+    EXPECT_GT(cache.bytes(), 0u);
+    EXPECT_LE(cache.bytes(), size_t(1) << 20);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "little_endian.h"
 #include "support/support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
@@ -303,6 +304,16 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
          {1},
          inChunk1 - 1,
          0},
+        {"chunk 1's header says its records are older than they are, no checksums kept",
+         [&](std::vector<uint8_t>& b) {
+             noChecksums(b);
+             writeLe32(&b[chunk1 + 24], 1);
+             writeLe32(&b[chunk1 + 32], 1);
+         },
+         {},
+         {1},
+         inChunk1,
+         0},
         {"a record's binary XML, no checksums kept",
          [&](std::vector<uint8_t>& b) {
              noChecksums(b);
@@ -384,6 +395,11 @@ TEST(EvtxWalk, HolesOfASparseFileAreChunksNeverWritten) {
     EXPECT_TRUE(file.skippedChunks().empty());
     EXPECT_TRUE(file.damagedChunks().empty());
     close(fd);
+    // evtutil too reads it a chunk at a time, never as a whole.
+    const std::string listed = sandbox.root() + "/listed";
+    EXPECT_EQ(std::system((EVTUTIL_BINARY " list " + path + " >" + listed).c_str()), 0);
+    const std::string lines = readFile(listed);
+    EXPECT_EQ(size_t(std::count(lines.begin(), lines.end(), '\n')), newest.size());
 }
 
 // A template that instantiates itself, and elements nested without end: the decoder stops.

@@ -139,9 +139,45 @@ void printRecord(const std::vector<uint8_t>& r) {
     std::printf("\n");
 }
 
+// The records of a .evtx file, newest first, read a chunk at a time: a sparse file of any size
+// costs only its chunks.
+int listEvtx(const std::string& path, int fd) {
+    EvtxFile log;
+    if (!log.open(fd)) {
+        std::fprintf(stderr, "evtutil: %s: cannot be read\n", path.c_str());
+        return 1;
+    }
+    EvtxCursor cursor;
+    std::vector<uint8_t> record;
+    int got;
+    while ((got = log.next(cursor, record)) == 1)
+        printRecord(record);
+    if (got < 0) {
+        std::fprintf(stderr, "evtutil: %s: a record after %llu cannot be decoded; the walk ends\n",
+                     path.c_str(), static_cast<unsigned long long>(cursor.lastId));
+        return 1;
+    }
+    const std::string damage = log.damageText();
+    if (!damage.empty()) {
+        std::fprintf(stderr,
+                     "evtutil: %s: the log is damaged (%s); every record that could "
+                     "be read is listed\n",
+                     path.c_str(), damage.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 // Prints the records of a .evt or .evtx file, newest first; 1 when it cannot be read whole.
 int listLog(const std::string& path) {
     int fd = openRegularFile(path, O_RDONLY);
+    uint8_t signature[8];
+    if (fd >= 0 && pread(fd, signature, sizeof signature, 0) == sizeof signature &&
+        isEvtxSignature(signature, sizeof signature)) {
+        int status = listEvtx(path, fd);
+        close(fd);
+        return status;
+    }
     std::vector<uint8_t> bytes;
     int ok = fd >= 0 && readWholeFile(fd, bytes);
     if (fd >= 0)
@@ -149,30 +185,6 @@ int listLog(const std::string& path) {
     if (!ok) {
         std::fprintf(stderr, "evtutil: %s: cannot be read\n", path.c_str());
         return 1;
-    }
-    if (isEvtxSignature(bytes.data(), bytes.size())) {
-        EvtxFile log;
-        log.load(std::move(bytes));
-        EvtxCursor cursor;
-        std::vector<uint8_t> record;
-        int got;
-        while ((got = log.next(cursor, record)) == 1)
-            printRecord(record);
-        if (got < 0) {
-            std::fprintf(stderr,
-                         "evtutil: %s: a record after %llu cannot be decoded; the walk ends\n",
-                         path.c_str(), static_cast<unsigned long long>(cursor.lastId));
-            return 1;
-        }
-        const std::string damage = log.damageText();
-        if (!damage.empty()) {
-            std::fprintf(stderr,
-                         "evtutil: %s: the log is damaged (%s); every record that could "
-                         "be read is listed\n",
-                         path.c_str(), damage.c_str());
-            return 1;
-        }
-        return 0;
     }
     EvtFile log;
     if (!log.load(std::move(bytes))) {

@@ -12,6 +12,10 @@ namespace {
 // Templates inside values inside templates: real logs nest two or three deep.
 constexpr int kMaxNesting = 16;
 constexpr int kMaxDepth = 64; // elements inside elements
+// What the plans of one chunk may hold. Real chunks need a few kilobytes; bodies that overlap
+// and are instantiated at many depths would otherwise each keep a copy of most of the chunk.
+// Past it, templates are walked.
+constexpr size_t kMaxPlanBytes = 1u << 20;
 // Nodes one record may expand to: templates that instantiate templates could otherwise
 // multiply the work of a few bytes past any bound. Real records have a few hundred.
 constexpr uint64_t kMaxNodes = 100000;
@@ -139,6 +143,7 @@ struct TemplatePlan {
 
 struct TemplateCache::Plans {
     std::unordered_map<uint64_t, TemplatePlan> byKey;
+    size_t bytes = 0; // what the plans hold
 };
 
 namespace {
@@ -731,8 +736,10 @@ TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
     int ok = fragment(body, body + bodySize, Substitutions(), nesting + 1, 1);
     recording_ = nullptr;
     setContext(start);
-    if (!ok)
+    const size_t bytes = sizeof plan + plan.steps.size() * sizeof(PlanStep) + plan.literals.size();
+    if (!ok || bytes > kMaxPlanBytes - cache_->plans->bytes)
         return nullptr; // walked again, to fail where it fails
+    cache_->plans->bytes += bytes;
     return &cache_->plans->byKey.emplace(key, std::move(plan)).first->second;
 }
 
@@ -799,6 +806,8 @@ int Decoder::put(const TypedValue& v, Target target) {
 
 int Decoder::skipProcessingInstruction(uint32_t& pos, uint32_t end) {
     uint32_t start = pos;
+    if (!spendNodes(1))
+        return 0;
     if (chunk_[pos] == PITarget) {
         if (!fits(pos, 5, end))
             return 0;
@@ -1012,8 +1021,8 @@ int Decoder::walk(uint32_t pos, uint32_t end, const Substitutions& subs, int nes
         int ok;
         if (chunk_[pos] == EndOfStream)
             return 1;
-        if (token == FragmentHeader)
-            ok = fits(pos, 4, end) ? (pos += 4, 1) : 0;
+        if (token == FragmentHeader) // a node too: a body of headers alone is walked for free else
+            ok = fits(pos, 4, end) && spendNodes(1) ? (pos += 4, 1) : 0;
         else if (token == TemplateInstance)
             ok = templateInstance(pos, end, nesting);
         else if (token == OpenStartElement)
@@ -1030,8 +1039,12 @@ int Decoder::walk(uint32_t pos, uint32_t end, const Substitutions& subs, int nes
 
 TemplateCache::TemplateCache() : plans(new Plans) {}
 TemplateCache::~TemplateCache() = default;
+size_t TemplateCache::bytes() const {
+    return plans->bytes;
+}
 void TemplateCache::clear() {
     plans->byKey.clear();
+    plans->bytes = 0;
 }
 
 uint16_t binxml::nameHash(const std::u16string& name) {

@@ -89,6 +89,7 @@ class TemplateCache {
     TemplateCache(const TemplateCache&) = delete;
     TemplateCache& operator=(const TemplateCache&) = delete;
     void clear();
+    size_t bytes() const; // what the plans hold
     struct Plans;
     std::unique_ptr<Plans> plans;
 };

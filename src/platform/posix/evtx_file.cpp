@@ -53,13 +53,12 @@ uint16_t eventTypeOf(const EvtxEvent& event) {
     }
 }
 
-// Memory a huge record took is given back rather than kept for the rest of the walk.
+} // namespace
+
 void keepLittle(std::vector<uint8_t>& bytes) {
     if (bytes.capacity() > 2 * kEvtxBatchBytes)
         std::vector<uint8_t>().swap(bytes);
 }
-
-} // namespace
 
 int isEvtxSignature(const uint8_t* bytes, size_t size) {
     return size >= sizeof kFileSignature &&
@@ -73,10 +72,10 @@ int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t rec
     fields.category = static_cast<uint16_t>(event.task);
     fields.timeGenerated = secondsOf(event.timeCreated);
     fields.timeWritten = secondsOf(writtenTime);
-    return buildEvtRecordInto(fields,
-                              {event.sourceName.empty() ? event.provider : event.sourceName,
-                               event.computer, event.strings, event.userSid, event.binary},
-                              recordNumber, out);
+    return appendEvtRecord(fields,
+                           {event.sourceName.empty() ? event.provider : event.sourceName,
+                            event.computer, event.strings, event.userSid, event.binary},
+                           recordNumber, out);
 }
 
 // What decoding one record after another reuses.
@@ -84,7 +83,6 @@ struct EvtxDecoder::Scratch {
     EvtxEvent event;
     EvtRecordFields fields;
     TemplateCache templates;
-    std::vector<uint8_t> record;
 };
 
 EvtxDecoder::EvtxDecoder() : scratch_(new Scratch) {}
@@ -267,6 +265,10 @@ int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
             break;
         }
         uint64_t id = readLe64(c + pos + 8);
+        // Chunks are ordered by the range their header gives: a record outside it would be
+        // passed over as a copy of one already given.
+        if (id < readLe64(c + 24) || id > readLe64(c + 32))
+            decoder.loadedDamaged_ = 1;
         entries.push_back({id, pos, size});
         pos += size;
     }
@@ -314,12 +316,12 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
             const EvtxEvent& event = scratch.event;
             if (buildLegacyRecord(event, readLe64(c + entry.offset + 16),
                                   static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
-                                  scratch.fields, scratch.record)) {
-                out.bytes.insert(out.bytes.end(), scratch.record.begin(), scratch.record.end());
-                record.length = static_cast<uint32_t>(scratch.record.size());
+                                  scratch.fields, out.bytes)) {
+                record.length = static_cast<uint32_t>(out.bytes.size() - record.offset);
                 record.state = 1;
                 out.records.push_back(record);
-                keepLittle(scratch.record);
+                if (record.length > 2 * kEvtxBatchBytes)
+                    scratch.event = EvtxEvent(); // its memory is given back, not kept
                 continue;
             }
         }

@@ -54,6 +54,9 @@ struct EvtxBatch {
 // far beyond the chunk's own bytes never gather whole).
 constexpr size_t kEvtxBatchBytes = 256 << 10;
 
+// Memory a huge record took is given back rather than kept for the rest of the walk.
+void keepLittle(std::vector<uint8_t>& bytes);
+
 // What decoding reuses from one chunk to the next: each thread that decodes has its own.
 class EvtxDecoder {
   public:
@@ -157,8 +160,8 @@ class EvtxFile {
     EvtxBatch batches_[2];
 };
 
-// The legacy record of an event (the mapping Windows' ReadEventLogW applies) into out; fields
-// holds its numbers on the way.
+// The legacy record of an event (the mapping Windows' ReadEventLogW applies) appended to out;
+// fields holds its numbers on the way.
 struct EvtRecordFields;
 // 0 when it would be larger than a reader takes.
 int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,

@@ -125,20 +125,22 @@ int EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes)
         }
         // A batch of a chunk the walk left early (a damaged chunk ends at a record that cannot be
         // decoded) is passed over.
-        const EvtxBatch& batch = worker.slots[worker.head];
+        EvtxBatch& batch = worker.slots[worker.head];
         int got = batch.chunk == cursor_.chunk ? file_.step(cursor_, batch, record) : 0;
         if (got != 0) {
             if (got > 0)
                 *bytes = batch.bytes.data() + (*record)->offset;
             return got;
         }
+        const size_t read = batch.bytes.size();
+        keepLittle(batch.bytes); // else each slot would keep the largest batch it ever held
         int wake;
         {
             std::lock_guard<std::mutex> hold(lock_);
             worker.head = (worker.head + 1) % kSlots;
             // What the thread waits for, when it waits.
             size_t before = worker.readyBytes;
-            worker.readyBytes -= batch.bytes.size();
+            worker.readyBytes -= read;
             wake = --worker.count == kSlots / 2 ||
                    (before >= kReadyBytes && worker.readyBytes < kReadyBytes);
         }
