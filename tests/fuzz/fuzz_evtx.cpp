@@ -1,9 +1,9 @@
 // The .evtx decoder on arbitrary chunks: the input is one chunk of a file whose header keeps no
 // checksums (the first byte's low bit asks for them to be checked instead). Every record the
 // decoder accepts must come out as a well-formed legacy record.
-#include "event_record.h"
-#include "evtx_file.h"
-#include "little_endian.h"
+#include "formats/evt/event_record.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/little_endian.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,11 +1,12 @@
 // evtutil: writes and lists legacy Windows event logs (.evt) on Linux. It stands in for the
 // component that logs the wsxlum records and for the event log service's writer.
-#include "evt_file.h"
-#include "evt_writer.h"
-#include "evtx_file.h"
-#include "evtx_writer.h"
-#include "file_io.h"
-#include "little_endian.h"
+#include "formats/evt/evt_file.h"
+#include "formats/evt/evt_writer.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/evtx/evtx_writer.h"
+#include "formats/file_io.h"
+#include "formats/little_endian.h"
+#include "wsxlum/evt_record.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -4,11 +4,11 @@
 // lock waits for it, so each walk sees one consistent snapshot, and records appended meanwhile
 // appear to the next walk. A report that prints long after its walk ended holds up no writer.
 // Both formats give the same records, and neither is ever held whole in memory.
-#include "evt_file.h"
-#include "evtx_file.h"
-#include "evtx_read_ahead.h"
-#include "file_io.h"
-#include "little_endian.h"
+#include "formats/evt/evt_file.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/evtx/evtx_read_ahead.h"
+#include "formats/file_io.h"
+#include "formats/little_endian.h"
 #include "platform.h"
 #include "registry_store.h"
 #include "root.h"

@@ -1,7 +1,7 @@
 // The records of the source wsxlum, and text helpers, for the writer and the tests.
 #pragma once
 
-#include "event_record.h"
+#include "formats/evt/event_record.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #include "event_record.h"
 
-#include "little_endian.h"
+#include "formats/little_endian.h"
 
 #include <algorithm>
 

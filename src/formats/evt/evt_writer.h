@@ -1,7 +1,7 @@
 // Appending records to a .evt file as the event log service does (Linux).
 #pragma once
 
-#include "evt_record.h"
+#include "event_record.h"
 
 #include <string>
 #include <vector>

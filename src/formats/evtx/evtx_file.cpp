@@ -1,9 +1,9 @@
 #include "evtx_file.h"
 
 #include "crc32.h"
-#include "event_record.h"
-#include "file_io.h"
-#include "little_endian.h"
+#include "formats/evt/event_record.h"
+#include "formats/file_io.h"
+#include "formats/little_endian.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -3,7 +3,7 @@
 // instantiated by every record with the record's values.
 #pragma once
 
-#include "event_record.h"
+#include "formats/evt/event_record.h"
 
 #include <string>
 #include <vector>

@@ -3,8 +3,8 @@
 #include "binxml.h"
 #include "crc32.h"
 #include "evtx_file.h"
-#include "file_io.h"
-#include "little_endian.h"
+#include "formats/file_io.h"
+#include "formats/little_endian.h"
 
 #include <cerrno>
 #include <cstring>

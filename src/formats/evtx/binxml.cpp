@@ -1,6 +1,6 @@
 #include "binxml.h"
 
-#include "little_endian.h"
+#include "formats/little_endian.h"
 
 #include <cstring>
 #include <unordered_map>

@@ -1,7 +1,7 @@
 #include "evt_writer.h"
 
 #include "evt_file.h"
-#include "file_io.h"
+#include "formats/file_io.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include "crc32.h"
 
-#include "little_endian.h"
+#include "formats/little_endian.h"
 
 #if defined(__GNUC__) && defined(__x86_64__)
 #include <immintrin.h>

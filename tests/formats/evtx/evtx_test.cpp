@@ -1,10 +1,10 @@
 // The .evtx stand-in against real Windows logs and its own writer, checked by independent
 // readers (Linux).
-#include "crc32.h"
-#include "event_record.h"
-#include "evtx_file.h"
-#include "evtx_writer.h"
-#include "little_endian.h"
+#include "formats/evtx/crc32.h"
+#include "formats/evt/event_record.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/evtx/evtx_writer.h"
+#include "formats/little_endian.h"
 #include "support/support.h"
 
 #include <cstdio>
@@ -67,7 +67,7 @@ std::vector<std::string> standInLines(const std::vector<uint8_t>& bytes) {
 
 // What an oracle says, or nothing when it is not installed.
 std::vector<std::string> oracleLines(const char* oracle, const std::string& path) {
-    std::string command = std::string(VLMAUDIT_SOURCE_DIR) + "/tests/eventlog/evtx_oracle.py " +
+    std::string command = std::string(VLMAUDIT_SOURCE_DIR) + "/tests/formats/evtx/evtx_oracle.py " +
                           oracle + " '" + path + "' 2>/dev/null";
     std::vector<std::string> lines;
     if (FILE* p = popen(command.c_str(), "r")) {

@@ -1,6 +1,6 @@
 #include "evt_record.h"
 
-#include "little_endian.h"
+#include "formats/little_endian.h"
 #include "platform.h"
 
 std::vector<uint8_t> sessionPayload(uint32_t sessionId, const std::u16string& names) {

@@ -1,8 +1,8 @@
 // The binary XML decoder on crafted chunks: the shapes real logs hold besides templates, the rule
 // for a Data element's strings, and the bounds a chunk's records cannot pass (Linux).
-#include "event_record.h"
-#include "evtx_file.h"
-#include "little_endian.h"
+#include "formats/evt/event_record.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/little_endian.h"
 #include "support/support.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "evt_file.h"
 
-#include "file_io.h"
-#include "little_endian.h"
+#include "formats/file_io.h"
+#include "formats/little_endian.h"
 #include "platform.h"
 
 #include <cstring>
