@@ -1,7 +1,6 @@
 #include "evt_record.h"
 
 #include "formats/little_endian.h"
-#include "platform.h"
 
 std::vector<uint8_t> sessionPayload(uint32_t sessionId, const std::u16string& names) {
     std::vector<uint8_t> p(8, 0);
@@ -20,16 +19,4 @@ EvtRecordFields sessionRecord(uint32_t kind, uint32_t time, uint32_t sessionId,
     if (kind == kEvtLogon || kind == kEvtLogoff)
         fields.data = sessionPayload(sessionId, names);
     return fields;
-}
-
-std::u16string toU16(const std::string& utf8) {
-    WString units = utf8ToUtf16(utf8);
-    return std::u16string(units.begin(), units.end());
-}
-
-std::string fromU16(const std::u16string& text) {
-    WString units(text.begin(), text.end());
-    std::string out;
-    appendUtf8(out, units.data(), units.size());
-    return out;
 }

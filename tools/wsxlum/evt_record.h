@@ -2,6 +2,7 @@
 #pragma once
 
 #include "formats/evt/event_record.h"
+#include "formats/utf16.h"
 
 #include <cstdint>
 #include <string>
@@ -15,6 +16,3 @@ enum : uint32_t { kEvtReboot = 1, kEvtLogon = 2, kEvtLogoff = 3 };
 // A record of the source wsxlum: a reboot (no payload) or a logon or logoff with its payload.
 EvtRecordFields sessionRecord(uint32_t kind, uint32_t time, uint32_t sessionId = 0,
                               const std::u16string& names = u"");
-
-std::u16string toU16(const std::string& utf8);
-std::string fromU16(const std::u16string& text);

@@ -2,9 +2,9 @@
 
 #include "formats/file_io.h"
 #include "formats/little_endian.h"
-#include "platform.h"
 
 #include <cstring>
+#include <new>
 #include <sys/stat.h>
 
 namespace {
@@ -17,9 +17,7 @@ const uint32_t kEofMarkers[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444}
 // no more memory than this.
 constexpr uint32_t kWindow = 4u << 20;
 
-EvtFile::~EvtFile() {
-    releaseBlock(window_, windowCapacity_);
-}
+EvtFile::~EvtFile() = default;
 
 void EvtFile::readPlain(uint32_t offset, uint32_t length, uint8_t* out) const {
     if (fd_ < 0) {
@@ -29,7 +27,7 @@ void EvtFile::readPlain(uint32_t offset, uint32_t length, uint8_t* out) const {
     if (offset < windowStart_ || offset + uint64_t(length) > windowStart_ + uint64_t(windowSize_)) {
         if (!window_ && length <= kWindow) { // as large as the file, up to the window's size
             uint32_t capacity = size_ < kWindow ? size_ : kWindow;
-            window_ = static_cast<uint8_t*>(reserveBlock(capacity));
+            window_.reset(new (std::nothrow) uint8_t[capacity]);
             windowCapacity_ = window_ ? capacity : 0;
         }
         if (length > kWindow || !window_) { // larger than a window, or no memory for one
@@ -44,11 +42,11 @@ void EvtFile::readPlain(uint32_t offset, uint32_t length, uint8_t* out) const {
                                                      : 0;
         uint32_t end = size_ - start > kWindow ? start + kWindow : size_;
         windowSize_ = end - start; // within the capacity, which open keeps up with the size
-        if (!readAt(fd_, start, window_, windowSize_))
-            std::memset(window_, 0, windowSize_); // cut short since it was opened
+        if (!readAt(fd_, start, window_.get(), windowSize_))
+            std::memset(window_.get(), 0, windowSize_); // cut short since it was opened
         windowStart_ = start;
     }
-    std::memcpy(out, window_ + (offset - windowStart_), length);
+    std::memcpy(out, window_.get() + (offset - windowStart_), length);
 }
 
 uint32_t EvtFile::advance(uint32_t offset, uint32_t by) const {
@@ -88,7 +86,7 @@ uint32_t EvtFile::read32(uint32_t offset) const {
     if (fd_ < 0 && offset + 4 <= bytes_.size())
         return readLe32(bytes_.data() + offset);
     if (fd_ >= 0 && offset >= windowStart_ && offset + 4 <= windowStart_ + uint64_t(windowSize_))
-        return readLe32(window_ + (offset - windowStart_));
+        return readLe32(window_.get() + (offset - windowStart_));
     uint8_t b[4];
     copyOut(offset, 4, b);
     return readLe32(b);
@@ -203,8 +201,7 @@ int EvtFile::open(int fd) {
     windowStart_ = 0;
     windowSize_ = 0;
     if (windowCapacity_ < (size_ < kWindow ? size_ : kWindow)) { // taken anew when needed
-        releaseBlock(window_, windowCapacity_);
-        window_ = nullptr;
+        window_.reset();
         windowCapacity_ = 0;
     }
     return start();

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 constexpr uint32_t kEvtHeaderSize = 0x30;
@@ -74,9 +75,9 @@ class EvtFile {
     std::vector<uint8_t> bytes_; // the file, when held whole
     int fd_ = -1;
     uint32_t size_ = 0; // of the open file
-    // The window of the file last read: memory taken once, from the system, and never cleared,
-    // since the file overwrites it.
-    mutable uint8_t* window_ = nullptr;
+    // The window of the file last read: memory taken once and never cleared, since the file
+    // overwrites it.
+    mutable std::unique_ptr<uint8_t[]> window_;
     mutable uint32_t windowCapacity_ = 0;
     mutable uint32_t windowSize_ = 0;
     mutable uint32_t windowStart_ = 0;

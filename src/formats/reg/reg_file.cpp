@@ -1,6 +1,6 @@
 #include "reg_file.h"
 
-#include "platform.h"
+#include "formats/utf16.h"
 
 #include <cstdio>
 #include <cstring>
@@ -57,21 +57,19 @@ int decodeText(const std::string& bytes, std::string& text) {
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         if (bytes.size() % 2 != 0)
             return 0;
-        WString units;
+        std::u16string units;
         for (size_t i = 2; i < bytes.size(); i += 2)
-            units += static_cast<WCHAR>(static_cast<unsigned char>(bytes[i]) |
-                                        static_cast<unsigned char>(bytes[i + 1]) << 8);
-        text.clear();
-        appendUtf8(text, units.data(), units.size());
+            units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                           static_cast<unsigned char>(bytes[i + 1]) << 8);
+        text = fromU16(units);
         return 1;
     }
     int bom = startsWith(bytes, "\xEF\xBB\xBF");
     if (!bom && startsWith(bytes, kHeader4)) {
-        WString units;
+        std::u16string units;
         for (char c : bytes)
-            units += static_cast<WCHAR>(fromWindows1252(static_cast<unsigned char>(c)));
-        text.clear();
-        appendUtf8(text, units.data(), units.size());
+            units += fromWindows1252(static_cast<unsigned char>(c));
+        text = fromU16(units);
         return 1;
     }
     text = bom ? bytes.substr(3) : bytes;
@@ -150,12 +148,12 @@ int readData(std::string_view s, RegFileValue& value, int& remove) {
         std::string text;
         if (!readQuoted(data, pos, text) || pos != data.size())
             return 0;
-        WString units = utf8ToUtf16(text);
-        value.type = REG_SZ;
+        std::u16string units = toU16(text);
+        value.type = kRegFileString;
         value.data.clear();
-        for (WCHAR u : units) {
+        for (char16_t u : units) {
             value.data.push_back(static_cast<uint8_t>(u & 0xFF));
-            value.data.push_back(static_cast<uint8_t>(static_cast<char16_t>(u) >> 8));
+            value.data.push_back(static_cast<uint8_t>(u >> 8));
         }
         value.data.push_back(0);
         value.data.push_back(0);
@@ -171,13 +169,13 @@ int readData(std::string_view s, RegFileValue& value, int& remove) {
                 return 0;
             n = n * 16 + static_cast<uint32_t>(hexDigit(c));
         }
-        value.type = REG_DWORD;
+        value.type = kRegFileDword;
         value.data = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
                       static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 24)};
         return 1;
     }
     if (data.compare(0, 4, "hex:") == 0) {
-        value.type = REG_BINARY;
+        value.type = kRegFileBinary;
         return readHexBytes(data.substr(4), value.data);
     }
     if (data.compare(0, 4, "hex(") == 0) {
@@ -206,9 +204,9 @@ std::string quote(const std::string& s) {
     return out + "\"";
 }
 
-// A REG_SZ is written as "text" only when its bytes are exactly a string and its terminator.
+// A string is written as "text" only when its bytes are exactly a string and its terminator.
 int fitsStringForm(const RegFileValue& v) {
-    if (v.type != REG_SZ || v.data.size() < 2 || v.data.size() % 2 != 0)
+    if (v.type != kRegFileString || v.data.size() < 2 || v.data.size() % 2 != 0)
         return 0;
     size_t units = v.data.size() / 2;
     for (size_t i = 0; i < units; ++i) {
@@ -223,19 +221,17 @@ std::string formatValue(const RegFileValue& v) {
     std::string line = v.name.empty() ? "@=" : quote(v.name) + "=";
     char buf[32];
     if (fitsStringForm(v)) {
-        WString units;
+        std::u16string units;
         for (size_t i = 0; i + 2 < v.data.size(); i += 2)
-            units += static_cast<WCHAR>(v.data[i] | v.data[i + 1] << 8);
-        std::string text;
-        appendUtf8(text, units.data(), units.size());
-        return line + quote(text);
+            units += static_cast<char16_t>(v.data[i] | v.data[i + 1] << 8);
+        return line + quote(fromU16(units));
     }
-    if (v.type == REG_DWORD && v.data.size() == 4) {
+    if (v.type == kRegFileDword && v.data.size() == 4) {
         uint32_t n = v.data[0] | v.data[1] << 8 | v.data[2] << 16 | uint32_t(v.data[3]) << 24;
         std::snprintf(buf, sizeof buf, "dword:%08x", n);
         return line + buf;
     }
-    if (v.type == REG_BINARY) {
+    if (v.type == kRegFileBinary) {
         line += "hex:";
     } else {
         std::snprintf(buf, sizeof buf, "hex(%x):", v.type);

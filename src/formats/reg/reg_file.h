@@ -8,6 +8,10 @@
 #include <unordered_map>
 #include <vector>
 
+// The types with text forms of their own ("text", dword:, hex:); hex(N): gives any type by its
+// number.
+enum RegFileType : uint32_t { kRegFileString = 1, kRegFileBinary = 3, kRegFileDword = 4 };
+
 struct RegFileValue {
     std::string name; // UTF-8; empty for the default value (@)
     uint32_t type = 0;
