@@ -189,8 +189,8 @@ int EvtxFile::open(int fd) {
     order_.clear();
     skipped_.clear();
     damaged_.clear();
-    decoder_.loaded_ = static_cast<size_t>(-1);
-    batches_[0].chunk = batches_[1].chunk = static_cast<size_t>(-1);
+    decoder_.loaded_ = {static_cast<size_t>(-1)};
+    batches_[0].chunk = batches_[1].chunk = {static_cast<size_t>(-1)};
     chunkCount_ = 0;
     uint8_t header[kEvtxChunkHeaderSize];
     if (!readAt(0, header, 128) || !isEvtxSignature(header, 128))
@@ -237,9 +237,8 @@ int EvtxFile::open(int fd) {
 // broken (no signature, a size that does not fit, the size not repeated at its end) ends them and
 // marks the chunk damaged. Windows updates a chunk's checksums late, so a chunk that fails them
 // is read too, as damaged.
-int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
-    size_t chunk = order_[i];
-    decoder.loaded_ = i;
+int EvtxFile::loadChunk(FileChunk chunk, EvtxDecoder& decoder) const {
+    decoder.loaded_ = chunk;
     std::vector<EvtxDecoder::Entry>& entries = decoder.entries_;
     entries.clear();
     decoder.scratch_->templates.clear(); // templates belong to their chunk
@@ -248,7 +247,7 @@ int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
     const uint8_t* c = decoder.chunk_.data();
     // Read again, the header is checked again: the file may have changed since it was opened.
     // What a chunk cut short by the file's end lacks reads as zeros, where its records stop.
-    const uint64_t at = kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize;
+    const uint64_t at = kEvtxHeaderBlock + static_cast<uint64_t>(chunk.index) * kEvtxChunkSize;
     const size_t held =
         fileSize_ - at < kEvtxChunkSize ? static_cast<size_t>(fileSize_ - at) : kEvtxChunkSize;
     std::memset(decoder.chunk_.data() + held, 0, kEvtxChunkSize - held);
@@ -280,18 +279,18 @@ int EvtxFile::loadChunk(size_t i, EvtxDecoder& decoder) const {
 
 // Every record in the batch is decoded, those a walk passes over as copies included; a record
 // that cannot be decoded ends the batch, since the walk or the chunk most likely ends there.
-void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& decoder,
+void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& decoder,
                       EvtxBatch& out, size_t budget) const {
-    size_t i = backwards ? chunk : order_.size() - 1 - chunk;
-    out.chunk = chunk;
+    const FileChunk chunk = fileChunkAt(pos, backwards);
+    out.chunk = pos;
     out.backwards = backwards;
     out.first = first;
     out.last = 1;
     out.records.clear();
     out.bytes.clear();
     keepLittle(out.bytes);
-    if (decoder.loaded_ != i)
-        loadChunk(i, decoder);
+    if (decoder.loaded_.index != chunk.index)
+        loadChunk(chunk, decoder);
     else if (first == 0)
         decoder.budget_ = DecodeBudget(); // a walk of its own: it costs what the first did
     out.sound = decoder.loadedSound_;
@@ -309,7 +308,7 @@ void EvtxFile::decode(size_t chunk, int backwards, size_t first, EvtxDecoder& de
         const EvtxDecoder::Entry& entry = decoder.entries_[backwards ? count - 1 - k : k];
         EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0};
         if (decodeEventXml(c, kEvtxChunkSize, entry.offset + 24, entry.offset + entry.size - 4,
-                           scratch.event, &scratch.templates, static_cast<uint32_t>(order_[i]),
+                           scratch.event, &scratch.templates, static_cast<uint32_t>(chunk.index),
                            &decoder.budget_)) {
             const EvtxEvent& event = scratch.event;
             if (buildLegacyRecord(event, readLe64(c + entry.offset + 16),
@@ -334,13 +333,13 @@ int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::
     if (cursor.ended)
         return cursor.broken ? -1 : 0;
     if (!batch.sound) {
-        note(skipped_, fileChunkOf(batch));
-        ++cursor.chunk;
+        note(skipped_, fileChunkAt(batch.chunk, batch.backwards).index);
+        ++cursor.chunk.index;
         cursor.record = 0;
         return 0;
     }
     if (batch.damaged)
-        note(damaged_, fileChunkOf(batch));
+        note(damaged_, fileChunkAt(batch.chunk, batch.backwards).index);
     for (; cursor.record - batch.first < batch.records.size(); ++cursor.record) {
         const EvtxBatch::Record& r = batch.records[cursor.record - batch.first];
         // Identifiers keep going one way: a copy of records already given (a stale chunk that
@@ -359,22 +358,22 @@ int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::
             return -1;
         }
         // A damaged chunk ends at the record: the walk goes on with the next chunk.
-        ++cursor.chunk;
+        ++cursor.chunk.index;
         cursor.record = 0;
         return 0;
     }
     if (batch.last) {
-        ++cursor.chunk;
+        ++cursor.chunk.index;
         cursor.record = 0;
     }
     return 0;
 }
 
 int EvtxFile::peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const uint8_t** bytes) {
-    while (!cursor.ended && cursor.chunk < order_.size()) {
+    while (!cursor.ended && cursor.chunk.index < order_.size()) {
         EvtxBatch& batch = batches_[cursor.backwards ? 0 : 1];
         // The batch holds the cursor's record, or the chunk ends before it.
-        if (batch.chunk != cursor.chunk || batch.backwards != cursor.backwards ||
+        if (batch.chunk.index != cursor.chunk.index || batch.backwards != cursor.backwards ||
             cursor.record < batch.first ||
             (cursor.record - batch.first >= batch.records.size() && !batch.last))
             decode(cursor.chunk, cursor.backwards, cursor.record, decoder_, batch);

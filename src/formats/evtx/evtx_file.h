@@ -21,11 +21,20 @@ constexpr uint32_t kEvtxFlagNoChecksums = 0x4;
 // Whether bytes begin like a .evtx file.
 int isEvtxSignature(const uint8_t* bytes, size_t size);
 
+// A chunk's place in a walk: 0 is the first chunk the walk reads, whichever way it goes.
+struct WalkPos {
+    size_t index;
+};
+// A chunk's place in the file: its index among the 64 KiB blocks after the file header.
+struct FileChunk {
+    size_t index;
+};
+
 // Where a walk over the records is: records come newest first (or oldest first), by record
 // identifier across the chunks, the way the log wrapped.
 struct EvtxCursor {
     int backwards = 1;
-    size_t chunk = 0;    // among the chunks in the walk's order
+    WalkPos chunk = {0};
     size_t record = 0;   // among the records of that chunk, in the walk's order
     uint64_t lastId = 0; // of the record last given; 0 before the first
     int ended = 0;       // at the end, or at a record that cannot be decoded
@@ -40,7 +49,7 @@ struct EvtxBatch {
         uint32_t length;
         int state; // 1 decoded; -1 it cannot be decoded
     };
-    size_t chunk = static_cast<size_t>(-1); // its place in the walk (as EvtxCursor::chunk)
+    WalkPos chunk = {static_cast<size_t>(-1)};
     int backwards = 1;
     size_t first = 0; // the place in the chunk (as EvtxCursor::record) of records[0]
     int sound = 0;    // 0: the chunk is passed over (its header is unreadable)
@@ -71,8 +80,8 @@ class EvtxDecoder {
     };
     struct Scratch;
     std::unique_ptr<Scratch> scratch_;
-    // The chunk last read: its index in the file, its bytes and records (identifier order).
-    size_t loaded_ = static_cast<size_t>(-1);
+    // The chunk last read: its place in the file, its bytes and records (identifier order).
+    FileChunk loaded_ = {static_cast<size_t>(-1)};
     int loadedSound_ = 0;
     int loadedDamaged_ = 0;
     std::vector<uint8_t> chunk_;
@@ -105,10 +114,10 @@ class EvtxFile {
     // The parts of next(), for a walk whose batches are decoded on other threads.
     // The chunks a walk goes through.
     size_t walkLength() const { return order_.size(); }
-    // The batch of the walk's chunk-th chunk from its record first on, ended once it holds
-    // budget bytes. Threads may decode at once, each with its own decoder, while the file is
-    // neither loaded nor opened again.
-    void decode(size_t chunk, int backwards, size_t first, EvtxDecoder& decoder, EvtxBatch& out,
+    // The batch of the walk's chunk from its record first on, ended once it holds budget bytes.
+    // Threads may decode at once, each with its own decoder, while the file is neither loaded
+    // nor opened again.
+    void decode(WalkPos chunk, int backwards, size_t first, EvtxDecoder& decoder, EvtxBatch& out,
                 size_t budget = kEvtxBatchBytes) const;
     // The record the cursor is at, from the batch that holds it: 1, for take() to pass; 0 when
     // the batch has no more (past the chunk's last, the cursor moves to the next chunk); -1 at a
@@ -138,10 +147,12 @@ class EvtxFile {
     int nextData(uint64_t offset, uint64_t* start, uint64_t* end) const;
     static int chunkHeaderIsFramed(const uint8_t* header);
     int chunkHeaderChecksumHolds(const uint8_t* header) const;
-    // Reads chunk order_[i] and its records into the decoder; 0 when its header is unreadable.
-    int loadChunk(size_t i, EvtxDecoder& decoder) const;
-    size_t fileChunkOf(const EvtxBatch& batch) const {
-        return order_[batch.backwards ? batch.chunk : order_.size() - 1 - batch.chunk];
+    // Reads a chunk and its records into the decoder; 0 when its header is unreadable.
+    int loadChunk(FileChunk chunk, EvtxDecoder& decoder) const;
+    // The chunk a walk that way reads at pos: order_ is newest first, a walk forwards reads it
+    // from its end.
+    FileChunk fileChunkAt(WalkPos pos, int backwards) const {
+        return {order_[backwards ? pos.index : order_.size() - 1 - pos.index]};
     }
 
     std::vector<uint8_t> bytes_; // the whole file, when it was given in memory
@@ -149,7 +160,7 @@ class EvtxFile {
     uint64_t fileSize_ = 0;
     int checksums_ = 1;
     size_t chunkCount_ = 0;
-    std::vector<size_t> order_; // sound chunks, newest records first
+    std::vector<size_t> order_; // the sound chunks' places in the file, newest records first
     std::vector<size_t> skipped_;
     std::vector<size_t> damaged_;
     // What next() decodes with, and its batch for each way.

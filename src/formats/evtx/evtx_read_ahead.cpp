@@ -71,9 +71,9 @@ void* EvtxReadAhead::run(void* worker) {
 // chunks are done or it is stopped.
 void EvtxReadAhead::decode(Worker& worker) {
     int stopped = 0;
-    for (size_t chunk = firstChunk_ + worker.index; !stopped && chunk < file_.walkLength();
-         chunk += threads_) {
-        size_t first = chunk == firstChunk_ ? firstRecord_ : 0;
+    for (WalkPos chunk = {firstChunk_.index + worker.index};
+         !stopped && chunk.index < file_.walkLength(); chunk.index += threads_) {
+        size_t first = chunk.index == firstChunk_.index ? firstRecord_ : 0;
         for (int last = 0; !last;) {
             size_t slot;
             {
@@ -112,7 +112,7 @@ void EvtxReadAhead::decode(Worker& worker) {
 int EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes) {
     if (drained_)
         return kDrained;
-    while (!cursor_.ended && cursor_.chunk < file_.walkLength()) {
+    while (!cursor_.ended && cursor_.chunk.index < file_.walkLength()) {
         Worker& worker = workerOf(cursor_.chunk);
         if (!reading_) {
             std::unique_lock<std::mutex> hold(lock_);
@@ -126,7 +126,7 @@ int EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes)
         // A batch of a chunk the walk left early (a damaged chunk ends at a record that cannot be
         // decoded) is passed over.
         const EvtxBatch& batch = worker.slots[worker.head];
-        int got = batch.chunk == cursor_.chunk ? file_.step(cursor_, batch, record) : 0;
+        int got = batch.chunk.index == cursor_.chunk.index ? file_.step(cursor_, batch, record) : 0;
         if (got != 0) {
             if (got > 0)
                 *bytes = batch.bytes.data() + (*record)->offset;

@@ -52,11 +52,13 @@ class EvtxReadAhead {
     static void* run(void* worker);
     void decode(Worker& worker);
     void stop(size_t started); // the first started threads
-    Worker& workerOf(size_t chunk) { return workers_[(chunk - firstChunk_) % threads_]; }
+    Worker& workerOf(WalkPos chunk) {
+        return workers_[(chunk.index - firstChunk_.index) % threads_];
+    }
 
     EvtxFile& file_;
     EvtxCursor& cursor_;
-    size_t firstChunk_ = 0;
+    WalkPos firstChunk_ = {0};
     size_t firstRecord_ = 0;
     int backwards_ = 1;
     size_t threads_ = 0;

@@ -450,7 +450,7 @@ TEST(EvtxWalk, BatchesOfAnySizeGiveTheFilesOwnWalk) {
             cursor.backwards = backwards;
             std::vector<std::vector<uint8_t>> records;
             int got = 0;
-            while (got >= 0 && cursor.chunk < file.walkLength()) {
+            while (got >= 0 && cursor.chunk.index < file.walkLength()) {
                 file.decode(cursor.chunk, backwards, cursor.record, decoder, batch, budget);
                 const EvtxBatch::Record* record = nullptr;
                 while ((got = file.step(cursor, batch, &record)) > 0) {
