@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int backwards : {1, 0}) {
         EvtxCursor cursor;
         cursor.backwards = backwards;
-        while (log.next(cursor, record) == 1)
+        while (log.next(cursor, record) == WalkStep::Record)
             if (!parseEvtRecord(record.data(), static_cast<uint32_t>(record.size()), fields))
                 std::abort();
     }

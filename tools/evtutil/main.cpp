@@ -156,10 +156,10 @@ int listLog(const std::string& path) {
         log.load(std::move(bytes));
         EvtxCursor cursor;
         std::vector<uint8_t> record;
-        int got;
-        while ((got = log.next(cursor, record)) == 1)
+        WalkStep got;
+        while ((got = log.next(cursor, record)) == WalkStep::Record)
             printRecord(record);
-        if (got < 0) {
+        if (got == WalkStep::Broken) {
             std::fprintf(stderr,
                          "evtutil: %s: a record after %llu cannot be decoded; the walk ends\n",
                          path.c_str(), static_cast<unsigned long long>(cursor.lastId));

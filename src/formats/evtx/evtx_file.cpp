@@ -329,14 +329,15 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
     }
 }
 
-int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record) {
+BatchStep EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch,
+                         const EvtxBatch::Record** record) {
     if (cursor.ended)
-        return cursor.broken ? -1 : 0;
+        return cursor.broken ? BatchStep::Broken : BatchStep::Exhausted;
     if (!batch.sound) {
         note(skipped_, fileChunkAt(batch.chunk, batch.backwards).index);
         ++cursor.chunk.index;
         cursor.record = 0;
-        return 0;
+        return BatchStep::Exhausted;
     }
     if (batch.damaged)
         note(damaged_, fileChunkAt(batch.chunk, batch.backwards).index);
@@ -350,26 +351,27 @@ int EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::
         if (r.state < 0)
             break;
         *record = &r;
-        return 1;
+        return BatchStep::Record;
     }
     if (cursor.record - batch.first < batch.records.size()) {
         if (!batch.damaged) {
             cursor.ended = cursor.broken = 1;
-            return -1;
+            return BatchStep::Broken;
         }
         // A damaged chunk ends at the record: the walk goes on with the next chunk.
         ++cursor.chunk.index;
         cursor.record = 0;
-        return 0;
+        return BatchStep::Exhausted;
     }
     if (batch.last) {
         ++cursor.chunk.index;
         cursor.record = 0;
     }
-    return 0;
+    return BatchStep::Exhausted;
 }
 
-int EvtxFile::peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const uint8_t** bytes) {
+WalkStep EvtxFile::peek(EvtxCursor& cursor, const EvtxBatch::Record** record,
+                        const uint8_t** bytes) {
     while (!cursor.ended && cursor.chunk.index < order_.size()) {
         EvtxBatch& batch = batches_[cursor.backwards ? 0 : 1];
         // The batch holds the cursor's record, or the chunk ends before it.
@@ -377,21 +379,22 @@ int EvtxFile::peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const u
             cursor.record < batch.first ||
             (cursor.record - batch.first >= batch.records.size() && !batch.last))
             decode(cursor.chunk, cursor.backwards, cursor.record, decoder_, batch);
-        int got = step(cursor, batch, record);
-        if (got != 0) {
-            if (got > 0)
-                *bytes = batch.bytes.data() + (*record)->offset;
-            return got;
+        BatchStep got = step(cursor, batch, record);
+        if (got == BatchStep::Broken)
+            return WalkStep::Broken;
+        if (got == BatchStep::Record) {
+            *bytes = batch.bytes.data() + (*record)->offset;
+            return WalkStep::Record;
         }
     }
     return finish(cursor);
 }
 
-int EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
+WalkStep EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
     const EvtxBatch::Record* record = nullptr;
     const uint8_t* bytes = nullptr;
-    int got = peek(cursor, &record, &bytes);
-    if (got > 0) {
+    WalkStep got = peek(cursor, &record, &bytes);
+    if (got == WalkStep::Record) {
         out.assign(bytes, bytes + record->length);
         take(cursor, *record);
     }

@@ -59,6 +59,12 @@ struct EvtxBatch {
     std::vector<uint8_t> bytes;
 };
 
+// What a walk gives next: a record, its end, or a record that cannot be decoded, which ends it.
+enum class WalkStep { Record, End, Broken };
+// What a batch gives a walk next: a record; nothing more (the walk goes on with the next batch,
+// or past the chunk's last record with the next chunk); or a record that ends the walk.
+enum class BatchStep { Record, Exhausted, Broken };
+
 // A batch ends once its records fill this much, and a chunk takes several (records that expand
 // far beyond the chunk's own bytes never gather whole).
 constexpr size_t kEvtxBatchBytes = 256 << 10;
@@ -102,14 +108,14 @@ class EvtxFile {
     int load(std::vector<uint8_t> bytes);
     int open(int fd);
 
-    // The next record of the walk into out: 1; 0 at the end; -1 once a record of a sound chunk
-    // could not be decoded, which ends the walk. A chunk that fails its header or data checksum
+    // The next record of the walk into out; Broken once a record of a sound chunk could not be
+    // decoded, which ends the walk. A chunk that fails its header or data checksum
     // (in a file that keeps checksums) is read as far as its records decode, and so is one whose
     // records stop being framed; the walk then goes on with the next chunk.
-    int next(EvtxCursor& cursor, std::vector<uint8_t>& out);
-    // The same without the copy: 1 with the record the cursor is at and its bytes (valid until
-    // the walk that way moves on), for take() to pass; 0 at the end; -1 once a record ended it.
-    int peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const uint8_t** bytes);
+    WalkStep next(EvtxCursor& cursor, std::vector<uint8_t>& out);
+    // The same without the copy: the record the cursor is at and its bytes (valid until the walk
+    // that way moves on), for take() to pass.
+    WalkStep peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const uint8_t** bytes);
 
     // The parts of next(), for a walk whose batches are decoded on other threads.
     // The chunks a walk goes through.
@@ -119,18 +125,17 @@ class EvtxFile {
     // nor opened again.
     void decode(WalkPos chunk, int backwards, size_t first, EvtxDecoder& decoder, EvtxBatch& out,
                 size_t budget = kEvtxBatchBytes) const;
-    // The record the cursor is at, from the batch that holds it: 1, for take() to pass; 0 when
-    // the batch has no more (past the chunk's last, the cursor moves to the next chunk); -1 at a
-    // record that ends the walk, and whenever the walk ended so.
-    int step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record);
+    // The record the cursor is at, from the batch that holds it, for take() to pass; Broken at
+    // a record that ends the walk, and whenever the walk ended so.
+    BatchStep step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record);
     static void take(EvtxCursor& cursor, const EvtxBatch::Record& record) {
         ++cursor.record;
         cursor.lastId = record.id;
     }
-    // Where a walk's chunks are done: its end, 0, or -1 when a record ended it.
-    static int finish(EvtxCursor& cursor) {
+    // Where a walk's chunks are done: its end, or Broken when a record ended it.
+    static WalkStep finish(EvtxCursor& cursor) {
         cursor.ended = 1;
-        return cursor.broken ? -1 : 0;
+        return cursor.broken ? WalkStep::Broken : WalkStep::End;
     }
 
     size_t chunkCount() const { return chunkCount_; }

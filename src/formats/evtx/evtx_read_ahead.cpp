@@ -109,9 +109,9 @@ void EvtxReadAhead::decode(Worker& worker) {
     worker.filled.notify_one();
 }
 
-int EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes) {
+WalkStep EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes) {
     if (drained_)
-        return kDrained;
+        return file_.peek(cursor_, record, bytes);
     while (!cursor_.ended && cursor_.chunk.index < file_.walkLength()) {
         Worker& worker = workerOf(cursor_.chunk);
         if (!reading_) {
@@ -119,18 +119,21 @@ int EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes)
             worker.filled.wait(hold, [&] { return worker.count > 0 || !worker.running; });
             if (worker.count == 0) {
                 drained_ = 1; // stopped before it decoded the cursor's chunk
-                return kDrained;
+                return file_.peek(cursor_, record, bytes);
             }
             reading_ = 1;
         }
         // A batch of a chunk the walk left early (a damaged chunk ends at a record that cannot be
         // decoded) is passed over.
         const EvtxBatch& batch = worker.slots[worker.head];
-        int got = batch.chunk.index == cursor_.chunk.index ? file_.step(cursor_, batch, record) : 0;
-        if (got != 0) {
-            if (got > 0)
-                *bytes = batch.bytes.data() + (*record)->offset;
-            return got;
+        BatchStep got = batch.chunk.index == cursor_.chunk.index
+                            ? file_.step(cursor_, batch, record)
+                            : BatchStep::Exhausted;
+        if (got == BatchStep::Broken)
+            return WalkStep::Broken;
+        if (got == BatchStep::Record) {
+            *bytes = batch.bytes.data() + (*record)->offset;
+            return WalkStep::Record;
         }
         int wake;
         {

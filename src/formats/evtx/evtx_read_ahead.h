@@ -27,11 +27,9 @@ class EvtxReadAhead {
     void stop();
 
     // The record the cursor is at, as EvtxFile::peek gives it (for EvtxFile::take to pass), its
-    // bytes valid until the next peek that follows a take. kDrained once the threads were
-    // stopped and the batches in the walk's order are read: EvtxFile::peek goes on from the
-    // cursor.
-    static constexpr int kDrained = 2;
-    int peek(const EvtxBatch::Record** record, const uint8_t** bytes);
+    // bytes valid until the next peek that follows a take. Once the threads were stopped and the
+    // batches in the walk's order are read, EvtxFile::peek goes on from the cursor.
+    WalkStep peek(const EvtxBatch::Record** record, const uint8_t** bytes);
 
   private:
     static constexpr size_t kMostThreads = 4;

@@ -144,15 +144,13 @@ EvtxReadAhead* readAhead(PosixEventLog& handle, int backwards) {
 // .evtx: the length of the next record of the walk, decoded now (or ahead) and kept for the read
 // that takes it; 0 at the end, with corrupt set where a record could not be decoded.
 uint32_t peekXml(PosixEventLog& handle, int backwards, int* corrupt) {
-    int got = EvtxReadAhead::kDrained;
-    if (EvtxReadAhead* ahead = readAhead(handle, backwards))
-        got = ahead->peek(&handle.nextRecord, &handle.nextBytes);
-    if (got == EvtxReadAhead::kDrained)
-        got = handle.xmlLog.peek(handle.cursors[backwards ? 0 : 1], &handle.nextRecord,
-                                 &handle.nextBytes);
-    if (got < 0)
+    EvtxReadAhead* ahead = readAhead(handle, backwards);
+    WalkStep got = ahead ? ahead->peek(&handle.nextRecord, &handle.nextBytes)
+                         : handle.xmlLog.peek(handle.cursors[backwards ? 0 : 1], &handle.nextRecord,
+                                              &handle.nextBytes);
+    if (got == WalkStep::Broken)
         *corrupt = 1;
-    return got > 0 ? handle.nextRecord->length : 0;
+    return got == WalkStep::Record ? handle.nextRecord->length : 0;
 }
 
 // .evtx: whether the walks passed over a chunk or read one only in part.

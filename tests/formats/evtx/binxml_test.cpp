@@ -167,15 +167,15 @@ void PrintTo(const Seen& s, std::ostream* out) {
     *out << ']';
 }
 
-// The records of the walk, oldest first, and how it ended (0, or -1 at a record it refused).
-std::vector<Seen> walkAll(const std::vector<uint8_t>& bytes, int* ended) {
+// The records of the walk, oldest first, and how it ended (End, or Broken at a record it refused).
+std::vector<Seen> walkAll(const std::vector<uint8_t>& bytes, WalkStep* ended) {
     EvtxFile file;
     EXPECT_TRUE(file.load(bytes));
     EvtxCursor cursor;
     cursor.backwards = 0;
     std::vector<uint8_t> record;
     std::vector<Seen> seen;
-    while ((*ended = file.next(cursor, record)) == 1) {
+    while ((*ended = file.next(cursor, record)) == WalkStep::Record) {
         EvtRecordFields f;
         EXPECT_TRUE(parseEvtRecord(record.data(), static_cast<uint32_t>(record.size()), f));
         seen.push_back({f.source, f.eventId, f.strings});
@@ -243,11 +243,11 @@ TEST(BinXml, DataStringsFollowOneRuleWhateverTheValuesMix) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        int ended = 1;
+        WalkStep ended = WalkStep::Record;
         const Seen expected = {u"wsxlum", 7, row.strings};
         EXPECT_EQ(walkAll(templated(row.data, row.values), &ended),
                   (std::vector<Seen>{expected, expected}));
-        EXPECT_EQ(ended, 0);
+        EXPECT_TRUE(ended == WalkStep::End);
     }
 }
 
@@ -275,10 +275,10 @@ TEST(BinXml, RecordsWithoutTemplatesAndValuesOfBinaryXmlDecode) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        int ended = 1;
+        WalkStep ended = WalkStep::Record;
         const Seen expected = {row.source, 7, strings};
         EXPECT_EQ(walkAll(row.file, &ended), (std::vector<Seen>{expected, expected}));
-        EXPECT_EQ(ended, 0);
+        EXPECT_TRUE(ended == WalkStep::End);
     }
 }
 
@@ -326,25 +326,27 @@ TEST(BinXml, ExpansionStopsAtTheEventBoundAndTheChunksBudget) {
         const char* name;
         std::vector<uint8_t> file;
         size_t least, most; // records given
-        int ended;
+        WalkStep ended;
         size_t units; // of the first record's strings
     } rows[] = {
-        {"nested values within the bound", chunkFile({expanding(defined(), 4, kilobyte)}), 1, 1, 0,
-         4096 * 512},
-        {"nested values to 32 MiB", chunkFile({expanding(defined(), 5, kilobyte)}), 0, 0, -1, 0},
-        {"one value 2400 times (19 MiB)", chunkFile({repeated(defined(), 2400)}), 0, 0, -1, 0},
-        {"6 MiB records spend the chunk's bytes", chunkFile({bytes6M, bytes6M, bytes6M}), 2, 2, -1,
-         800 * 4096},
+        {"nested values within the bound", chunkFile({expanding(defined(), 4, kilobyte)}), 1, 1,
+         WalkStep::End, 4096 * 512},
+        {"nested values to 32 MiB", chunkFile({expanding(defined(), 5, kilobyte)}), 0, 0,
+         WalkStep::Broken, 0},
+        {"one value 2400 times (19 MiB)", chunkFile({repeated(defined(), 2400)}), 0, 0,
+         WalkStep::Broken, 0},
+        {"6 MiB records spend the chunk's bytes", chunkFile({bytes6M, bytes6M, bytes6M}), 2, 2,
+         WalkStep::Broken, 800 * 4096},
         {"50,000 nodes a record spend the chunk's nodes",
-         chunkFile(std::vector<Builder>(60, nodes50K)), 10, 59, -1, 32768},
+         chunkFile(std::vector<Builder>(60, nodes50K)), 10, 59, WalkStep::Broken, 32768},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        int ended = 1;
+        WalkStep ended = WalkStep::Record;
         std::vector<Seen> seen = walkAll(row.file, &ended);
         EXPECT_GE(seen.size(), row.least);
         EXPECT_LE(seen.size(), row.most);
-        EXPECT_EQ(ended, row.ended);
+        EXPECT_TRUE(ended == row.ended);
         size_t units = 0;
         for (const std::u16string& s :
              seen.empty() ? std::vector<std::u16string>() : seen[0].strings)

@@ -48,11 +48,11 @@ std::vector<std::vector<uint8_t>> walk(EvtxFile& file, int* broken = nullptr) {
     std::vector<std::vector<uint8_t>> records;
     EvtxCursor cursor;
     std::vector<uint8_t> record;
-    int got;
-    while ((got = file.next(cursor, record)) == 1)
+    WalkStep got;
+    while ((got = file.next(cursor, record)) == WalkStep::Record)
         records.push_back(record);
     if (broken)
-        *broken = got < 0;
+        *broken = got == WalkStep::Broken;
     return records;
 }
 
@@ -449,17 +449,17 @@ TEST(EvtxWalk, BatchesOfAnySizeGiveTheFilesOwnWalk) {
             EvtxCursor cursor;
             cursor.backwards = backwards;
             std::vector<std::vector<uint8_t>> records;
-            int got = 0;
-            while (got >= 0 && cursor.chunk.index < file.walkLength()) {
+            BatchStep got = BatchStep::Exhausted;
+            while (got != BatchStep::Broken && cursor.chunk.index < file.walkLength()) {
                 file.decode(cursor.chunk, backwards, cursor.record, decoder, batch, budget);
                 const EvtxBatch::Record* record = nullptr;
-                while ((got = file.step(cursor, batch, &record)) > 0) {
+                while ((got = file.step(cursor, batch, &record)) == BatchStep::Record) {
                     records.emplace_back(&batch.bytes[record->offset],
                                          &batch.bytes[record->offset] + record->length);
                     EvtxFile::take(cursor, *record);
                 }
             }
-            EXPECT_EQ(got, 0);
+            EXPECT_TRUE(got == BatchStep::Exhausted);
             EXPECT_TRUE(records == (backwards ? newest
                                               : std::vector<std::vector<uint8_t>>(newest.rbegin(),
                                                                                   newest.rend())));
