@@ -8,6 +8,10 @@
 #include <unordered_map>
 #include <vector>
 
+// The first line of the text: the registry editor's (UTF-16), and REGEDIT4's (ANSI).
+constexpr char kRegFileHeader5[] = "Windows Registry Editor Version 5.00";
+constexpr char kRegFileHeader4[] = "REGEDIT4";
+
 // The types with text forms of their own ("text", dword:, hex:); hex(N): gives any type by its
 // number.
 enum RegFileType : uint32_t { kRegFileString = 1, kRegFileBinary = 3, kRegFileDword = 4 };
@@ -61,6 +65,10 @@ class RegFile {
     int removed_ = 0; // marks for compact to drop
 };
 
+// Paths and value names match without regard to the case of ASCII letters.
+inline char foldAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 int equalsIgnoringCase(const std::string& a, const std::string& b);
 // Whether path names the key prefix or a key below it.
 int isAtOrBelow(const std::string& path, const std::string& prefix);
