@@ -6,8 +6,9 @@
 //   random  session numbers drawn up to 1,000,000, up to 50 sessions open at once; once any is
 //           open each record is a logoff with probability 1/2; 1 to 30 s between records.
 // A reboot every REBOOT_EVERY records (default 1,000) ends every open session.
-#include "evt_writer.h"
-#include "evtx_writer.h"
+#include "formats/evt/evt_writer.h"
+#include "formats/evtx/evtx_writer.h"
+#include "wsxlum/evt_record.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,7 +2,7 @@
 
 #include "duplicate_string.h"
 #include "event_kind.h"
-#include "little_endian.h"
+#include "formats/little_endian.h"
 
 #include <cstdint>
 #include <cstdlib>

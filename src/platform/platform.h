@@ -2,6 +2,7 @@
 // the UTF-16 unit type WCHAR, and formatted writing to standard output.
 #pragma once
 
+#include "formats/utf16.h"
 #include "platform_api.h"
 
 #include <string>
@@ -63,28 +64,16 @@ void writeConsoleText(const char* text, size_t length);
 void* reserveBlock(size_t size);
 void releaseBlock(void* block, size_t size);
 
-// UTF-16 <-> UTF-8. Unpaired surrogates and invalid UTF-8 become U+FFFD.
+// UTF-16 <-> UTF-8 over WCHAR (formats/utf16.h has the rules, putUtf8 and nextCodePoint).
+// Unpaired surrogates and invalid UTF-8 become U+FFFD.
 void appendUtf8(std::string& out, const WCHAR* text, size_t length);
-// Writes c as UTF-8 at out; returns the bytes written (1 to 4).
-size_t putUtf8(char* out, char32_t c);
 // Writes the UTF-8 of text into out, which holds at least 3 bytes per unit; returns the bytes.
 size_t encodeUtf8(const WCHAR* text, size_t length, char* out);
 WString utf8ToUtf16(const std::string& text);
-// Decodes the code point at text[i] and moves i past it; U+FFFD for each maximal ill-formed
-// subpart.
-char32_t nextCodePoint(const std::string& text, size_t& i);
 // The code point at text[i], a unit or a surrogate pair (i then moves to its second unit);
 // U+FFFD for an unpaired surrogate. Inline: the console puts every name through it.
 inline char32_t codePointAt(const WCHAR* text, size_t length, size_t& i) {
-    char32_t c = static_cast<char16_t>(text[i]);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
-        char32_t low = static_cast<char16_t>(text[i + 1]);
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-            ++i;
-            return 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        }
-    }
-    return c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c;
+    return utf16CodePointAt(text, length, i);
 }
 // Appends one code point (surrogate pair above U+FFFF).
 void appendUtf16(WString& out, char32_t c);

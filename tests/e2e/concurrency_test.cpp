@@ -1,8 +1,8 @@
 // The built programs running at the same time on one root (Linux).
 #include "eventlog/event_kind.h"
 #include "eventlog/event_log_reader.h"
-#include "evt_record.h"
-#include "evt_writer.h"
+#include "wsxlum/evt_record.h"
+#include "formats/evt/evt_writer.h"
 #include "support/posix/drain.h"
 #include "support/support.h"
 

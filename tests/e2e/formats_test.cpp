@@ -1,7 +1,7 @@
 // The same records as a .evt and as a .evtx log: both reports print the same bytes (Linux).
-#include "evt_record.h"
-#include "evt_writer.h"
-#include "evtx_writer.h"
+#include "wsxlum/evt_record.h"
+#include "formats/evt/evt_writer.h"
+#include "formats/evtx/evtx_writer.h"
 #include "support/posix/drain.h"
 #include "support/support.h"
 

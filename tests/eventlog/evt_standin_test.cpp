@@ -1,10 +1,11 @@
 // The reader over .evt files written by the project's writer (Linux stand-in).
 #include "eventlog/event_kind.h"
 #include "eventlog/event_log_reader.h"
-#include "evt_file.h"
-#include "evt_writer.h"
-#include "little_endian.h"
+#include "formats/evt/evt_file.h"
+#include "formats/evt/evt_writer.h"
+#include "formats/little_endian.h"
 #include "support/support.h"
+#include "wsxlum/evt_record.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,8 +1,8 @@
 // The record rules, over records built in memory (both builds).
 #include "eventlog/event_kind.h"
 #include "eventlog/event_log_reader.h"
-#include "evt_record.h"
-#include "little_endian.h"
+#include "wsxlum/evt_record.h"
+#include "formats/little_endian.h"
 #include "support/support.h"
 
 #include <cstdlib>

@@ -2,7 +2,8 @@
 // so the writer appends a record first (only to a file it can read whole) and the log is
 // walked again.
 #include "eventlog/event_log_reader.h"
-#include "evt_writer.h"
+#include "formats/evt/evt_writer.h"
+#include "wsxlum/evt_record.h"
 
 #include <cstdio>
 #include <cstdlib>

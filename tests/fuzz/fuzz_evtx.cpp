@@ -1,9 +1,9 @@
 // The .evtx decoder on arbitrary chunks: the input is one chunk of a file whose header keeps no
 // checksums (the first byte's low bit asks for them to be checked instead). Every record the
 // decoder accepts must come out as a well-formed legacy record.
-#include "event_record.h"
-#include "evtx_file.h"
-#include "little_endian.h"
+#include "formats/evt/event_record.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/little_endian.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int backwards : {1, 0}) {
         EvtxCursor cursor;
         cursor.backwards = backwards;
-        while (log.next(cursor, record) == 1)
+        while (log.next(cursor, record) == WalkStep::Record)
             if (!parseEvtRecord(record.data(), static_cast<uint32_t>(record.size()), fields))
                 std::abort();
     }

@@ -1,5 +1,5 @@
 // The .reg parser on arbitrary text. What it reads it must write back so that it reads the same.
-#include "reg_file.h"
+#include "formats/reg/reg_file.h"
 
 #include <cstdlib>
 #include <string>

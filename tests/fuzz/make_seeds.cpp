@@ -1,10 +1,10 @@
 // Writes the seed corpus of each fuzz target: records, logs and registry files the project's
 // own writers make, in the shapes the tests use.
-#include "evt_record.h"
-#include "evt_writer.h"
-#include "evtx_file.h"
-#include "evtx_writer.h"
-#include "reg_file.h"
+#include "wsxlum/evt_record.h"
+#include "formats/evt/evt_writer.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/evtx/evtx_writer.h"
+#include "formats/reg/reg_file.h"
 
 #include <cstdio>
 #include <filesystem>

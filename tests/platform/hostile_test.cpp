@@ -2,11 +2,11 @@
 // (Linux stand-in). Each run is guarded: a hang fails the test instead of stalling it.
 #include "app/dispatch.h"
 #include "eventlog/event_kind.h"
-#include "evt_file.h"
-#include "evt_record.h"
-#include "evt_writer.h"
-#include "evtx_writer.h"
-#include "little_endian.h"
+#include "formats/evt/evt_file.h"
+#include "wsxlum/evt_record.h"
+#include "formats/evt/evt_writer.h"
+#include "formats/evtx/evtx_writer.h"
+#include "formats/little_endian.h"
 #include "support/posix/drain.h"
 #include "support/support.h"
 

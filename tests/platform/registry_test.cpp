@@ -1,4 +1,4 @@
-#include "reg_file.h"
+#include "formats/reg/reg_file.h"
 #include "support/support.h"
 
 #include <fstream>

@@ -1,8 +1,9 @@
 // The collection passes over logs written by the project's writer.
 #include "eventlog/event_kind.h"
-#include "evt_writer.h"
+#include "formats/evt/evt_writer.h"
 #include "support/support.h"
 #include "timeline/collect.h"
+#include "wsxlum/evt_record.h"
 
 namespace {
 

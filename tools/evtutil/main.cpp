@@ -1,11 +1,12 @@
 // evtutil: writes and lists legacy Windows event logs (.evt) on Linux. It stands in for the
 // component that logs the wsxlum records and for the event log service's writer.
-#include "evt_file.h"
-#include "evt_writer.h"
-#include "evtx_file.h"
-#include "evtx_writer.h"
-#include "file_io.h"
-#include "little_endian.h"
+#include "formats/evt/evt_file.h"
+#include "formats/evt/evt_writer.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/evtx/evtx_writer.h"
+#include "formats/file_io.h"
+#include "formats/little_endian.h"
+#include "wsxlum/evt_record.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -149,10 +150,10 @@ int listEvtx(const std::string& path, int fd) {
     }
     EvtxCursor cursor;
     std::vector<uint8_t> record;
-    int got;
-    while ((got = log.next(cursor, record)) == 1)
+    WalkStep got;
+    while ((got = log.next(cursor, record)) == WalkStep::Record)
         printRecord(record);
-    if (got < 0) {
+    if (got == WalkStep::Broken) {
         std::fprintf(stderr, "evtutil: %s: a record after %llu cannot be decoded; the walk ends\n",
                      path.c_str(), static_cast<unsigned long long>(cursor.lastId));
         return 1;

@@ -1,6 +1,5 @@
+#include "paths.h"
 #include "platform.h"
-
-#include "file_io.h"
 
 #include <clocale>
 #include <cstdio>

@@ -4,11 +4,12 @@
 // lock waits for it, so each walk sees one consistent snapshot, and records appended meanwhile
 // appear to the next walk. A report that prints long after its walk ended holds up no writer.
 // Both formats give the same records, and neither is ever held whole in memory.
-#include "evt_file.h"
-#include "evtx_file.h"
-#include "evtx_read_ahead.h"
-#include "file_io.h"
-#include "little_endian.h"
+#include "formats/evt/evt_file.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/evtx/evtx_read_ahead.h"
+#include "formats/file_io.h"
+#include "formats/little_endian.h"
+#include "paths.h"
 #include "platform.h"
 #include "registry_store.h"
 #include "root.h"
@@ -144,15 +145,13 @@ EvtxReadAhead* readAhead(PosixEventLog& handle, int backwards) {
 // .evtx: the length of the next record of the walk, decoded now (or ahead) and kept for the read
 // that takes it; 0 at the end, with corrupt set where a record could not be decoded.
 uint32_t peekXml(PosixEventLog& handle, int backwards, int* corrupt) {
-    int got = EvtxReadAhead::kDrained;
-    if (EvtxReadAhead* ahead = readAhead(handle, backwards))
-        got = ahead->peek(&handle.nextRecord, &handle.nextBytes);
-    if (got == EvtxReadAhead::kDrained)
-        got = handle.xmlLog.peek(handle.cursors[backwards ? 0 : 1], &handle.nextRecord,
-                                 &handle.nextBytes);
-    if (got < 0)
+    EvtxReadAhead* ahead = readAhead(handle, backwards);
+    WalkStep got = ahead ? ahead->peek(&handle.nextRecord, &handle.nextBytes)
+                         : handle.xmlLog.peek(handle.cursors[backwards ? 0 : 1], &handle.nextRecord,
+                                              &handle.nextBytes);
+    if (got == WalkStep::Broken)
         *corrupt = 1;
-    return got > 0 ? handle.nextRecord->length : 0;
+    return got == WalkStep::Record ? handle.nextRecord->length : 0;
 }
 
 // .evtx: whether the walks passed over a chunk or read one only in part.

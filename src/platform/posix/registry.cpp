@@ -5,6 +5,11 @@
 #include <cstring>
 #include <new>
 
+// Values keep their type as the number the API uses, which the .reg text uses too.
+static_assert(REG_SZ == kRegFileString && REG_BINARY == kRegFileBinary &&
+                  REG_DWORD == kRegFileDword,
+              "the .reg text's value types are the registry's");
+
 struct PosixRegistryKey {
     std::string path;
     REGSAM access;

@@ -1,6 +1,6 @@
 #include "registry_store.h"
 
-#include "file_io.h"
+#include "formats/file_io.h"
 #include "root.h"
 
 #include <cerrno>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "platform.h"
-#include "reg_file.h"
+#include "formats/reg/reg_file.h"
 
 // Reads the file; a missing file is an empty registry. ERROR_BADDB when it cannot be parsed.
 LONG loadRegistry(RegFile& registry);

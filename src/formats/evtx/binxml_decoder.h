@@ -1,0 +1,87 @@
+// The decoder of one record's binary XML: the token walk (binxml.cpp) and the template plans it
+// records and replays (binxml_plan.cpp), which put values into the event by one set of rules
+// (binxml_event.cpp).
+#pragma once
+
+#include "binxml.h"
+#include "binxml_event.h"
+#include "binxml_plan.h"
+#include "binxml_values.h"
+
+#include <cstdint>
+
+namespace binxml {
+
+// Templates inside values inside templates: real logs nest two or three deep.
+constexpr int kMaxNesting = 16;
+constexpr int kMaxDepth = 64; // elements inside elements
+
+struct Substitutions {
+    const TypedValue* values = nullptr;
+    uint32_t count = 0;
+};
+
+// A walk over the binary XML of one record, which fills an EvtxEvent.
+class Decoder {
+  public:
+    Decoder(const uint8_t* chunk, uint32_t chunkSize, EvtxEvent& event, TemplateCache* cache,
+            uint32_t chunkId, DecodeBudget& budget)
+        : chunk_(chunk), chunkSize_(chunkSize), event_(event, budget), cache_(cache),
+          chunkId_(chunkId) {}
+
+    // A fragment: its header, then a template instance or elements, to its end of stream.
+    // Elements in a template's definition have a dependency identifier in their header (11
+    // bytes); those of a record's own fragment, or of a value of binary XML, have none (9).
+    int fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting,
+                 int definition);
+
+  private:
+    // The token walk.
+    int fits(uint32_t pos, uint32_t size, uint32_t end) const {
+        return pos <= end && end - pos >= size;
+    }
+    int walk(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting);
+    // The name at a chunk offset: its units and count; 0 when it does not fit the chunk.
+    int nameAt(uint32_t offset, const uint8_t** units, uint16_t* count) const;
+    // Moves pos past a name stored right here (an offset after the node's start).
+    int skipResidentName(uint32_t nodeStart, uint32_t nameOffset, uint32_t& pos, uint32_t end);
+    Kind elementKind(uint32_t nameOffset) const;
+    AttributeKind attributeKind(uint32_t nameOffset) const;
+    int templateInstance(uint32_t& pos, uint32_t end, int nesting);
+    int element(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting);
+    // Value nodes of an attribute or of content: text, substitutions, references.
+    int valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting,
+                  AttributeKind attribute);
+    int closeElement();
+    int skipProcessingInstruction(uint32_t& pos, uint32_t end);
+    int countedText(uint32_t& pos, uint32_t end, uint32_t header, AttributeKind attribute);
+
+    // Steps and plans.
+    // A step at the element the walk is in now; setContext puts the walk back there.
+    PlanStep here(PlanStep::Op op, AttributeKind attribute) const;
+    void setContext(const PlanStep& step);
+    // A step of the walk: recorded into the plan being made, or applied to the event now.
+    int emit(const PlanStep& step, const TypedValue* literal,
+             const Substitutions& subs = Substitutions(), int nesting = 0);
+    int record(PlanStep step, const TypedValue* literal);
+    // One step, from the walk or from a plan: what the event gets.
+    int apply(const PlanStep& step, const TypedValue* literal, const Substitutions& subs,
+              int nesting);
+    int substitute(const PlanStep& step, const Substitutions& subs, int nesting);
+    // A template's body with its substitution values.
+    int instantiate(uint32_t body, uint32_t bodySize, const Substitutions& subs, int nesting);
+    TemplatePlan* planFor(uint32_t body, uint32_t bodySize, int nesting);
+    int runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting);
+
+    const uint8_t* chunk_;
+    uint32_t chunkSize_;
+    EventBuilder event_;
+    TemplateCache* cache_;
+    uint32_t chunkId_;
+    TemplatePlan* recording_ = nullptr; // the plan being made: steps are kept, not applied
+    Kind path_[kMaxDepth];
+    int depth_ = 0;
+    int definition_ = 0; // walking a template's definition
+};
+
+} // namespace binxml

@@ -1,0 +1,177 @@
+#include "binxml_event.h"
+
+#include "formats/little_endian.h"
+
+namespace binxml {
+
+namespace {
+
+// Nodes one record may expand to: templates that instantiate templates could otherwise
+// multiply the work of a few bytes past any bound. Real records have a few hundred.
+constexpr uint64_t kMaxNodes = 100000;
+// What a string costs the event besides its units: its place in the list.
+constexpr uint64_t kStringCost = sizeof(std::u16string);
+
+} // namespace
+
+Target targetOf(AttributeKind attribute, Kind kind) {
+    switch (attribute) {
+    case NameAttribute:
+        return ProviderTarget;
+    case SourceNameAttribute:
+        return SourceNameTarget;
+    case QualifiersAttribute:
+        return QualifiersTarget;
+    case SystemTimeAttribute:
+        return TimeCreatedTarget;
+    case UserIdAttribute:
+        return UserSidTarget;
+    case IgnoredAttribute:
+        return NoTarget;
+    case Content:
+        break;
+    }
+    switch (kind) {
+    case EventIdKind:
+        return EventIdTarget;
+    case LevelKind:
+        return LevelTarget;
+    case TaskKind:
+        return TaskTarget;
+    case KeywordsKind:
+        return KeywordsTarget;
+    case RecordIdKind:
+        return RecordIdTarget;
+    case ComputerKind:
+        return ComputerTarget;
+    case DataKind:
+        return DataTarget;
+    case BinaryKind:
+        return BinaryTarget;
+    default:
+        return NoTarget;
+    }
+}
+
+int EventBuilder::spendNodes(uint64_t count) {
+    nodes_ += count;
+    if (nodes_ > kMaxNodes || count > budget_.nodes)
+        return 0;
+    budget_.nodes -= count;
+    return 1;
+}
+
+int EventBuilder::grow(uint64_t bytes) {
+    if (bytes > kMaxEventBytes - eventBytes_ || bytes > budget_.bytes)
+        return 0;
+    eventBytes_ += bytes;
+    budget_.bytes -= bytes;
+    return 1;
+}
+
+// The insertion strings of a Data element, by one rule whatever mix of values it holds. Text
+// (a value of any type but a string array, or literal text) extends the element's open string,
+// or opens one. A string array is text in which each zero unit closes the open string (an empty
+// one when none is open): each terminated item is an insertion string of its own, as Windows'
+// legacy view of the event has them, and an unterminated last item stays open for text after
+// it. At its end (closeData), a Data element that was given nothing is one empty string; one
+// whose only value was an empty substitution is none.
+int EventBuilder::dataValue(const TypedValue& v) {
+    std::vector<std::u16string>& strings = event_.strings;
+    data_.given = 1;
+    if (v.type != (StringType | ArrayFlag)) {
+        const int opens = !data_.joining || strings.empty();
+        if (!grow(2 * textUnitsBound(v) + (opens ? kStringCost : 0)))
+            return 0;
+        if (opens)
+            strings.emplace_back();
+        data_.joining = 1;
+        appendText(strings.back(), v);
+        return 1;
+    }
+    const uint32_t units = v.size / 2;
+    uint64_t items = 1;
+    for (uint32_t i = 0; i < units; ++i)
+        items += readLe16(v.bytes + 2 * i) == 0;
+    if (!grow(2u * static_cast<uint64_t>(units) + items * kStringCost))
+        return 0;
+    for (uint32_t start = 0, i = 0; start < units; start = i + 1) {
+        for (i = start; i < units && readLe16(v.bytes + 2 * i) != 0; ++i) {
+        }
+        if (!data_.joining || strings.empty())
+            strings.emplace_back();
+        appendUnits(strings.back(), v.bytes + 2 * start, i - start);
+        data_.joining = i == units; // no terminator: text may follow
+    }
+    return 1;
+}
+
+int EventBuilder::closeData() {
+    int none = data_.open && !data_.given && !data_.emptyValue;
+    data_ = {0, 0, 0, 0};
+    if (!none)
+        return 1;
+    if (!grow(kStringCost))
+        return 0;
+    event_.strings.emplace_back();
+    return 1;
+}
+
+// Whatever grows the event is paid for first, by a bound of what it adds.
+int EventBuilder::put(const TypedValue& v, Target target) {
+    switch (target) {
+    case ProviderTarget:
+    case SourceNameTarget: {
+        if (!grow(2 * textUnitsBound(v)))
+            return 0;
+        // Appended: an attribute's value may come in parts.
+        appendText(target == ProviderTarget ? event_.provider : event_.sourceName, v);
+        break;
+    }
+    case QualifiersTarget:
+        event_.qualifiers = static_cast<uint32_t>(numberOf(v));
+        break;
+    case TimeCreatedTarget:
+        event_.timeCreated = v.type == StringType ? fileTimeOfText(v) : numberOf(v);
+        break;
+    case UserSidTarget:
+        if (v.type != SidType)
+            break;
+        if (!grow(v.size))
+            return 0;
+        event_.userSid.assign(v.bytes, v.bytes + v.size);
+        break;
+    case EventIdTarget:
+        event_.eventId = static_cast<uint32_t>(numberOf(v));
+        break;
+    case LevelTarget:
+        event_.level = static_cast<uint32_t>(numberOf(v));
+        break;
+    case TaskTarget:
+        event_.task = static_cast<uint32_t>(numberOf(v));
+        break;
+    case KeywordsTarget:
+        event_.keywords = numberOf(v);
+        break;
+    case RecordIdTarget:
+        event_.recordId = numberOf(v);
+        break;
+    case ComputerTarget:
+        if (!grow(2 * textUnitsBound(v)))
+            return 0;
+        appendText(event_.computer, v);
+        break;
+    case DataTarget:
+        return dataValue(v);
+    case BinaryTarget:
+        if (!grow(v.size)) // its bytes, or twice as many units of text
+            return 0;
+        appendBytes(event_.binary, v);
+        break;
+    case NoTarget:
+        break;
+    }
+    return 1;
+}
+
+} // namespace binxml

@@ -1,0 +1,93 @@
+// What the values of one record put into its event: the fields each element and attribute
+// fills, the Data element's rule for insertion strings, and the bounds of what a record costs.
+#pragma once
+
+#include "binxml.h"
+#include "binxml_values.h"
+
+#include <cstdint>
+
+namespace binxml {
+
+// The elements whose content or attributes become fields.
+enum Kind : uint8_t {
+    OtherKind,
+    EventKind,
+    SystemKind,
+    ProviderKind,
+    EventIdKind,
+    LevelKind,
+    TaskKind,
+    KeywordsKind,
+    TimeCreatedKind,
+    RecordIdKind,
+    ComputerKind,
+    SecurityKind,
+    EventDataKind,
+    DataKind,
+    BinaryKind,
+};
+
+// Where a value goes: the content of the element, or one of its attributes.
+enum AttributeKind : uint8_t {
+    Content,
+    IgnoredAttribute,
+    NameAttribute,
+    SourceNameAttribute,
+    QualifiersAttribute,
+    SystemTimeAttribute,
+    UserIdAttribute,
+};
+
+// Where in the event a value goes, as its attribute (or the content of its element) says.
+enum Target : uint8_t {
+    NoTarget,
+    ProviderTarget,
+    SourceNameTarget,
+    QualifiersTarget,
+    TimeCreatedTarget,
+    UserSidTarget,
+    EventIdTarget,
+    LevelTarget,
+    TaskTarget,
+    KeywordsTarget,
+    RecordIdTarget,
+    ComputerTarget,
+    DataTarget,
+    BinaryTarget,
+};
+
+Target targetOf(AttributeKind attribute, Kind kind);
+
+class EventBuilder {
+  public:
+    EventBuilder(EvtxEvent& event, DecodeBudget& budget) : event_(event), budget_(budget) {}
+
+    // Takes nodes from the record's bound and the chunk's budget; 0 when either is spent.
+    int spendNodes(uint64_t count);
+    // Puts a value where target says; 0 when the event would grow past its bounds.
+    int put(const TypedValue& value, Target target);
+
+    // A Data element: opened, given values (put to DataTarget), perhaps an empty substitution,
+    // closed.
+    void openData() { data_ = {1, 0, 0, 0}; }
+    void emptyValue() { data_.emptyValue = 1; }
+    int closeData();
+
+  private:
+    // Takes bytes the event may grow by, before it grows.
+    int grow(uint64_t bytes);
+    int dataValue(const TypedValue& value);
+
+    EvtxEvent& event_;
+    DecodeBudget& budget_;
+    uint64_t nodes_ = 0;
+    uint64_t eventBytes_ = 0;
+    // The Data element being read (they do not nest): open, given a value, its last string
+    // open for more text, given an empty substitution.
+    struct {
+        int open, given, joining, emptyValue;
+    } data_ = {0, 0, 0, 0};
+};
+
+} // namespace binxml

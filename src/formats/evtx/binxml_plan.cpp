@@ -1,0 +1,139 @@
+#include "binxml_plan.h"
+
+#include "binxml_decoder.h"
+
+namespace binxml {
+
+namespace {
+
+// What the plans of one chunk may hold. Real chunks need a few kilobytes; bodies that overlap
+// and are instantiated at many depths would otherwise each keep a copy of most of the chunk.
+// Past it, templates are walked.
+constexpr size_t kMaxPlanBytes = 1u << 20;
+
+} // namespace
+
+PlanStep Decoder::here(PlanStep::Op op, AttributeKind attribute) const {
+    return {op,
+            attribute,
+            0,
+            static_cast<uint8_t>(depth_),
+            depth_ > 0 ? path_[depth_ - 1] : OtherKind,
+            depth_ > 1 ? path_[depth_ - 2] : OtherKind,
+            depth_ > 0 ? targetOf(attribute, path_[depth_ - 1]) : NoTarget,
+            0,
+            0,
+            0};
+}
+
+// The element a step is in, as the walk of the template had it there.
+void Decoder::setContext(const PlanStep& s) {
+    depth_ = s.depth;
+    if (depth_ > 0)
+        path_[depth_ - 1] = s.current;
+    if (depth_ > 1)
+        path_[depth_ - 2] = s.parent;
+}
+
+int Decoder::emit(const PlanStep& s, const TypedValue* literal, const Substitutions& subs,
+                  int nesting) {
+    return recording_ ? record(s, literal) : apply(s, literal, subs, nesting);
+}
+
+int Decoder::record(PlanStep s, const TypedValue* literal) {
+    if (s.op == PlanStep::Literal && s.attribute == IgnoredAttribute)
+        return 1; // goes nowhere
+    if (literal) {
+        s.literal = static_cast<uint32_t>(recording_->literals.size());
+        s.bytes = literal->size;
+        recording_->literals.insert(recording_->literals.end(), literal->bytes,
+                                    literal->bytes + literal->size);
+    }
+    recording_->steps.push_back(s);
+    return 1;
+}
+
+int Decoder::apply(const PlanStep& s, const TypedValue* literal, const Substitutions& subs,
+                   int nesting) {
+    switch (s.op) {
+    case PlanStep::DataOpen:
+        event_.openData();
+        return 1;
+    case PlanStep::DataClose:
+        return event_.closeData();
+    case PlanStep::Literal:
+        return event_.put(*literal, s.target);
+    case PlanStep::Substitute:
+        return substitute(s, subs, nesting);
+    }
+    return 1;
+}
+
+int Decoder::substitute(const PlanStep& s, const Substitutions& subs, int nesting) {
+    if (s.index >= subs.count)
+        return s.optional; // no value to put here
+    const TypedValue& v = subs.values[s.index];
+    if (v.type == NullType || (s.optional && v.size == 0)) {
+        event_.emptyValue();
+        return 1;
+    }
+    if (v.type == BinXmlType) {
+        setContext(s); // a replay is put in the step's place: the value's own walk needs it
+        uint32_t at = static_cast<uint32_t>(v.bytes - chunk_);
+        return fragment(at, at + v.size, subs, nesting + 1, 0);
+    }
+    return event_.put(v, s.target);
+}
+
+// While a plan is being made, a template inside it is walked only for its bounds: its values are
+// the record's, so the outer plan cannot be used and the body is walked each time.
+int Decoder::instantiate(uint32_t body, uint32_t bodySize, const Substitutions& subs, int nesting) {
+    if (recording_) {
+        recording_->usable = 0;
+    } else if (TemplatePlan* plan = planFor(body, bodySize, nesting)) {
+        if (plan->usable)
+            return runPlan(*plan, subs, nesting + 1);
+    }
+    return fragment(body, body + bodySize, subs, nesting + 1, 1);
+}
+
+// Values go straight where the plan says; the walk is put in a step's place only for a value
+// of binary XML, whose own walk needs it.
+int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
+    const PlanStep start = here(PlanStep::DataOpen, Content);
+    if (!event_.spendNodes(plan.steps.size())) // a node a step, counted at once
+        return 0;
+    for (const PlanStep& s : plan.steps) {
+        TypedValue text = {StringType, nullptr, 0};
+        if (s.op == PlanStep::Literal)
+            text = {StringType, plan.literals.data() + s.literal, s.bytes};
+        if (!apply(s, &text, subs, nesting))
+            return 0;
+    }
+    setContext(start);
+    return 1;
+}
+
+// The plan of the template whose body is here, made by walking the body once in the context
+// the walk is in now; none without a cache.
+TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
+    if (!cache_)
+        return nullptr;
+    const PlanStep start = here(PlanStep::DataOpen, Content);
+    const PlanKey key = {chunkId_, body, start.depth, start.current, start.parent};
+    auto found = cache_->plans->byKey.find(key);
+    if (found != cache_->plans->byKey.end())
+        return &found->second;
+    TemplatePlan plan;
+    recording_ = &plan;
+    int ok = fragment(body, body + bodySize, Substitutions(), nesting + 1, 1);
+    recording_ = nullptr;
+    setContext(start);
+    const size_t bytes = sizeof plan + plan.steps.size() * sizeof(PlanStep) + plan.literals.size();
+    if (!ok || bytes > kMaxPlanBytes - cache_->plans->bytes)
+        return nullptr; // walked again, to fail where it fails
+    cache_->plans->bytes += bytes;
+    return &cache_->plans->byKey.emplace(key, std::move(plan)).first->second;
+}
+
+} // namespace binxml

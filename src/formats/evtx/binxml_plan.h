@@ -1,0 +1,67 @@
+// Template plans: what the walk of a template's body puts where, recorded once per chunk and
+// context, so that the records that share the template (nearly all of a chunk) are not walked
+// token by token. The walk and a plan's replay apply their steps by one routine
+// (Decoder::apply).
+#pragma once
+
+#include "binxml.h"
+#include "binxml_event.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+namespace binxml {
+
+// One step of the walk: what the walk of a body does that puts anything anywhere.
+struct PlanStep {
+    enum Op : uint8_t { DataOpen, DataClose, Literal, Substitute } op;
+    AttributeKind attribute;
+    uint8_t optional;
+    uint8_t depth; // the element the step is in, and its parent
+    Kind current, parent;
+    Target target;           // where a value here goes
+    uint16_t index;          // Substitute: the value
+    uint32_t literal, bytes; // Literal: where its text is among the plan's literals
+};
+
+struct TemplatePlan {
+    int usable = 1; // 0: the body holds what a plan cannot (a template instance), so it is walked
+    std::vector<PlanStep> steps;
+    std::vector<uint8_t> literals;
+};
+
+// A plan belongs to a template's body in its chunk and to the element the walk is in where the
+// template is instantiated: the targets of its values depend on that element and its parent.
+struct PlanKey {
+    uint32_t chunkId;
+    uint32_t body; // its offset in the chunk
+    uint8_t depth;
+    Kind current, parent;
+
+    bool operator==(const PlanKey& other) const {
+        return chunkId == other.chunkId && body == other.body && depth == other.depth &&
+               current == other.current && parent == other.parent;
+    }
+};
+
+// The fields packed into 64 bits: unique for chunks of 64 KiB, depths below 256 and kinds
+// below 16; anything larger only shares a hash.
+struct PlanKeyHash {
+    static_assert(sizeof(Kind) == 1 && BinaryKind < 16, "a kind takes 4 bits of the hash");
+    size_t operator()(const PlanKey& k) const {
+        uint64_t packed = static_cast<uint64_t>(k.chunkId) << 32 |
+                          static_cast<uint64_t>(k.body) << 16 |
+                          static_cast<uint64_t>(k.depth) << 8 |
+                          static_cast<uint64_t>(k.current) << 4 | static_cast<uint64_t>(k.parent);
+        return std::hash<uint64_t>()(packed);
+    }
+};
+
+} // namespace binxml
+
+struct TemplateCache::Plans {
+    std::unordered_map<binxml::PlanKey, binxml::TemplatePlan, binxml::PlanKeyHash> byKey;
+    size_t bytes = 0; // what the plans hold
+};

@@ -1,0 +1,263 @@
+#include "binxml_values.h"
+
+#include "binxml.h"
+#include "formats/little_endian.h"
+
+#include <cstring>
+
+namespace binxml {
+
+namespace {
+
+uint64_t readLe64(const uint8_t* p) {
+    return readLe32(p) | static_cast<uint64_t>(readLe32(p + 4)) << 32;
+}
+
+} // namespace
+
+int sameName(const uint8_t* units, uint16_t count, const char* ascii) {
+    size_t length = std::strlen(ascii);
+    if (count != length)
+        return 0;
+    for (size_t i = 0; i < length; ++i)
+        if (readLe16(units + 2 * i) != static_cast<unsigned char>(ascii[i]))
+            return 0;
+    return 1;
+}
+
+void appendUnits(std::u16string& out, const uint8_t* units, size_t count) {
+    size_t at = out.size();
+    out.resize(at + count);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(&out[at], units, 2 * count); // the file's order is this machine's
+#else
+    for (size_t i = 0; i < count; ++i)
+        out[at + i] = static_cast<char16_t>(readLe16(units + 2 * i));
+#endif
+}
+
+uint64_t numberOf(const TypedValue& v) {
+    switch (v.type) {
+    case Int8Type:
+    case UInt8Type:
+        return v.size >= 1 ? v.bytes[0] : 0;
+    case Int16Type:
+    case UInt16Type:
+        return v.size >= 2 ? readLe16(v.bytes) : 0;
+    case Int32Type:
+    case UInt32Type:
+    case HexInt32Type:
+    case BoolType:
+        return v.size >= 4 ? readLe32(v.bytes) : 0;
+    case Int64Type:
+    case UInt64Type:
+    case HexInt64Type:
+    case FileTimeType:
+        return v.size >= 8 ? readLe64(v.bytes) : 0;
+    case SizeType:
+        return v.size >= 8 ? readLe64(v.bytes) : v.size >= 4 ? readLe32(v.bytes) : 0;
+    case StringType: {
+        uint64_t n = 0;
+        uint32_t i = 0, base = 10;
+        if (v.size >= 4 && readLe16(v.bytes) == '0' && (readLe16(v.bytes + 2) | 0x20) == 'x') {
+            i = 2;
+            base = 16;
+        }
+        for (; 2 * i + 1 < v.size && i < 24; ++i) { // no number has more digits
+            uint16_t c = readLe16(v.bytes + 2 * i);
+            uint16_t lower = c | 0x20;
+            int digit = c >= '0' && c <= '9'                         ? c - '0'
+                        : base == 16 && lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
+                                                                     : -1;
+            if (digit < 0)
+                break;
+            n = n * base + static_cast<uint64_t>(digit);
+        }
+        return n;
+    }
+    default:
+        return 0;
+    }
+}
+
+namespace {
+
+void appendAscii(std::u16string& out, const char* text) {
+    while (*text)
+        out += static_cast<char16_t>(static_cast<unsigned char>(*text++));
+}
+
+void appendNumber(std::u16string& out, uint64_t n, int hex, int width = 0) {
+    char buf[24];
+    int i = sizeof buf;
+    buf[--i] = 0;
+    do {
+        int digit = static_cast<int>(hex ? n % 16 : n % 10);
+        buf[--i] = static_cast<char>(digit < 10 ? '0' + digit : 'A' + digit - 10);
+        n /= hex ? 16 : 10;
+        --width;
+    } while (n > 0 || width > 0);
+    appendAscii(out, buf + i);
+}
+
+} // namespace
+
+void appendText(std::u16string& out, const TypedValue& v) {
+    switch (v.type & ~ArrayFlag) {
+    case NullType:
+        return;
+    case StringType: {
+        size_t count = v.size / 2;
+        while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
+            --count; // the terminator some writers include
+        appendUnits(out, v.bytes, count);
+        return;
+    }
+    case AnsiStringType:
+        for (uint32_t i = 0; i < v.size && v.bytes[i]; ++i)
+            out += static_cast<char16_t>(v.bytes[i]);
+        return;
+    case Int8Type:
+        if (v.size >= 1 && static_cast<int8_t>(v.bytes[0]) < 0) {
+            out += u'-';
+            appendNumber(out, static_cast<uint64_t>(-static_cast<int8_t>(v.bytes[0])), 0);
+            return;
+        }
+        break;
+    case Int16Type:
+        if (v.size >= 2 && static_cast<int16_t>(readLe16(v.bytes)) < 0) {
+            out += u'-';
+            appendNumber(out, static_cast<uint64_t>(-static_cast<int16_t>(readLe16(v.bytes))), 0);
+            return;
+        }
+        break;
+    case Int32Type:
+        if (v.size >= 4 && static_cast<int32_t>(readLe32(v.bytes)) < 0) {
+            out += u'-';
+            appendNumber(out, 0u - static_cast<uint64_t>(static_cast<int32_t>(readLe32(v.bytes))),
+                         0);
+            return;
+        }
+        break;
+    case Int64Type:
+        if (v.size >= 8 && static_cast<int64_t>(readLe64(v.bytes)) < 0) {
+            out += u'-';
+            appendNumber(out, 0u - readLe64(v.bytes), 0);
+            return;
+        }
+        break;
+    case BoolType:
+        appendAscii(out, numberOf(v) ? "true" : "false");
+        return;
+    case HexInt32Type:
+    case HexInt64Type:
+        appendAscii(out, "0x");
+        appendNumber(out, numberOf(v), 1, (v.type & ~ArrayFlag) == HexInt64Type ? 16 : 8);
+        return;
+    case GuidType:
+        if (v.size >= 16) {
+            out += u'{';
+            appendNumber(out, readLe32(v.bytes), 1, 8);
+            out += u'-';
+            appendNumber(out, readLe16(v.bytes + 4), 1, 4);
+            out += u'-';
+            appendNumber(out, readLe16(v.bytes + 6), 1, 4);
+            out += u'-';
+            for (int i = 8; i < 16; ++i) {
+                if (i == 10)
+                    out += u'-';
+                appendNumber(out, v.bytes[i], 1, 2);
+            }
+            out += u'}';
+        }
+        return;
+    case SidType:
+        if (v.size >= 8 && v.size >= 8u + 4u * v.bytes[1]) {
+            appendAscii(out, "S-");
+            appendNumber(out, v.bytes[0], 0);
+            out += u'-';
+            uint64_t authority = 0;
+            for (int i = 2; i < 8; ++i)
+                authority = authority << 8 | v.bytes[i];
+            appendNumber(out, authority, 0);
+            for (uint32_t i = 0; i < v.bytes[1]; ++i) {
+                out += u'-';
+                appendNumber(out, readLe32(v.bytes + 8 + 4 * i), 0);
+            }
+        }
+        return;
+    case BinaryType:
+        for (uint32_t i = 0; i < v.size; ++i)
+            appendNumber(out, v.bytes[i], 1, 2);
+        return;
+    default:
+        break;
+    }
+    if ((v.type & ~ArrayFlag) >= Int8Type && (v.type & ~ArrayFlag) <= UInt64Type)
+        appendNumber(out, numberOf(v), 0);
+    else if ((v.type & ~ArrayFlag) == SizeType || (v.type & ~ArrayFlag) == FileTimeType)
+        appendNumber(out, numberOf(v), 0);
+}
+
+uint64_t textUnitsBound(const TypedValue& v) {
+    switch (v.type & ~ArrayFlag) {
+    case StringType:
+        return v.size / 2;
+    case AnsiStringType:
+        return v.size;
+    case BinaryType:
+        return 2u * static_cast<uint64_t>(v.size);
+    default: // numbers, a GUID, a SID (11 units for each 4 bytes)
+        return 48u + 3u * static_cast<uint64_t>(v.size);
+    }
+}
+
+void appendBytes(std::vector<uint8_t>& out, const TypedValue& v) {
+    if (v.type == BinaryType) {
+        out.insert(out.end(), v.bytes, v.bytes + v.size);
+        return;
+    }
+    if (v.type != StringType)
+        return;
+    int high = -1;
+    for (uint32_t i = 0; 2 * i + 1 < v.size; ++i) {
+        uint16_t c = readLe16(v.bytes + 2 * i) | 0x20;
+        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0)
+            continue;
+        if (high < 0) {
+            high = digit;
+        } else {
+            out.push_back(static_cast<uint8_t>(high << 4 | digit));
+            high = -1;
+        }
+    }
+}
+
+uint64_t fileTimeOfText(const TypedValue& v) {
+    int field[6] = {0, 0, 0, 0, 0, 0};
+    int f = 0;
+    for (uint32_t i = 0; 2 * i + 1 < v.size && f < 6 && i < 40; ++i) {
+        uint16_t c = readLe16(v.bytes + 2 * i);
+        if (c >= '0' && c <= '9' && field[f] < 100000)
+            field[f] = field[f] * 10 + (c - '0');
+        else if (c >= '0' && c <= '9')
+            return 0;
+        else if (c == '.' || c == 'Z')
+            break;
+        else
+            ++f;
+    }
+    int64_t y = field[0], m = field[1], d = field[2];
+    if (y < 1601 || m < 1 || m > 12 || d < 1 || d > 31)
+        return 0;
+    // Days since 1601-01-01 by the proleptic Gregorian calendar.
+    y -= m <= 2;
+    int64_t era = y / 400, yoe = y - era * 400;
+    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 584754;
+    int64_t seconds = days * 86400 + field[3] * 3600 + field[4] * 60 + field[5];
+    return seconds < 0 ? 0 : static_cast<uint64_t>(seconds) * 10000000u;
+}
+
+} // namespace binxml

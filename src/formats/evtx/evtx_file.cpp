@@ -1,0 +1,404 @@
+#include "evtx_file.h"
+
+#include "crc32.h"
+#include "formats/evt/event_record.h"
+#include "formats/file_io.h"
+#include "formats/little_endian.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char kFileSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', 0};
+const char kChunkSignature[8] = {'E', 'l', 'f', 'C', 'h', 'n', 'k', 0};
+
+constexpr uint64_t kAuditSuccess = 0x0020000000000000ull;
+constexpr uint64_t kAuditFailure = 0x0010000000000000ull;
+
+uint64_t readLe64(const uint8_t* p) {
+    return readLe32(p) | static_cast<uint64_t>(readLe32(p + 4)) << 32;
+}
+
+// Seconds since 1970 of a FILETIME, within the 32 bits a legacy record has.
+uint32_t secondsOf(uint64_t fileTime) {
+    const uint64_t k1970 = 116444736000000000ull;
+    if (fileTime <= k1970)
+        return 0;
+    uint64_t seconds = (fileTime - k1970) / 10000000u;
+    return seconds > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(seconds);
+}
+
+// EventType as Windows gives it for an event of the new log: audits by their keywords, the
+// rest by level.
+uint16_t eventTypeOf(const EvtxEvent& event) {
+    if (event.keywords & kAuditSuccess)
+        return 0x0008; // EVENTLOG_AUDIT_SUCCESS
+    if (event.keywords & kAuditFailure)
+        return 0x0010; // EVENTLOG_AUDIT_FAILURE
+    switch (event.level) {
+    case 0:
+        return 0x0000; // EVENTLOG_SUCCESS
+    case 1:
+    case 2:
+        return 0x0001; // EVENTLOG_ERROR_TYPE
+    case 3:
+        return 0x0002; // EVENTLOG_WARNING_TYPE
+    default:
+        return 0x0004; // EVENTLOG_INFORMATION_TYPE
+    }
+}
+
+} // namespace
+
+void keepLittle(std::vector<uint8_t>& bytes) {
+    if (bytes.capacity() > 2 * kEvtxBatchBytes)
+        std::vector<uint8_t>().swap(bytes);
+}
+
+int isEvtxSignature(const uint8_t* bytes, size_t size) {
+    return size >= sizeof kFileSignature &&
+           std::memcmp(bytes, kFileSignature, sizeof kFileSignature) == 0;
+}
+
+int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
+                      EvtRecordFields& fields, std::vector<uint8_t>& out) {
+    fields.eventId = (event.qualifiers & 0xFFFF) << 16 | (event.eventId & 0xFFFF);
+    fields.eventType = eventTypeOf(event);
+    fields.category = static_cast<uint16_t>(event.task);
+    fields.timeGenerated = secondsOf(event.timeCreated);
+    fields.timeWritten = secondsOf(writtenTime);
+    return appendEvtRecord(fields,
+                           {event.sourceName.empty() ? event.provider : event.sourceName,
+                            event.computer, event.strings, event.userSid, event.binary},
+                           recordNumber, out);
+}
+
+// What decoding one record after another reuses.
+struct EvtxDecoder::Scratch {
+    EvtxEvent event;
+    EvtRecordFields fields;
+    TemplateCache templates;
+};
+
+EvtxDecoder::EvtxDecoder() : scratch_(new Scratch) {}
+EvtxDecoder::~EvtxDecoder() = default;
+
+EvtxFile::EvtxFile() = default;
+EvtxFile::~EvtxFile() = default;
+
+int EvtxFile::readAt(uint64_t offset, uint8_t* out, size_t size) const {
+    if (fd_ >= 0)
+        return ::readAt(fd_, offset, out, size); // 0 when cut short since it was opened
+    if (offset > bytes_.size() || bytes_.size() - offset < size)
+        return 0;
+    std::memcpy(out, bytes_.data() + offset, size);
+    return 1;
+}
+
+int EvtxFile::chunkHeaderIsFramed(const uint8_t* c) {
+    if (std::memcmp(c, kChunkSignature, sizeof kChunkSignature) != 0)
+        return 0;
+    uint32_t freeSpace = readLe32(c + 48);
+    return freeSpace >= kEvtxChunkHeaderSize && freeSpace <= kEvtxChunkSize;
+}
+
+int EvtxFile::chunkHeaderChecksumHolds(const uint8_t* c) const {
+    return !checksums_ ||
+           crc32(c + 128, kEvtxChunkHeaderSize - 128, crc32(c, 120)) == readLe32(c + 124);
+}
+
+namespace {
+
+void note(std::vector<size_t>& chunks, size_t chunk) {
+    auto at = std::lower_bound(chunks.begin(), chunks.end(), chunk);
+    if (at == chunks.end() || *at != chunk)
+        chunks.insert(at, chunk);
+}
+
+// "chunk 3" or "chunks 1, 4 and 9" (1-based), the first few of a long list only.
+std::string chunkList(const std::vector<size_t>& chunks) {
+    const size_t kNamed = 5;
+    std::string text = chunks.size() == 1 ? "chunk " : "chunks ";
+    size_t named = chunks.size() > kNamed ? kNamed - 1 : chunks.size();
+    for (size_t i = 0; i < named; ++i) {
+        if (i > 0)
+            text += i + 1 == chunks.size() ? " and " : ", ";
+        text += std::to_string(chunks[i] + 1);
+    }
+    if (named < chunks.size())
+        text += " and " + std::to_string(chunks.size() - named) + " more";
+    return text;
+}
+
+} // namespace
+
+std::string EvtxFile::damageText() const {
+    std::string text;
+    const std::string of = " of " + std::to_string(chunkCount_);
+    if (!damaged_.empty())
+        text += chunkList(damaged_) + of + " read as far as " +
+                (damaged_.size() == 1 ? "its" : "their") + " records decode";
+    if (!skipped_.empty())
+        text += (text.empty() ? "" : "; ") + chunkList(skipped_) + (text.empty() ? of : "") +
+                " passed over";
+    return text;
+}
+
+int EvtxFile::load(std::vector<uint8_t> bytes) {
+    bytes_ = std::move(bytes);
+    fd_ = -1;
+    fileSize_ = bytes_.size();
+    return open(-1);
+}
+
+// Where the file's data goes on from offset: its start and end; 0 when only a hole follows.
+// Where the system cannot tell, all of the file is data.
+int EvtxFile::nextData(uint64_t offset, uint64_t* start, uint64_t* end) const {
+    *start = offset;
+    *end = UINT64_MAX;
+    if (fd_ < 0)
+        return 1;
+    off_t data = lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0)
+        return errno != ENXIO;
+    off_t hole = lseek(fd_, data, SEEK_HOLE);
+    *start = static_cast<uint64_t>(data);
+    if (hole > data)
+        *end = static_cast<uint64_t>(hole);
+    return 1;
+}
+
+// The chunk headers, read once: which chunks are sound, and their order by record identifier. A
+// hole in a sparse file costs nothing: its chunks were never written.
+int EvtxFile::open(int fd) {
+    if (fd >= 0) {
+        struct stat st;
+        if (fstat(fd, &st) != 0)
+            return 0;
+        bytes_.clear();
+        fd_ = fd;
+        fileSize_ = static_cast<uint64_t>(st.st_size);
+    }
+    order_.clear();
+    skipped_.clear();
+    damaged_.clear();
+    decoder_.loaded_ = {static_cast<size_t>(-1)};
+    batches_[0].chunk = batches_[1].chunk = {static_cast<size_t>(-1)};
+    chunkCount_ = 0;
+    uint8_t header[kEvtxChunkHeaderSize];
+    if (!readAt(0, header, 128) || !isEvtxSignature(header, 128))
+        return 0;
+    checksums_ = !(readLe32(header + 120) & kEvtxFlagNoChecksums);
+    // A last chunk cut short (a log copied while it grew) counts once its header is whole: its
+    // records are read as far as they go.
+    if (fileSize_ > kEvtxHeaderBlock) {
+        uint64_t chunks = fileSize_ - kEvtxHeaderBlock;
+        chunkCount_ = static_cast<size_t>(chunks / kEvtxChunkSize +
+                                          (chunks % kEvtxChunkSize >= kEvtxChunkHeaderSize));
+    }
+    std::vector<std::pair<uint64_t, size_t>> newest; // (last record identifier, chunk)
+    static const uint8_t kUnused[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    uint64_t dataEnd = 0; // the data found ends here: the chunk headers before it are read
+    for (size_t chunk = 0; chunk < chunkCount_; ++chunk) {
+        uint64_t at = kEvtxHeaderBlock + static_cast<uint64_t>(chunk) * kEvtxChunkSize;
+        if (at >= dataEnd) {
+            uint64_t data = at;
+            if (!nextData(at, &data, &dataEnd))
+                break;       // a hole to the end
+            if (data > at) { // a chunk whose header lies in a hole was never written
+                chunk = static_cast<size_t>((data - kEvtxHeaderBlock - 1) / kEvtxChunkSize);
+                continue;
+            }
+        }
+        if (!readAt(at, header, sizeof header))
+            break;
+        if (chunkHeaderIsFramed(header))
+            newest.push_back({readLe64(header + 32), chunk});
+        else if (std::memcmp(header, kUnused, sizeof kUnused) != 0)
+            note(skipped_, chunk); // damaged, rather than never written
+    }
+    // Newest first across the chunks, however the log wrapped.
+    std::stable_sort(newest.begin(), newest.end(),
+                     [](const std::pair<uint64_t, size_t>& a,
+                        const std::pair<uint64_t, size_t>& b) { return a.first > b.first; });
+    for (const std::pair<uint64_t, size_t>& n : newest)
+        order_.push_back(n.second);
+    return 1;
+}
+
+// The records of a chunk, up to its free space, in identifier order. A record whose frame is
+// broken (no signature, a size that does not fit, the size not repeated at its end) ends them and
+// marks the chunk damaged. Windows updates a chunk's checksums late, so a chunk that fails them
+// is read too, as damaged.
+int EvtxFile::loadChunk(FileChunk chunk, EvtxDecoder& decoder) const {
+    decoder.loaded_ = chunk;
+    std::vector<EvtxDecoder::Entry>& entries = decoder.entries_;
+    entries.clear();
+    decoder.scratch_->templates.clear(); // templates belong to their chunk
+    decoder.budget_ = DecodeBudget();
+    decoder.chunk_.resize(kEvtxChunkSize);
+    const uint8_t* c = decoder.chunk_.data();
+    // Read again, the header is checked again: the file may have changed since it was opened.
+    // What a chunk cut short by the file's end lacks reads as zeros, where its records stop.
+    const uint64_t at = kEvtxHeaderBlock + static_cast<uint64_t>(chunk.index) * kEvtxChunkSize;
+    const size_t held =
+        fileSize_ - at < kEvtxChunkSize ? static_cast<size_t>(fileSize_ - at) : kEvtxChunkSize;
+    std::memset(decoder.chunk_.data() + held, 0, kEvtxChunkSize - held);
+    decoder.loadedSound_ = readAt(at, decoder.chunk_.data(), held) && chunkHeaderIsFramed(c);
+    if (!decoder.loadedSound_)
+        return 0;
+    uint32_t end = readLe32(c + 48);
+    decoder.loadedDamaged_ = !chunkHeaderChecksumHolds(c) ||
+                             (checksums_ && crc32(c + kEvtxChunkHeaderSize,
+                                                  end - kEvtxChunkHeaderSize) != readLe32(c + 52));
+    for (uint32_t pos = kEvtxChunkHeaderSize; pos < end;) {
+        uint32_t size = end - pos >= 8 ? readLe32(c + pos + 4) : 0;
+        if (end - pos < 28 || readLe32(c + pos) != kEvtxRecordSignature || size < 28 ||
+            size > end - pos || readLe32(c + pos + size - 4) != size) {
+            decoder.loadedDamaged_ = 1;
+            break;
+        }
+        uint64_t id = readLe64(c + pos + 8);
+        // Chunks are ordered by the range their header gives: a record outside it would be
+        // passed over as a copy of one already given.
+        if (id < readLe64(c + 24) || id > readLe64(c + 32))
+            decoder.loadedDamaged_ = 1;
+        entries.push_back({id, pos, size});
+        pos += size;
+    }
+    auto byId = [](const EvtxDecoder::Entry& a, const EvtxDecoder::Entry& b) {
+        return a.id < b.id;
+    };
+    if (!std::is_sorted(entries.begin(), entries.end(), byId)) // as written, they nearly are
+        std::stable_sort(entries.begin(), entries.end(), byId);
+    return 1;
+}
+
+// Every record in the batch is decoded, those a walk passes over as copies included; a record
+// that cannot be decoded ends the batch, since the walk or the chunk most likely ends there.
+void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& decoder,
+                      EvtxBatch& out, size_t budget) const {
+    const FileChunk chunk = fileChunkAt(pos, backwards);
+    out.chunk = pos;
+    out.backwards = backwards;
+    out.first = first;
+    out.last = 1;
+    out.records.clear();
+    out.bytes.clear();
+    keepLittle(out.bytes);
+    if (decoder.loaded_.index != chunk.index)
+        loadChunk(chunk, decoder);
+    else if (first == 0)
+        decoder.budget_ = DecodeBudget(); // a walk of its own: it costs what the first did
+    out.sound = decoder.loadedSound_;
+    out.damaged = decoder.loadedDamaged_;
+    if (!out.sound)
+        return;
+    EvtxDecoder::Scratch& scratch = *decoder.scratch_;
+    const uint8_t* c = decoder.chunk_.data();
+    const size_t count = decoder.entries_.size();
+    for (size_t k = first; k < count; ++k) {
+        if (out.bytes.size() >= budget && k > first) {
+            out.last = 0;
+            break;
+        }
+        const EvtxDecoder::Entry& entry = decoder.entries_[backwards ? count - 1 - k : k];
+        EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0};
+        if (decodeEventXml(c, kEvtxChunkSize, entry.offset + 24, entry.offset + entry.size - 4,
+                           scratch.event, &scratch.templates, static_cast<uint32_t>(chunk.index),
+                           &decoder.budget_)) {
+            const EvtxEvent& event = scratch.event;
+            if (buildLegacyRecord(event, readLe64(c + entry.offset + 16),
+                                  static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
+                                  scratch.fields, out.bytes)) {
+                record.length = static_cast<uint32_t>(out.bytes.size() - record.offset);
+                record.state = 1;
+                out.records.push_back(record);
+                if (record.length > 2 * kEvtxBatchBytes)
+                    scratch.event = EvtxEvent(); // its memory is given back, not kept
+                continue;
+            }
+        }
+        record.state = -1;
+        out.records.push_back(record);
+        out.last = k + 1 == count;
+        break;
+    }
+}
+
+BatchStep EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch,
+                         const EvtxBatch::Record** record) {
+    if (cursor.ended)
+        return cursor.broken ? BatchStep::Broken : BatchStep::Exhausted;
+    if (!batch.sound) {
+        note(skipped_, fileChunkAt(batch.chunk, batch.backwards).index);
+        ++cursor.chunk.index;
+        cursor.record = 0;
+        return BatchStep::Exhausted;
+    }
+    if (batch.damaged)
+        note(damaged_, fileChunkAt(batch.chunk, batch.backwards).index);
+    for (; cursor.record - batch.first < batch.records.size(); ++cursor.record) {
+        const EvtxBatch::Record& r = batch.records[cursor.record - batch.first];
+        // Identifiers keep going one way: a copy of records already given (a stale chunk that
+        // overlaps another) is passed over.
+        if (cursor.lastId != 0 &&
+            (cursor.backwards ? r.id >= cursor.lastId : r.id <= cursor.lastId))
+            continue;
+        if (r.state < 0)
+            break;
+        *record = &r;
+        return BatchStep::Record;
+    }
+    if (cursor.record - batch.first < batch.records.size()) {
+        if (!batch.damaged) {
+            cursor.ended = cursor.broken = 1;
+            return BatchStep::Broken;
+        }
+        // A damaged chunk ends at the record: the walk goes on with the next chunk.
+        ++cursor.chunk.index;
+        cursor.record = 0;
+        return BatchStep::Exhausted;
+    }
+    if (batch.last) {
+        ++cursor.chunk.index;
+        cursor.record = 0;
+    }
+    return BatchStep::Exhausted;
+}
+
+WalkStep EvtxFile::peek(EvtxCursor& cursor, const EvtxBatch::Record** record,
+                        const uint8_t** bytes) {
+    while (!cursor.ended && cursor.chunk.index < order_.size()) {
+        EvtxBatch& batch = batches_[cursor.backwards ? 0 : 1];
+        // The batch holds the cursor's record, or the chunk ends before it.
+        if (batch.chunk.index != cursor.chunk.index || batch.backwards != cursor.backwards ||
+            cursor.record < batch.first ||
+            (cursor.record - batch.first >= batch.records.size() && !batch.last))
+            decode(cursor.chunk, cursor.backwards, cursor.record, decoder_, batch);
+        BatchStep got = step(cursor, batch, record);
+        if (got == BatchStep::Broken)
+            return WalkStep::Broken;
+        if (got == BatchStep::Record) {
+            *bytes = batch.bytes.data() + (*record)->offset;
+            return WalkStep::Record;
+        }
+    }
+    return finish(cursor);
+}
+
+WalkStep EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {
+    const EvtxBatch::Record* record = nullptr;
+    const uint8_t* bytes = nullptr;
+    WalkStep got = peek(cursor, &record, &bytes);
+    if (got == WalkStep::Record) {
+        out.assign(bytes, bytes + record->length);
+        take(cursor, *record);
+    }
+    return got;
+}

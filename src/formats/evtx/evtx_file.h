@@ -1,0 +1,184 @@
+// The XML event log file (.evtx) of every Windows since Vista: a 4 KiB file header, then 64 KiB
+// chunks, each with its own header, the names and templates its records share, and records of
+// binary XML. Each record is handed out as the EVENTLOGRECORD Windows' legacy API gives for it.
+#pragma once
+
+#include "binxml.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+constexpr uint32_t kEvtxHeaderBlock = 0x1000;
+constexpr uint32_t kEvtxChunkSize = 0x10000;
+constexpr uint32_t kEvtxChunkHeaderSize = 0x200;
+constexpr uint32_t kEvtxRecordSignature = 0x00002a2a;
+constexpr uint32_t kEvtxFlagDirty = 0x1;
+constexpr uint32_t kEvtxFlagNoChecksums = 0x4;
+
+// Whether bytes begin like a .evtx file.
+int isEvtxSignature(const uint8_t* bytes, size_t size);
+
+// A chunk's place in a walk: 0 is the first chunk the walk reads, whichever way it goes.
+struct WalkPos {
+    size_t index;
+};
+// A chunk's place in the file: its index among the 64 KiB blocks after the file header.
+struct FileChunk {
+    size_t index;
+};
+
+// Where a walk over the records is: records come newest first (or oldest first), by record
+// identifier across the chunks, the way the log wrapped.
+struct EvtxCursor {
+    int backwards = 1;
+    WalkPos chunk = {0};
+    size_t record = 0;   // among the records of that chunk, in the walk's order
+    uint64_t lastId = 0; // of the record last given; 0 before the first
+    int ended = 0;       // at the end, or at a record that cannot be decoded
+    int broken = 0;      // ended at a record that cannot be decoded
+};
+
+// Records of one chunk of a walk, from one of them on, decoded: what a walk takes them from.
+struct EvtxBatch {
+    struct Record {
+        uint64_t id;
+        uint32_t offset; // of its legacy record in bytes
+        uint32_t length;
+        int state; // 1 decoded; -1 it cannot be decoded
+    };
+    WalkPos chunk = {static_cast<size_t>(-1)};
+    int backwards = 1;
+    size_t first = 0; // the place in the chunk (as EvtxCursor::record) of records[0]
+    int sound = 0;    // 0: the chunk is passed over (its header is unreadable)
+    int damaged = 0;  // it fails a checksum: a record that cannot be decoded ends the chunk
+    int last = 1;     // no more records of the chunk follow
+    std::vector<Record> records;
+    std::vector<uint8_t> bytes;
+};
+
+// What a walk gives next: a record, its end, or a record that cannot be decoded, which ends it.
+enum class WalkStep { Record, End, Broken };
+// What a batch gives a walk next: a record; nothing more (the walk goes on with the next batch,
+// or past the chunk's last record with the next chunk); or a record that ends the walk.
+enum class BatchStep { Record, Exhausted, Broken };
+
+// A batch ends once its records fill this much, and a chunk takes several (records that expand
+// far beyond the chunk's own bytes never gather whole).
+constexpr size_t kEvtxBatchBytes = 256 << 10;
+
+// Memory a huge record took is given back rather than kept for the rest of the walk.
+void keepLittle(std::vector<uint8_t>& bytes);
+
+// What decoding reuses from one chunk to the next: each thread that decodes has its own.
+class EvtxDecoder {
+  public:
+    EvtxDecoder();
+    ~EvtxDecoder();
+    EvtxDecoder(const EvtxDecoder&) = delete;
+    EvtxDecoder& operator=(const EvtxDecoder&) = delete;
+
+  private:
+    friend class EvtxFile;
+    struct Entry {
+        uint64_t id;
+        uint32_t offset; // of the record in its chunk
+        uint32_t size;
+    };
+    struct Scratch;
+    std::unique_ptr<Scratch> scratch_;
+    // The chunk last read: its place in the file, its bytes and records (identifier order).
+    FileChunk loaded_ = {static_cast<size_t>(-1)};
+    int loadedSound_ = 0;
+    int loadedDamaged_ = 0;
+    std::vector<uint8_t> chunk_;
+    std::vector<Entry> entries_;
+    DecodeBudget budget_; // what the loaded chunk's records may still cost
+};
+
+class EvtxFile {
+  public:
+    EvtxFile();
+    ~EvtxFile();
+    EvtxFile(const EvtxFile&) = delete;
+    EvtxFile& operator=(const EvtxFile&) = delete;
+
+    // A file in memory, or an open file whose chunks are read as a walk reaches them (the
+    // descriptor stays the caller's). Checks the file header and reads the chunk headers,
+    // passing over chunks whose signature or free space is wrong. 0 when it is no .evtx file.
+    int load(std::vector<uint8_t> bytes);
+    int open(int fd);
+
+    // The next record of the walk into out; Broken once a record of a sound chunk could not be
+    // decoded, which ends the walk. A chunk that fails its header or data checksum
+    // (in a file that keeps checksums) is read as far as its records decode, and so is one whose
+    // records stop being framed; the walk then goes on with the next chunk.
+    WalkStep next(EvtxCursor& cursor, std::vector<uint8_t>& out);
+    // The same without the copy: the record the cursor is at and its bytes (valid until the walk
+    // that way moves on), for take() to pass.
+    WalkStep peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const uint8_t** bytes);
+
+    // The parts of next(), for a walk whose batches are decoded on other threads.
+    // The chunks a walk goes through.
+    size_t walkLength() const { return order_.size(); }
+    // The batch of the walk's chunk from its record first on, ended once it holds budget bytes.
+    // Threads may decode at once, each with its own decoder, while the file is neither loaded
+    // nor opened again.
+    void decode(WalkPos chunk, int backwards, size_t first, EvtxDecoder& decoder, EvtxBatch& out,
+                size_t budget = kEvtxBatchBytes) const;
+    // The record the cursor is at, from the batch that holds it, for take() to pass; Broken at
+    // a record that ends the walk, and whenever the walk ended so.
+    BatchStep step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record);
+    static void take(EvtxCursor& cursor, const EvtxBatch::Record& record) {
+        ++cursor.record;
+        cursor.lastId = record.id;
+    }
+    // Where a walk's chunks are done: its end, or Broken when a record ended it.
+    static WalkStep finish(EvtxCursor& cursor) {
+        cursor.ended = 1;
+        return cursor.broken ? WalkStep::Broken : WalkStep::End;
+    }
+
+    size_t chunkCount() const { return chunkCount_; }
+    // Chunks passed over for a bad header, so far (not those never written).
+    const std::vector<size_t>& skippedChunks() const { return skipped_; }
+    // Chunks read only as far as their records decode (a checksum fails, or a frame breaks), so
+    // far.
+    const std::vector<size_t>& damagedChunks() const { return damaged_; }
+    // The damage the walks met, in words for a diagnostic line; empty when there was none.
+    std::string damageText() const;
+
+  private:
+    int readAt(uint64_t offset, uint8_t* out, size_t size) const;
+    int nextData(uint64_t offset, uint64_t* start, uint64_t* end) const;
+    static int chunkHeaderIsFramed(const uint8_t* header);
+    int chunkHeaderChecksumHolds(const uint8_t* header) const;
+    // Reads a chunk and its records into the decoder; 0 when its header is unreadable.
+    int loadChunk(FileChunk chunk, EvtxDecoder& decoder) const;
+    // The chunk a walk that way reads at pos: order_ is newest first, a walk forwards reads it
+    // from its end.
+    FileChunk fileChunkAt(WalkPos pos, int backwards) const {
+        return {order_[backwards ? pos.index : order_.size() - 1 - pos.index]};
+    }
+
+    std::vector<uint8_t> bytes_; // the whole file, when it was given in memory
+    int fd_ = -1;
+    uint64_t fileSize_ = 0;
+    int checksums_ = 1;
+    size_t chunkCount_ = 0;
+    std::vector<size_t> order_; // the sound chunks' places in the file, newest records first
+    std::vector<size_t> skipped_;
+    std::vector<size_t> damaged_;
+    // What next() decodes with, and its batch for each way.
+    EvtxDecoder decoder_;
+    EvtxBatch batches_[2];
+};
+
+// The legacy record of an event (the mapping Windows' ReadEventLogW applies) appended to out;
+// fields holds its numbers on the way.
+struct EvtRecordFields;
+// 0 when it would be larger than a reader takes.
+int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
+                      EvtRecordFields& fields, std::vector<uint8_t>& out);

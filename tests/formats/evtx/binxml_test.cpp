@@ -1,0 +1,400 @@
+// The binary XML decoder on crafted chunks: the shapes real logs hold besides templates, the rule
+// for a Data element's strings, and the bounds a chunk's records cannot pass (Linux).
+#include "formats/evt/event_record.h"
+#include "formats/evtx/evtx_file.h"
+#include "formats/little_endian.h"
+#include "support/support.h"
+
+#include <cstring>
+#include <functional>
+#include <memory>
+
+using namespace std::string_literals;
+
+namespace {
+
+// Binary XML written at a known offset of its chunk; every name is stored where it is used.
+struct Xml {
+    uint32_t base;
+    int definition; // in a template's definition: elements carry a dependency identifier
+    std::vector<uint8_t> b;
+
+    uint32_t here() const { return base + static_cast<uint32_t>(b.size()); }
+    Xml& u8(uint8_t v) {
+        b.push_back(v);
+        return *this;
+    }
+    Xml& u16(uint16_t v) { return u8(static_cast<uint8_t>(v)).u8(static_cast<uint8_t>(v >> 8)); }
+    Xml& u32(uint32_t v) {
+        return u16(static_cast<uint16_t>(v)).u16(static_cast<uint16_t>(v >> 16));
+    }
+    Xml& units(const std::u16string& s) {
+        for (char16_t c : s)
+            u16(c);
+        return *this;
+    }
+    Xml& name(const std::u16string& s) {
+        u32(here() + 4).u32(0).u16(0).u16(static_cast<uint16_t>(s.size()));
+        return units(s).u16(0);
+    }
+    Xml& open(const std::u16string& tag, int attributes = 0) {
+        u8(attributes ? 0x41 : 0x01);
+        if (definition)
+            u16(0xFFFF);
+        u32(0).name(tag);
+        return attributes ? u32(0) : *this;
+    }
+    // <tag>content</tag>
+    Xml& element(const std::u16string& tag, const std::function<void(Xml&)>& content) {
+        open(tag).u8(0x02);
+        content(*this);
+        return u8(0x04);
+    }
+    Xml& attribute(const std::u16string& tag) { return u8(0x06).name(tag); }
+    Xml& text(const std::u16string& s, int more = 0) {
+        return u8(more ? 0x45 : 0x05).u8(0x01).u16(static_cast<uint16_t>(s.size())).units(s);
+    }
+    Xml& entity(const std::u16string& s, int more = 0) { return u8(more ? 0x49 : 0x09).name(s); }
+    Xml& sub(uint16_t index, uint8_t type, int optional = 0) {
+        return u8(optional ? 0x0E : 0x0D).u16(index).u8(type);
+    }
+};
+
+using Builder = std::function<void(Xml&)>;
+
+// A typed substitution value; its bytes are made where they land (binary XML has offsets).
+struct Value {
+    uint8_t type;
+    std::function<std::vector<uint8_t>(uint32_t at)> bytes;
+};
+
+Value units(const std::u16string& s, uint8_t type = 0x01) {
+    return {type, [s](uint32_t at) { return Xml{at, 0, {}}.units(s).b; }};
+}
+Value binXml(const Builder& build) {
+    return {0x21, [build](uint32_t at) {
+                Xml x{at, 0, {0x0F, 1, 1, 0}};
+                build(x);
+                return x.u8(0x00).b;
+            }};
+}
+
+// An instance of the template whose definition is at *defined, written here when it is 0.
+void instance(Xml& x, uint32_t* defined, const Builder& body, const std::vector<Value>& values) {
+    x.u8(0x0C).u8(0x01).u32(1);
+    if (*defined) {
+        x.u32(*defined);
+    } else {
+        *defined = x.here() + 4;
+        x.u32(*defined).u32(0).u32(1).u32(0).u32(0).u32(0);
+        Xml t{x.here() + 4, 1, {}};
+        body(t.u8(0x0F).u8(1).u8(1).u8(0));
+        t.u8(0x00);
+        x.u32(static_cast<uint32_t>(t.b.size()));
+        x.b.insert(x.b.end(), t.b.begin(), t.b.end());
+    }
+    x.u32(static_cast<uint32_t>(values.size()));
+    uint32_t at = x.here() + 4 * static_cast<uint32_t>(values.size());
+    std::vector<uint8_t> data;
+    for (const Value& v : values) {
+        std::vector<uint8_t> bytes = v.bytes(at + static_cast<uint32_t>(data.size()));
+        x.u16(static_cast<uint16_t>(bytes.size())).u8(v.type).u8(0);
+        data.insert(data.end(), bytes.begin(), bytes.end());
+    }
+    x.b.insert(x.b.end(), data.begin(), data.end());
+}
+
+// <Event><System><Provider Name="wsxlum"/><EventID>7</EventID></System>
+// <EventData>data</EventData></Event>
+void event(
+    Xml& x, const Builder& data, const Builder& source = [](Xml& a) { a.text(u"wsxlum"); }) {
+    x.element(u"Event", [&](Xml& e) {
+        e.element(u"System", [&](Xml& s) {
+            s.open(u"Provider", 1).attribute(u"Name");
+            source(s);
+            s.u8(0x03);
+            s.element(u"EventID", [](Xml& i) { i.text(u"7"); });
+        });
+        e.element(u"EventData", data);
+    });
+}
+
+// A file of one chunk, without checksums, holding a record for each builder.
+std::vector<uint8_t> chunkFile(const std::vector<Builder>& records) {
+    std::vector<uint8_t> file(kEvtxHeaderBlock + kEvtxChunkSize, 0);
+    std::memcpy(&file[0], "ElfFile", 8);
+    writeLe32(&file[120], kEvtxFlagNoChecksums);
+    uint8_t* c = &file[kEvtxHeaderBlock];
+    std::memcpy(c, "ElfChnk", 8);
+    uint32_t at = kEvtxChunkHeaderSize, id = 1;
+    for (const Builder& record : records) {
+        Xml x{at + 24, 0, {0x0F, 1, 1, 0}};
+        record(x);
+        x.u8(0x00);
+        while ((x.b.size() + 28) % 8)
+            x.u8(0);
+        uint32_t size = static_cast<uint32_t>(x.b.size()) + 28;
+        EXPECT_LE(size, kEvtxChunkSize - at);
+        if (size > kEvtxChunkSize - at)
+            break;
+        writeLe32(c + at, kEvtxRecordSignature);
+        writeLe32(c + at + 4, size);
+        writeLe32(c + at + 8, id++);
+        std::memcpy(c + at + 24, x.b.data(), x.b.size());
+        writeLe32(c + at + size - 4, size);
+        at += size;
+    }
+    writeLe32(c + 24, 1);
+    writeLe32(c + 32, id - 1);
+    writeLe32(c + 48, at);
+    return file;
+}
+
+// A record as the legacy view gives it: source, event identifier, strings.
+struct Seen {
+    std::u16string source;
+    uint32_t eventId;
+    std::vector<std::u16string> strings;
+    bool operator==(const Seen& o) const {
+        return source == o.source && eventId == o.eventId && strings == o.strings;
+    }
+};
+
+void PrintTo(const Seen& s, std::ostream* out) {
+    *out << utf8(WString(s.source.begin(), s.source.end())) << ' ' << s.eventId << " [";
+    for (const std::u16string& t : s.strings)
+        *out << '"' << utf8(WString(t.begin(), t.end())) << "\" ";
+    *out << ']';
+}
+
+// The records of the walk, oldest first, and how it ended (End, or Broken at a record it refused).
+std::vector<Seen> walkAll(const std::vector<uint8_t>& bytes, WalkStep* ended) {
+    EvtxFile file;
+    EXPECT_TRUE(file.load(bytes));
+    EvtxCursor cursor;
+    cursor.backwards = 0;
+    std::vector<uint8_t> record;
+    std::vector<Seen> seen;
+    while ((*ended = file.next(cursor, record)) == WalkStep::Record) {
+        EvtRecordFields f;
+        EXPECT_TRUE(parseEvtRecord(record.data(), static_cast<uint32_t>(record.size()), f));
+        seen.push_back({f.source, f.eventId, f.strings});
+    }
+    return seen;
+}
+
+// Data elements of a template body, each holding the content a test gives, instantiated by two
+// records (the second decoded by the template's plan).
+std::vector<uint8_t> templated(const Builder& data, const std::vector<Value>& values) {
+    auto defined = std::make_shared<uint32_t>(0);
+    Builder record = [=](Xml& x) {
+        instance(
+            x, defined.get(), [&](Xml& t) { event(t, data); }, values);
+    };
+    return chunkFile({record, record});
+}
+
+Builder dataOf(const Builder& content) {
+    return [content](Xml& x) { x.element(u"Data", content); };
+}
+
+TEST(BinXml, DataStringsFollowOneRuleWhateverTheValuesMix) {
+    const Builder arrayThenText = dataOf([](Xml& d) { d.sub(0, 0x81).text(u"def"); });
+    const struct {
+        const char* name;
+        Builder data;
+        std::vector<Value> values;
+        std::vector<std::u16string> strings;
+    } rows[] = {
+        {"an array without terminator, then text",
+         arrayThenText,
+         {units(u"abc", 0x81)},
+         {u"abcdef"}},
+        {"terminated items, then text",
+         arrayThenText,
+         {units(u"a\0b\0"s, 0x81)},
+         {u"a", u"b", u"def"}},
+        {"an empty item", arrayThenText, {units(u"a\0\0"s, 0x81)}, {u"a", u"", u"def"}},
+        {"text, then an array",
+         dataOf([](Xml& d) { d.text(u"x").sub(0, 0x81); }),
+         {units(u"a\0b\0"s, 0x81)},
+         {u"xa", u"b"}},
+        {"an empty array", dataOf([](Xml& d) { d.sub(0, 0x81); }), {units(u"", 0x81)}, {}},
+        {"an empty optional value", dataOf([](Xml& d) { d.sub(0, 0x01, 1); }), {units(u"")}, {}},
+        {"a null value, then text",
+         dataOf([](Xml& d) { d.sub(0, 0x00).text(u"x"); }),
+         {units(u"", 0x00)},
+         {u"x"}},
+        {"no content", [](Xml& x) { x.open(u"Data").u8(0x03); }, {}, {u""}},
+        {"a number and text",
+         dataOf([](Xml& d) { d.sub(0, 0x08).text(u"s"); }),
+         {{0x08,
+           [](uint32_t) {
+               return std::vector<uint8_t>{42, 0, 0, 0};
+           }}},
+         {u"42s"}},
+        {"two elements",
+         [](Xml& x) {
+             dataOf([](Xml& d) { d.sub(0, 0x81); })(x);
+             dataOf([](Xml& d) { d.text(u"z"); })(x);
+         },
+         {units(u"a", 0x81)},
+         {u"a", u"z"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WalkStep ended = WalkStep::Record;
+        const Seen expected = {u"wsxlum", 7, row.strings};
+        EXPECT_EQ(walkAll(templated(row.data, row.values), &ended),
+                  (std::vector<Seen>{expected, expected}));
+        EXPECT_TRUE(ended == WalkStep::End);
+    }
+}
+
+TEST(BinXml, RecordsWithoutTemplatesAndValuesOfBinaryXmlDecode) {
+    const Builder twoData = [](Xml& x) {
+        dataOf([](Xml& d) { d.text(u"s1"); })(x);
+        dataOf([](Xml& d) { d.entity(u"lt").text(u"s2"); })(x);
+    };
+    const Builder templateless = [=](Xml& x) { event(x, twoData); };
+    const Builder multipart = [=](Xml& x) {
+        event(x, twoData,
+              [](Xml& a) { a.entity(u"quot", 1).text(u"a", 1).entity(u"amp", 1).text(u"b"); });
+    };
+    const std::vector<std::u16string> strings = {u"s1", u"<s2"};
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+        std::u16string source;
+    } rows[] = {
+        {"elements of the record's own fragment", chunkFile({templateless, templateless}),
+         u"wsxlum"},
+        {"an attribute of several parts", chunkFile({multipart, multipart}), u"\"a&b"},
+        {"a value of binary XML in a template",
+         templated([](Xml& d) { d.sub(0, 0x21); }, {binXml(twoData)}), u"wsxlum"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WalkStep ended = WalkStep::Record;
+        const Seen expected = {row.source, 7, strings};
+        EXPECT_EQ(walkAll(row.file, &ended), (std::vector<Seen>{expected, expected}));
+        EXPECT_TRUE(ended == WalkStep::End);
+    }
+}
+
+// A template of eight substitutions of its value, instantiated in a Data element; the value
+// holds an instance of the same template, depth times over, and the leaf last: 8^depth leaves.
+Builder expanding(const std::shared_ptr<uint32_t>& defined, int depth, const Value& leaf) {
+    const Builder eight = [](Xml& t) {
+        for (int i = 0; i < 8; ++i)
+            t.sub(0, 0x01);
+    };
+    std::function<Value(int)> nest = [=, &nest](int level) -> Value {
+        if (level == 0)
+            return leaf;
+        Value inner = nest(level - 1);
+        return binXml([=](Xml& x) { instance(x, defined.get(), eight, {inner}); });
+    };
+    Value inner = nest(depth - 1);
+    return [=](Xml& x) {
+        event(x, dataOf([=](Xml& d) { instance(d, defined.get(), eight, {inner}); }));
+    };
+}
+
+// One instance of a template of count substitutions of a value of 8 KiB, in a Data element.
+Builder repeated(const std::shared_ptr<uint32_t>& defined, int count) {
+    const Builder body = [count](Xml& t) {
+        for (int i = 0; i < count; ++i)
+            t.sub(0, 0x01);
+    };
+    return [=](Xml& x) {
+        event(x, dataOf([=](Xml& d) {
+                  instance(d, defined.get(), body, {units(std::u16string(4096, u'v'))});
+              }));
+    };
+}
+
+// A template whose body is headers alone, walked (not planned: it holds an instance) for each of
+// the 2^levels instances of a tree of templates: every header costs a node.
+Builder headers(int levels, int count) {
+    return [=](Xml& x) {
+        std::vector<uint32_t> defined(levels + 1, 0);
+        std::function<void(Xml&, int)> body = [&](Xml& t, int level) {
+            for (int i = 0; level == 1 && i < count; ++i)
+                t.u8(0x0F).u8(1).u8(1).u8(0);
+            for (int i = 0; level > 0 && i < (level == 1 ? 1 : 2); ++i)
+                instance(t, &defined[level - 1], [&](Xml& b) { body(b, level - 1); }, {});
+        };
+        instance(x, &defined[levels], [&](Xml& b) { body(b, levels); }, {});
+    };
+}
+
+// The walk ends at the first record past a bound, however much its bytes expand to; a walk
+// without bounds would give every record.
+TEST(BinXml, ExpansionStopsAtTheEventBoundAndTheChunksBudget) {
+    auto defined = [] { return std::make_shared<uint32_t>(0); };
+    const Value kilobyte = units(std::u16string(512, u'k'));
+    const std::shared_ptr<uint32_t> shared = defined(), sharedNodes = defined();
+    const Builder bytes6M = repeated(shared, 800);
+    const Builder nodes50K = expanding(sharedNodes, 5, units(u"n"));
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+        size_t least, most; // records given
+        WalkStep ended;
+        size_t units; // of the first record's strings
+    } rows[] = {
+        {"nested values within the bound", chunkFile({expanding(defined(), 4, kilobyte)}), 1, 1,
+         WalkStep::End, 4096 * 512},
+        {"nested values to 32 MiB", chunkFile({expanding(defined(), 5, kilobyte)}), 0, 0,
+         WalkStep::Broken, 0},
+        {"one value 2400 times (19 MiB)", chunkFile({repeated(defined(), 2400)}), 0, 0,
+         WalkStep::Broken, 0},
+        {"6 MiB records spend the chunk's bytes", chunkFile({bytes6M, bytes6M, bytes6M}), 2, 2,
+         WalkStep::Broken, 800 * 4096},
+        {"50,000 nodes a record spend the chunk's nodes",
+         chunkFile(std::vector<Builder>(60, nodes50K)), 10, 59, WalkStep::Broken, 32768},
+        {"fragment headers walked 128 times 1000", chunkFile({headers(8, 1000)}), 0, 0,
+         WalkStep::Broken, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        WalkStep ended = WalkStep::Record;
+        std::vector<Seen> seen = walkAll(row.file, &ended);
+        EXPECT_GE(seen.size(), row.least);
+        EXPECT_LE(seen.size(), row.most);
+        EXPECT_TRUE(ended == row.ended);
+        size_t units = 0;
+        for (const std::u16string& s :
+             seen.empty() ? std::vector<std::u16string>() : seen[0].strings)
+            units += s.size();
+        EXPECT_EQ(units, row.units);
+    }
+}
+
+// A template of 20 KiB of text instantiated at 60 depths: the plan of each would copy the text.
+// Past the chunk's bound for plans, templates are walked, and give the same events.
+TEST(BinXml, PlansOfAChunkAreBoundedInBytes) {
+    auto defined = std::make_shared<uint32_t>(0);
+    const Builder nested = [=](Xml& x) {
+        for (int depth = 0; depth < 60; ++depth)
+            instance(x.open(u"x").u8(0x02), defined.get(),
+                     [](Xml& t) { t.text(std::u16string(10240, u't')); }, {});
+        for (int depth = 0; depth < 60; ++depth)
+            x.u8(0x04);
+        event(x, dataOf([](Xml& d) { d.text(u"s"); }));
+    };
+    const std::vector<uint8_t> file = chunkFile({nested, nested});
+    const uint8_t* chunk = &file[kEvtxHeaderBlock];
+    TemplateCache cache;
+    for (uint32_t at = kEvtxChunkHeaderSize, k = 0; k < 2; ++k, at += readLe32(chunk + at + 4)) {
+        EvtxEvent event;
+        ASSERT_TRUE(decodeEventXml(chunk, kEvtxChunkSize, at + 24,
+                                   at + readLe32(chunk + at + 4) - 4, event, &cache));
+        EXPECT_EQ(event.strings, std::vector<std::u16string>{u"s"});
+    }
+    EXPECT_GT(cache.bytes(), 0u);
+    EXPECT_LE(cache.bytes(), size_t(1) << 20);
+}
+
+} // namespace
