@@ -335,7 +335,7 @@ TEST(BinXml, ExpansionStopsAtTheEventBoundAndTheChunksBudget) {
     auto defined = [] { return std::make_shared<uint32_t>(0); };
     const Value kilobyte = units(std::u16string(512, u'k'));
     const std::shared_ptr<uint32_t> shared = defined(), sharedNodes = defined();
-    const Builder bytes6M = repeated(shared, 800);
+    const Builder bytes800K = repeated(shared, 100);
     const Builder nodes50K = expanding(sharedNodes, 5, units(u"n"));
     const struct {
         const char* name;
@@ -344,14 +344,14 @@ TEST(BinXml, ExpansionStopsAtTheEventBoundAndTheChunksBudget) {
         WalkStep ended;
         size_t units; // of the first record's strings
     } rows[] = {
-        {"nested values within the bound", chunkFile({expanding(defined(), 4, kilobyte)}), 1, 1,
-         WalkStep::End, 4096 * 512},
+        {"nested values within the budget", chunkFile({expanding(defined(), 3, kilobyte)}), 1, 1,
+         WalkStep::End, 512 * 512},
         {"nested values to 32 MiB", chunkFile({expanding(defined(), 5, kilobyte)}), 0, 0,
          WalkStep::Broken, 0},
         {"one value 2400 times (19 MiB)", chunkFile({repeated(defined(), 2400)}), 0, 0,
          WalkStep::Broken, 0},
-        {"6 MiB records spend the chunk's bytes", chunkFile({bytes6M, bytes6M, bytes6M}), 2, 2,
-         WalkStep::Broken, 800 * 4096},
+        {"800 KiB records spend the chunk's bytes", chunkFile({bytes800K, bytes800K, bytes800K}), 2,
+         2, WalkStep::Broken, 100 * 4096},
         {"50,000 nodes a record spend the chunk's nodes",
          chunkFile(std::vector<Builder>(60, nodes50K)), 10, 59, WalkStep::Broken, 32768},
         {"fragment headers walked 128 times 1000", chunkFile({headers(8, 1000)}), 0, 0,
@@ -369,6 +369,22 @@ TEST(BinXml, ExpansionStopsAtTheEventBoundAndTheChunksBudget) {
              seen.empty() ? std::vector<std::u16string>() : seen[0].strings)
             units += s.size();
         EXPECT_EQ(units, row.units);
+    }
+}
+
+// The event's own bound holds whatever budget its caller gives.
+TEST(BinXml, AnEventNeverGrowsPast16MiB) {
+    for (int count : {1500, 2400}) { // values of 8 KiB: 12 MiB, 19 MiB
+        const std::vector<uint8_t> file =
+            chunkFile({repeated(std::make_shared<uint32_t>(0), count)});
+        const uint8_t* c = &file[kEvtxHeaderBlock];
+        const uint32_t size = readLe32(c + kEvtxChunkHeaderSize + 4);
+        DecodeBudget generous{1u << 20, 64u << 20};
+        EvtxEvent event;
+        EXPECT_EQ(decodeEventXml(c, kEvtxChunkSize, kEvtxChunkHeaderSize + 24,
+                                 kEvtxChunkHeaderSize + size - 4, event, nullptr, 0, &generous),
+                  count < 2000)
+            << count;
     }
 }
 
