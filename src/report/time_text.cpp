@@ -151,11 +151,13 @@ int LocalClock::localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
     Day& d = days_[static_cast<uint64_t>(day) % days_.size()];
     if (d.day != day) {
         d.units = 0;
+        d.consoleBytes = 0;
         d.day = systemTimeOf(day * 86400, &d.date) ? day : INT64_MIN;
         if (d.day != day)
             return systemTimeOf(when, local);
     }
     uint32_t intoDay = static_cast<uint32_t>(when - day * 86400);
+    offset_ = static_cast<int32_t>(when - seconds);
     *local = d.date;
     local->wHour = static_cast<WORD>(intoDay / 3600);
     local->wMinute = static_cast<WORD>(intoDay / 60 % 60);
@@ -180,6 +182,49 @@ int LocalClock::shortDate(const SYSTEMTIME& local, WCHAR* out, int units) {
         std::memcpy(d->text, out, sizeof(WCHAR) * static_cast<size_t>(made));
     }
     return made;
+}
+
+size_t LocalClock::consoleDateTime(uint32_t seconds, char* out) {
+    SYSTEMTIME local;
+    if (!localTimeOf(seconds, &local) || !today_)
+        return 0;
+    // As writeDateTime: a part that cannot be made is left out, one that does not fit is
+    // formatDateTimeInto's to make.
+    Day& d = *today_;
+    if (d.consoleBytes == 0) {
+        WCHAR date[40];
+        int units = shortDate(local, date, 40);
+        if (units <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+            return 0;
+        if (units <= 0)
+            date[0] = 0;
+        size_t bytes = consoleTextOf(date, d.console, sizeof d.console - 1);
+        if (bytes == 0)
+            return 0;
+        d.console[bytes - 1] = ' ';
+        d.consoleBytes = bytes;
+    }
+    if (!times_)
+        times_.reset(static_cast<TimeOfDay*>(std::calloc(86400, sizeof(TimeOfDay))));
+    if (!times_)
+        return 0;
+    TimeOfDay& t = times_[local.wHour * 3600u + local.wMinute * 60u + local.wSecond];
+    if (t.bytes == 0 || t.offset != offset_) {
+        WCHAR time[20];
+        int units = GetTimeFormatW(LOCALE_USER_DEFAULT, timeFlagsFor(1), &local, nullptr, time, 20);
+        if (units <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+            return 0;
+        if (units <= 0)
+            time[0] = 0;
+        size_t bytes = consoleTextOf(time, t.text, sizeof t.text);
+        if (bytes == 0)
+            return 0;
+        t.bytes = static_cast<uint8_t>(bytes);
+        t.offset = offset_;
+    }
+    std::memcpy(out, d.console, d.consoleBytes);
+    std::memcpy(out + d.consoleBytes, t.text, t.bytes);
+    return d.consoleBytes + t.bytes;
 }
 
 int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* separator,
