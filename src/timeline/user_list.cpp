@@ -82,26 +82,101 @@ SessionEvent* UserList::firstRebootAfter(uint32_t time) const {
     return after == reboots_.end() ? nullptr : *after;
 }
 
+namespace {
+
+WCHAR folded(WCHAR c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c;
+}
+
+constexpr uint64_t kHashStart = 0xcbf29ce484222325ull;
+constexpr uint64_t kHashStep = 0x100000001b3ull;
+
+} // namespace
+
 // The key of a user in the index: domain and user name folded as the name comparison folds
 // them (ASCII letters), joined by a separator no name can hold. A missing name is a key of its
 // own, apart from every present name, even the empty one.
-const WString& UserList::keyOf(const WCHAR* domain, const WCHAR* userName) const {
-    size_t userLength = userName ? wcslen(userName) : 0;
-    size_t domainLength = domain ? wcslen(domain) : 0;
-    key_.resize(userLength + domainLength + 4);
-    WCHAR* out = &key_[0];
+WString UserList::keyOf(const WCHAR* domain, const WCHAR* userName) const {
+    WString key;
     for (const WCHAR* name : {userName, domain}) {
-        *out++ = name ? WCHAR('=') : WCHAR('!');
+        key += name ? WCHAR('=') : WCHAR('!');
         for (const WCHAR* p = name; p && *p; ++p)
-            *out++ = *p >= 'A' && *p <= 'Z' ? static_cast<WCHAR>(*p + 32) : *p;
-        *out++ = 0;
+            key += folded(*p);
+        key += WCHAR(0);
     }
-    return key_;
+    return key;
+}
+
+namespace {
+
+// The hash of the key keyOf makes, from the names themselves: one name's part.
+uint64_t hashName(uint64_t hash, const WCHAR* name) {
+    if (!name)
+        return (hash ^ '!') * kHashStep * kHashStep;
+    hash = (hash ^ '=') * kHashStep;
+    for (; *name; ++name)
+        hash = (hash ^ static_cast<char16_t>(folded(*name))) * kHashStep;
+    return hash * kHashStep;
+}
+
+} // namespace
+
+uint64_t UserList::hashOf(const WCHAR* domain, const WCHAR* userName) {
+    return hashName(hashName(kHashStart, userName), domain);
+}
+
+namespace {
+
+// The key past the part of one name, or none when the part is not that name's.
+const WCHAR* matchName(const WCHAR* key, const WCHAR* name) {
+    if (!name)
+        return key[0] == '!' && key[1] == 0 ? key + 2 : nullptr;
+    if (*key++ != '=')
+        return nullptr;
+    for (; *name; ++name, ++key)
+        if (*key != folded(*name))
+            return nullptr;
+    return *key == 0 ? key + 1 : nullptr;
+}
+
+} // namespace
+
+int UserList::hasKey(const WString& key, const WCHAR* domain, const WCHAR* userName) {
+    const WCHAR* rest = matchName(key.c_str(), userName);
+    return rest && matchName(rest, domain);
+}
+
+// The slot holding the key of the names, or the empty one where it would go.
+UserList::Slot* UserList::slotOf(uint64_t hash, const WCHAR* domain, const WCHAR* userName) const {
+    size_t mask = slots_.size() - 1;
+    Slot* slots = const_cast<Slot*>(slots_.data());
+    for (size_t i = static_cast<size_t>(hash ^ hash >> 29) & mask;; i = (i + 1) & mask) {
+        Slot& slot = slots[i];
+        if (slot.ordinal == 0 ||
+            (slot.hash == hash && hasKey(keys_[slot.ordinal - 1], domain, userName)))
+            return &slot;
+    }
+}
+
+void UserList::grow() {
+    std::vector<Slot> old(slots_.size() < 64 ? 64 : 2 * slots_.size(), Slot{0, 0});
+    old.swap(slots_);
+    size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.ordinal == 0)
+            continue;
+        size_t i = static_cast<size_t>(slot.hash ^ slot.hash >> 29) & mask;
+        while (slots_[i].ordinal != 0)
+            i = (i + 1) & mask;
+        slots_[i] = slot;
+    }
 }
 
 UserEntry* UserList::findUser(const WCHAR* domain, const WCHAR* userName) const {
-    auto found = index_.find(keyOf(domain, userName));
-    return found == index_.end() ? nullptr : found->second;
+    if (slots_.empty())
+        return nullptr;
+    const Slot* slot = slotOf(hashOf(domain, userName), domain, userName);
+    return slot->ordinal ? byOrdinal_[slot->ordinal - 1] : nullptr;
 }
 
 UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
@@ -113,7 +188,14 @@ UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
     byOrdinal_.push_back(entry);
     entry->next = head;
     head = entry;
-    index_[keyOf(domain, userName)] = entry; // the newest entry is the one nearest the head
+    keys_.push_back(keyOf(domain, userName));
+    if (2 * (keys_.size() + 1) > slots_.size())
+        grow();
+    // The newest entry is the one nearest the head.
+    uint64_t hash = hashOf(domain, userName);
+    Slot* slot = slotOf(hash, domain, userName);
+    slot->hash = hash;
+    slot->ordinal = entry->ordinal + 1;
     return entry;
 }
 

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 // Asks the processor for memory that is read soon. A user's events lie wherever the arena had
@@ -125,16 +124,21 @@ class UserList {
     EventStore events_;
     std::vector<UserEntry*> byOrdinal_;
     std::vector<SessionEvent*> reboots_;
-    // Beside the list, so that finding a user costs the same with ten users or ten thousand:
-    // the case-folded 'domain\user' of every entry, to the entry nearest the head.
-    struct SameKey { // the units compared as bytes, not one by one
-        bool operator()(const WString& a, const WString& b) const {
-            return a.size() == b.size() && std::memcmp(a.data(), b.data(), 2 * a.size()) == 0;
-        }
+    // Beside the list, so that finding a user costs the same with ten users or ten thousand: an
+    // open-addressed table of the case-folded 'domain\\user' of every entry, to the entry
+    // nearest the head. A lookup folds and hashes the names as it reads them, and compares them
+    // with the kept key of each entry of the same hash: no key is built for it.
+    struct Slot {
+        uint64_t hash;
+        uint32_t ordinal; // of the entry, plus one; 0 for an empty slot
     };
-    std::unordered_map<WString, UserEntry*, std::hash<WString>, SameKey> index_;
-    const WString& keyOf(const WCHAR* domain, const WCHAR* userName) const;
-    mutable WString key_; // built anew for each lookup, in a buffer kept from one to the next
+    std::vector<Slot> slots_;
+    std::vector<WString> keys_; // by ordinal
+    static uint64_t hashOf(const WCHAR* domain, const WCHAR* userName);
+    static int hasKey(const WString& key, const WCHAR* domain, const WCHAR* userName);
+    Slot* slotOf(uint64_t hash, const WCHAR* domain, const WCHAR* userName) const;
+    void grow();
+    WString keyOf(const WCHAR* domain, const WCHAR* userName) const;
     // The merge: entries with a current event, earliest first, then nearest the head.
     struct Pending {
         uint32_t time;
