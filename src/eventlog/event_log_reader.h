@@ -68,6 +68,7 @@ class EventLogReader {
     int walkOver_ = 0; // readNext returned 0: the log is closed until reopen
     char damage_[256] = {};
     WCHAR* sourceName_ = nullptr;
+    uint32_t sourceLength_ = 0; // units, without the terminator
     WCHAR* backupFile_ = nullptr;
     // The current record: in the batch, or a buffer takeRecord was given (ownRecord_).
     uint8_t* record_ = nullptr;
