@@ -323,14 +323,61 @@ void noteOverflow(void* context, const char*, size_t) {
     *static_cast<int*>(context) = 1;
 }
 
-void formatTo(OutputBuffer& out, const char* format, va_list args) {
+// One conversion, its argument taken from args; an unknown one is printed as it stands (only
+// the percent sign for one cut off by the format's end, conversion 0).
+void putConversion(OutputBuffer& out, char conversion, int width, va_list* args) {
+    switch (conversion) {
+    case 'S':
+        if (const WCHAR* text = va_arg(*args, const WCHAR*))
+            putPrintable(out, text);
+        break;
+    case 'C':
+        if (const WCHAR* text = va_arg(*args, const WCHAR*))
+            out.putCsv(text);
+        break;
+    case 'J':
+        if (const WCHAR* text = va_arg(*args, const WCHAR*))
+            out.putJson(text);
+        else
+            out.putNarrow("null", 4);
+        break;
+    case 's':
+        if (const char* text = va_arg(*args, const char*))
+            out.putNarrow(text);
+        break;
+    case 'P':
+        if (const char* text = va_arg(*args, const char*))
+            out.putUtf8Text(text, std::strlen(text));
+        break;
+    case 'd':
+        putNumber(out, width, va_arg(*args, int));
+        break;
+    case 'u':
+        putNumber(out, width, va_arg(*args, unsigned));
+        break;
+    case '%':
+        out.put('%');
+        break;
+    default:
+        out.put('%');
+        if (conversion)
+            out.put(conversion);
+        break;
+    }
+}
+
+// Calls each with the next piece of format: a run of narrow text (conversion 0, run and its
+// length), or a conversion and its width (a conversion cut off by the end comes as 0 with no
+// run); stops when it returns 0.
+template <typename Each> void walkFormat(const char* format, Each each) {
     for (const char* p = format; *p; ++p) {
         if (*p != '%') {
             // The C library finds the end of a run many bytes a step.
             const char* end = std::strchr(p, '%');
             if (!end)
                 end = p + std::strlen(p);
-            out.putNarrow(p, static_cast<size_t>(end - p));
+            if (!each(p, static_cast<size_t>(end - p), char(0), 0))
+                return;
             p = end - 1;
             continue;
         }
@@ -338,46 +385,93 @@ void formatTo(OutputBuffer& out, const char* format, va_list args) {
         int width = 0;
         while (*p >= '0' && *p <= '9')
             width = width * 10 + (*p++ - '0');
-        switch (*p) {
-        case 'S':
-            if (const WCHAR* text = va_arg(args, const WCHAR*))
-                putPrintable(out, text);
-            break;
-        case 'C':
-            if (const WCHAR* text = va_arg(args, const WCHAR*))
-                out.putCsv(text);
-            break;
-        case 'J':
-            if (const WCHAR* text = va_arg(args, const WCHAR*))
-                out.putJson(text);
-            else
-                out.putNarrow("null", 4);
-            break;
-        case 's':
-            if (const char* text = va_arg(args, const char*))
-                out.putNarrow(text);
-            break;
-        case 'P':
-            if (const char* text = va_arg(args, const char*))
-                out.putUtf8Text(text, std::strlen(text));
-            break;
-        case 'd':
-            putNumber(out, width, va_arg(args, int));
-            break;
-        case 'u':
-            putNumber(out, width, va_arg(args, unsigned));
-            break;
-        case '%':
-            out.put('%');
-            break;
-        default: // an unknown conversion is printed as it stands
-            out.put('%');
-            if (!*p)
-                --p;
-            else
-                out.put(*p);
-            break;
-        }
+        if (!each(nullptr, size_t(0), *p, width))
+            return;
+        if (!*p)
+            return;
+    }
+}
+
+void formatTo(OutputBuffer& out, const char* format, va_list* args) {
+    walkFormat(format, [&](const char* run, size_t length, char conversion, int width) {
+        if (run)
+            out.putNarrow(run, length);
+        else
+            putConversion(out, conversion, width, args);
+        return 1;
+    });
+}
+
+// Standard output's formats taken apart once, by address: a report writes its lines with a few
+// formats again and again, and reading each byte of them for each line cost more than the lines'
+// own text. The text is kept and compared too, so that a format need not be a literal.
+class FormatCache {
+  public:
+    void format(OutputBuffer& out, const char* format, va_list* args);
+
+  private:
+    struct Piece {
+        uint16_t at, length; // of a run, in the format
+        char isRun;
+        char plain; // a run of ASCII without a line end
+        char conversion;
+        int width;
+    };
+    struct Entry {
+        const char* format = nullptr;
+        size_t count = 0;
+        Piece pieces[24];
+        char text[192];
+    };
+    static int compile(const char* format, Entry& entry);
+    Entry entries_[32];
+};
+
+int FormatCache::compile(const char* format, Entry& entry) {
+    entry.format = nullptr;
+    size_t length = std::strlen(format);
+    if (length >= sizeof entry.text)
+        return 0;
+    size_t count = 0;
+    int fits = 1;
+    walkFormat(format, [&](const char* run, size_t runLength, char conversion, int width) {
+        if (count == sizeof entry.pieces / sizeof entry.pieces[0])
+            return fits = 0;
+        Piece& piece = entry.pieces[count++];
+        piece.at = static_cast<uint16_t>(run ? run - format : 0);
+        piece.length = static_cast<uint16_t>(runLength);
+        piece.isRun = run != nullptr;
+        piece.conversion = conversion;
+        piece.width = width;
+        piece.plain = 1;
+        for (size_t i = 0; i < runLength; ++i)
+            if (run[i] == '\n' || static_cast<unsigned char>(run[i]) >= 0x80)
+                piece.plain = 0;
+        return 1;
+    });
+    if (!fits)
+        return 0;
+    std::memcpy(entry.text, format, length + 1);
+    entry.count = count;
+    entry.format = format;
+    return 1;
+}
+
+void FormatCache::format(OutputBuffer& out, const char* format, va_list* args) {
+    Entry& entry = entries_[(reinterpret_cast<uintptr_t>(format) >> 3) % 32];
+    if ((entry.format != format || std::strcmp(entry.text, format) != 0) &&
+        !compile(format, entry)) {
+        formatTo(out, format, args);
+        return;
+    }
+    for (size_t i = 0; i < entry.count; ++i) {
+        const Piece& piece = entry.pieces[i];
+        if (!piece.isRun)
+            putConversion(out, piece.conversion, piece.width, args);
+        else if (piece.plain)
+            out.putAscii(entry.text + piece.at, piece.length, 0);
+        else
+            out.putNarrow(entry.text + piece.at, piece.length);
     }
 }
 
@@ -399,6 +493,11 @@ constexpr size_t kStandardOutputBytes = 64u << 10;
 // Room kept for the next lines before the finished ones are handed over.
 constexpr size_t kLineRoom = 4u << 10;
 
+FormatCache& formats() {
+    static FormatCache cache;
+    return cache;
+}
+
 OutputBuffer& standardOutput() {
     static char bytes[kStandardOutputBytes];
     static OutputBuffer out({writeStandardOutput, nullptr}, bytes, sizeof bytes);
@@ -411,7 +510,7 @@ void printOut(const char* format, ...) {
     OutputBuffer& out = standardOutput();
     va_list args;
     va_start(args, format);
-    formatTo(out, format, args);
+    formats().format(out, format, &args);
     va_end(args);
     out.flushLines(kLineRoom);
 }
@@ -425,7 +524,7 @@ void formatText(std::string& out, const char* format, ...) {
     OutputBuffer buffer({appendText, &out}, bytes, sizeof bytes);
     va_list args;
     va_start(args, format);
-    formatTo(buffer, format, args);
+    formatTo(buffer, format, &args);
     va_end(args);
 }
 
@@ -462,7 +561,7 @@ void printError(const char* format, ...) {
         OutputBuffer out({writeErrorText, nullptr}, bytes, sizeof bytes);
         va_list args;
         va_start(args, format);
-        formatTo(out, format, args);
+        formatTo(out, format, &args);
         va_end(args);
     }
     std::fflush(stderr);
