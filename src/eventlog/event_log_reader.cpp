@@ -202,6 +202,7 @@ int EventLogReader::parseRecord() {
     kind_ = readLe32(record_ + kEventId);
     time_ = readLe32(record_ + kTimeGenerated);
     sessionName_ = domain_ = userName_ = nullptr;
+    domainUnits_ = userNameUnits_ = 0;
     if (kind_ != Logon && kind_ != Logoff)
         return 1;
     uint32_t offset = readLe32(record_ + kDataOffset);
@@ -232,10 +233,12 @@ int EventLogReader::parseRecord() {
     if (found > 0) {
         *separators[0] = 0;
         domain_ = separators[0] + 1;
+        domainUnits_ = static_cast<size_t>((found > 1 ? separators[1] : text + end) - domain_);
     }
     if (found > 1) {
         *separators[1] = 0;
         userName_ = separators[1] + 1;
+        userNameUnits_ = static_cast<size_t>(text + end - userName_);
     }
     return 1;
 }

@@ -52,6 +52,9 @@ class EventLogReader {
     const WCHAR* sessionName() const { return sessionName_; }
     const WCHAR* domain() const { return domain_; }
     const WCHAR* userName() const { return userName_; }
+    // Their lengths in units (0 for a missing one).
+    size_t domainUnits() const { return domainUnits_; }
+    size_t userNameUnits() const { return userNameUnits_; }
 
   private:
     int parseRecord();
@@ -86,4 +89,6 @@ class EventLogReader {
     WCHAR* sessionName_ = nullptr;
     WCHAR* domain_ = nullptr;
     WCHAR* userName_ = nullptr;
+    size_t domainUnits_ = 0;
+    size_t userNameUnits_ = 0;
 };

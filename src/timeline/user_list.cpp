@@ -82,101 +82,22 @@ SessionEvent* UserList::firstRebootAfter(uint32_t time) const {
     return after == reboots_.end() ? nullptr : *after;
 }
 
-namespace {
-
-WCHAR folded(WCHAR c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c;
-}
-
-constexpr uint64_t kHashStart = 0xcbf29ce484222325ull;
-constexpr uint64_t kHashStep = 0x100000001b3ull;
-
-} // namespace
-
-// The key of a user in the index: domain and user name folded as the name comparison folds
-// them (ASCII letters), joined by a separator no name can hold. A missing name is a key of its
-// own, apart from every present name, even the empty one.
-WString UserList::keyOf(const WCHAR* domain, const WCHAR* userName) const {
-    WString key;
-    for (const WCHAR* name : {userName, domain}) {
-        key += name ? WCHAR('=') : WCHAR('!');
-        for (const WCHAR* p = name; p && *p; ++p)
-            key += folded(*p);
-        key += WCHAR(0);
-    }
-    return key;
-}
-
-namespace {
-
-// The hash of the key keyOf makes, from the names themselves: one name's part.
-uint64_t hashName(uint64_t hash, const WCHAR* name) {
-    if (!name)
-        return (hash ^ '!') * kHashStep * kHashStep;
-    hash = (hash ^ '=') * kHashStep;
-    for (; *name; ++name)
-        hash = (hash ^ static_cast<char16_t>(folded(*name))) * kHashStep;
-    return hash * kHashStep;
-}
-
-} // namespace
-
-uint64_t UserList::hashOf(const WCHAR* domain, const WCHAR* userName) {
-    return hashName(hashName(kHashStart, userName), domain);
-}
-
-namespace {
-
-// The key past the part of one name, or none when the part is not that name's.
-const WCHAR* matchName(const WCHAR* key, const WCHAR* name) {
-    if (!name)
-        return key[0] == '!' && key[1] == 0 ? key + 2 : nullptr;
-    if (*key++ != '=')
-        return nullptr;
-    for (; *name; ++name, ++key)
-        if (*key != folded(*name))
-            return nullptr;
-    return *key == 0 ? key + 1 : nullptr;
-}
-
-} // namespace
-
-int UserList::hasKey(const WString& key, const WCHAR* domain, const WCHAR* userName) {
-    const WCHAR* rest = matchName(key.c_str(), userName);
-    return rest && matchName(rest, domain);
-}
-
-// The slot holding the key of the names, or the empty one where it would go.
-UserList::Slot* UserList::slotOf(uint64_t hash, const WCHAR* domain, const WCHAR* userName) const {
-    size_t mask = slots_.size() - 1;
-    Slot* slots = const_cast<Slot*>(slots_.data());
-    for (size_t i = static_cast<size_t>(hash ^ hash >> 29) & mask;; i = (i + 1) & mask) {
-        Slot& slot = slots[i];
-        if (slot.ordinal == 0 ||
-            (slot.hash == hash && hasKey(keys_[slot.ordinal - 1], domain, userName)))
-            return &slot;
-    }
-}
-
-void UserList::grow() {
-    std::vector<Slot> old(slots_.size() < 64 ? 64 : 2 * slots_.size(), Slot{0, 0});
-    old.swap(slots_);
-    size_t mask = slots_.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.ordinal == 0)
-            continue;
-        size_t i = static_cast<size_t>(slot.hash ^ slot.hash >> 29) & mask;
-        while (slots_[i].ordinal != 0)
-            i = (i + 1) & mask;
-        slots_[i] = slot;
-    }
-}
-
 UserEntry* UserList::findUser(const WCHAR* domain, const WCHAR* userName) const {
-    if (slots_.empty())
+    return findUser({domain, domain ? wcslen(domain) : 0},
+                    {userName, userName ? wcslen(userName) : 0});
+}
+
+UserEntry* UserList::findUser(NameText domain, NameText userName) const {
+    if (uint32_t spelled = spelled_.find(domain, userName))
+        return byOrdinal_[spelled - 1];
+    uint32_t found = folded_.find(domain, userName);
+    if (!found)
         return nullptr;
-    const Slot* slot = slotOf(hashOf(domain, userName), domain, userName);
-    return slot->ordinal ? byOrdinal_[slot->ordinal - 1] : nullptr;
+    // A log that spells one name in ever more ways does not grow the spellings without end.
+    if (spelled_.size() > 4 * byOrdinal_.size() + 1024)
+        spelled_.clear();
+    spelled_.store(domain, userName, found);
+    return byOrdinal_[found - 1];
 }
 
 UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
@@ -188,14 +109,11 @@ UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
     byOrdinal_.push_back(entry);
     entry->next = head;
     head = entry;
-    keys_.push_back(keyOf(domain, userName));
-    if (2 * (keys_.size() + 1) > slots_.size())
-        grow();
-    // The newest entry is the one nearest the head.
-    uint64_t hash = hashOf(domain, userName);
-    Slot* slot = slotOf(hash, domain, userName);
-    slot->hash = hash;
-    slot->ordinal = entry->ordinal + 1;
+    // The newest entry is the one nearest the head; spellings kept for the one it stands in
+    // front of are forgotten.
+    if (folded_.store({domain, domain ? wcslen(domain) : 0},
+                      {userName, userName ? wcslen(userName) : 0}, entry->ordinal + 1))
+        spelled_.clear();
     return entry;
 }
 

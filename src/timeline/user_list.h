@@ -3,6 +3,7 @@
 #pragma once
 
 #include "arena.h"
+#include "name_table.h"
 #include "platform.h"
 
 #include <cstdint>
@@ -90,6 +91,8 @@ class UserList {
 
     // Domain and user name compare without regard to case, the user name first.
     UserEntry* findUser(const WCHAR* domain, const WCHAR* userName) const;
+    // The same with the lengths of the names known.
+    UserEntry* findUser(NameText domain, NameText userName) const;
     // Links a new entry in front of the list, without looking for an existing one; none when it
     // cannot be allocated.
     UserEntry* addUser(const WCHAR* domain, const WCHAR* userName);
@@ -124,21 +127,12 @@ class UserList {
     EventStore events_;
     std::vector<UserEntry*> byOrdinal_;
     std::vector<SessionEvent*> reboots_;
-    // Beside the list, so that finding a user costs the same with ten users or ten thousand: an
-    // open-addressed table of the case-folded 'domain\\user' of every entry, to the entry
-    // nearest the head. A lookup folds and hashes the names as it reads them, and compares them
-    // with the kept key of each entry of the same hash: no key is built for it.
-    struct Slot {
-        uint64_t hash;
-        uint32_t ordinal; // of the entry, plus one; 0 for an empty slot
-    };
-    std::vector<Slot> slots_;
-    std::vector<WString> keys_; // by ordinal
-    static uint64_t hashOf(const WCHAR* domain, const WCHAR* userName);
-    static int hasKey(const WString& key, const WCHAR* domain, const WCHAR* userName);
-    Slot* slotOf(uint64_t hash, const WCHAR* domain, const WCHAR* userName) const;
-    void grow();
-    WString keyOf(const WCHAR* domain, const WCHAR* userName) const;
+    // Beside the list, so that finding a user costs the same with ten users or ten thousand:
+    // the case-folded 'domain\\user' of every entry, to the entry nearest the head (its ordinal
+    // plus one). Records nearly always spell a user one way: the spellings met are kept too, and
+    // a name found as it is spelled is not folded.
+    NameTable folded_{1};
+    mutable NameTable spelled_{0};
     // The merge: entries with a current event, earliest first, then nearest the head.
     struct Pending {
         uint32_t time;
