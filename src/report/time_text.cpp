@@ -234,28 +234,43 @@ int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* 
            writeDateTime(local, separator, timeFlagsFor(withSeconds), out, units, clock);
 }
 
-void formatDurationWith(WCHAR* out, uint32_t seconds, const WCHAR* picture,
-                        const WCHAR* separator) {
-    uint32_t hours = seconds / 3600;
-    uint32_t minutes = (seconds - hours * 3600) / 60;
-    uint32_t secs = seconds % 60;
-    uint32_t slots[3] = {0, 0, 0};
+namespace {
+
+// Which of hours (0), minutes (1) and seconds (2) fills each slot: each H/h, M/m or S/s of the
+// picture (two of the same letter count once) fills the next; a slot left empty is 3.
+void slotsOf(const WCHAR* picture, int* slots) {
     int filled = 0;
     for (const WCHAR* p = picture; *p && filled < 3; ++p) {
         WCHAR letter = foldLetter(*p);
         if (letter != 'h' && letter != 'm' && letter != 's')
             continue;
-        slots[filled++] = letter == 'h' ? hours : letter == 'm' ? minutes : secs;
+        slots[filled++] = letter == 'h' ? 0 : letter == 'm' ? 1 : 2;
         if (foldLetter(p[1]) == letter)
             ++p;
     }
+    for (; filled < 3; ++filled)
+        slots[filled] = 3;
+}
+
+void writeDuration(WCHAR* out, uint32_t seconds, const int* slots, const WCHAR* separator) {
+    uint32_t hours = seconds / 3600;
+    uint32_t values[4] = {hours, (seconds - hours * 3600) / 60, seconds % 60, 0};
     size_t used = 0;
     for (int i = 0; i < 3; ++i) {
         if (i > 0)
             putText(out, used, separator);
-        putNumber(out, used, slots[i]);
+        putNumber(out, used, values[slots[i]]);
     }
     out[used] = 0;
+}
+
+} // namespace
+
+void formatDurationWith(WCHAR* out, uint32_t seconds, const WCHAR* picture,
+                        const WCHAR* separator) {
+    int slots[3];
+    slotsOf(picture, slots);
+    writeDuration(out, seconds, slots, separator);
 }
 
 DurationFormat::DurationFormat() {
@@ -263,10 +278,11 @@ DurationFormat::DurationFormat() {
         wcscpy(separator, kDefaultSeparator);
     if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, picture, kPictureUnits))
         wcscpy(picture, kDefaultPicture);
+    slotsOf(picture, slots);
 }
 
 void formatDuration(WCHAR* out, uint32_t seconds, const DurationFormat& format) {
-    formatDurationWith(out, seconds, format.picture, format.separator);
+    writeDuration(out, seconds, format.slots, format.separator);
 }
 
 void formatDuration(WCHAR* out, uint32_t seconds) {

@@ -84,6 +84,7 @@ struct DurationFormat {
     DurationFormat();
     WCHAR separator[10];
     WCHAR picture[20];
+    int slots[3]; // the picture's order, as formatDurationWith reads it
 };
 
 // Hours (not reduced modulo 24), minutes and seconds, in the order of the locale's time format
