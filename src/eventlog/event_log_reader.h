@@ -52,6 +52,9 @@ class EventLogReader {
     const WCHAR* sessionName() const { return sessionName_; }
     const WCHAR* domain() const { return domain_; }
     const WCHAR* userName() const { return userName_; }
+    // Their lengths in units (0 for a missing one).
+    size_t domainUnits() const { return domainUnits_; }
+    size_t userNameUnits() const { return userNameUnits_; }
 
   private:
     int parseRecord();
@@ -68,6 +71,7 @@ class EventLogReader {
     int walkOver_ = 0; // readNext returned 0: the log is closed until reopen
     char damage_[256] = {};
     WCHAR* sourceName_ = nullptr;
+    uint32_t sourceLength_ = 0; // units, without the terminator
     WCHAR* backupFile_ = nullptr;
     // The current record: in the batch, or a buffer takeRecord was given (ownRecord_).
     uint8_t* record_ = nullptr;
@@ -85,4 +89,6 @@ class EventLogReader {
     WCHAR* sessionName_ = nullptr;
     WCHAR* domain_ = nullptr;
     WCHAR* userName_ = nullptr;
+    size_t domainUnits_ = 0;
+    size_t userNameUnits_ = 0;
 };

@@ -20,8 +20,16 @@ void platformStartup();
 // %% a percent sign. For machine-read documents, which carry names exactly: %C takes a UTF-16
 // string as one CSV field (RFC 4180 quoting, a leading ' before a text a spreadsheet would take
 // for a formula; a null pointer is an empty field), %J one as a JSON string (null for a null
-// pointer; a lone surrogate escaped as \uXXXX).
+// pointer; a lone surrogate escaped as \uXXXX). %P takes UTF-8 made ready for the console by
+// formatText or consoleTextOf, written as it stands (it must hold no line end).
 void printOut(const char* format, ...);
+
+// Appends to out what printOut would write for the same format and arguments: a text made once
+// and written with %P many times.
+void formatText(std::string& out, const char* format, ...);
+// The UTF-8 that %S writes for text, zero-terminated, into out (size bytes); the bytes with the
+// terminator, or 0 when it does not fit.
+size_t consoleTextOf(const WCHAR* text, char* out, size_t size);
 
 // The line end of a CSV document as printOut takes it: CRLF in the file either way, as Windows'
 // standard output writes each "\n" as CRLF itself.
@@ -32,8 +40,8 @@ extern const char kCsvLineEnd[];
 // elsewhere argv read as UTF-8.
 std::vector<WString> wideArguments(int argc, char** argv);
 
-// printOut hands each line to the console when the call that finishes it returns; this hands
-// over the start of an unfinished one.
+// printOut hands finished lines to the console in blocks, and printError hands over those
+// before its message; this hands over everything, the start of an unfinished line too.
 void flushOutput();
 
 // Writes to standard error, formatted as printOut does (UTF-8; CRLF on Windows): the one place

@@ -5,6 +5,7 @@
 #include "report_text.h"
 #include "timeline/collect.h"
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -29,50 +30,87 @@ size_t lengthOf(const WCHAR* s) {
     return s ? wcslen(s) : 0;
 }
 
-// Longer names push the later columns right instead of being cut. One line is one write.
-void printActivityLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock) {
+// What every line of a user begins with, made once for the user: the padded name in text, the
+// name fields in CSV and JSON.
+class UserPrefixes {
+  public:
+    explicit UserPrefixes(int format) : format_(format) {}
+    const char* of(const UserEntry& user);
+
+  private:
+    int format_;
+    std::vector<std::string> made_; // by ordinal; empty until made
+    std::vector<char> known_;
+};
+
+const char* UserPrefixes::of(const UserEntry& user) {
+    if (user.ordinal >= made_.size()) {
+        made_.resize(user.ordinal + 1);
+        known_.resize(user.ordinal + 1);
+    }
+    std::string& text = made_[user.ordinal];
+    if (known_[user.ordinal])
+        return text.c_str();
+    known_[user.ordinal] = 1;
+    if (format_ == FormatCsv) {
+        formatText(text, "%C,%C,", user.domain, user.userName);
+    } else if (format_ == FormatJson) {
+        formatText(text, "\"domain\": %J, \"user\": %J, ", user.domain, user.userName);
+    } else {
+        size_t width = user.nameWidth;
+        formatText(text, "%S\\%S %s", user.domain, user.userName,
+                   width < kUserColumn ? spaces(kUserColumn - width) : "");
+    }
+    return text.c_str();
+}
+
+// Longer names push the later columns right instead of being cut. One line is one call.
+void printActivityLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock,
+                       UserPrefixes& prefixes) {
     size_t width = user.nameWidth;
-    const char* userPadding = width < kUserColumn ? spaces(kUserColumn - width) : "";
     if (width < kUserColumn)
         width = kUserColumn;
     if (event.kind != Reboot)
         width += lengthOf(event.sessionName) + 1;
     width += 1; // the space after the user
     const char* labelPadding = width < kLabelColumn ? spaces(kLabelColumn - width) : "";
-    DateTimeText when(event.time, &clock);
+    ConsoleDateTime when(event.time, clock);
     if (event.kind != Reboot)
-        printOut("%S\\%S %s%S %s%s%4d   %S\n", user.domain, user.userName, userPadding,
-                 event.sessionName, labelPadding, labelOf(event.kind),
-                 static_cast<int>(event.sessionId), when.text());
+        printOut("%P%S %s%s%4d   %P\n", prefixes.of(user), event.sessionName, labelPadding,
+                 labelOf(event.kind), static_cast<int>(event.sessionId), when.text());
     else
-        printOut("%S\\%S %s%s%s       %S\n", user.domain, user.userName, userPadding, labelPadding,
-                 labelOf(event.kind), when.text());
+        printOut("%P%s%s       %P\n", prefixes.of(user), labelPadding, labelOf(event.kind),
+                 when.text());
 }
 
 const char* eventName(uint32_t kind) {
     return kind == Reboot ? "REBOOT" : kind == Logon ? "LOGON" : "LOGOFF";
 }
 
-void printCsvLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock) {
+void printCsvLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock,
+                  UserPrefixes& prefixes) {
     char when[kIsoTimeBytes];
     isoTime(clock, event.time, when);
     if (event.kind == Reboot)
         printOut("%s,%u,REBOOT,,,,%s", when, event.time, kCsvLineEnd);
     else
-        printOut("%s,%u,%s,%C,%C,%C,%d%s", when, event.time, eventName(event.kind), user.domain,
-                 user.userName, event.sessionName, static_cast<int>(event.sessionId), kCsvLineEnd);
+        printOut("%s,%u,%s,%P%C,%d%s", when, event.time, eventName(event.kind), prefixes.of(user),
+                 event.sessionName, static_cast<int>(event.sessionId), kCsvLineEnd);
 }
 
-void printJsonLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock, int first) {
+void printJsonLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock, int first,
+                   UserPrefixes& prefixes) {
     char when[kIsoTimeBytes];
     isoTime(clock, event.time, when);
-    printOut("%s\n  {\"time\": \"%s\", \"epoch\": %u, \"event\": \"%s\", ", first ? "" : ",", when,
-             event.time, eventName(event.kind));
     if (event.kind == Reboot)
-        printOut("\"domain\": null, \"user\": null, \"session\": null, \"session_number\": null}");
+        printOut("%s\n  {\"time\": \"%s\", \"epoch\": %u, \"event\": \"%s\", \"domain\": null, "
+                 "\"user\": null, \"session\": null, \"session_number\": null}",
+                 first ? "" : ",", when, event.time, eventName(event.kind));
     else
-        printOut("\"domain\": %J, \"user\": %J, \"session\": %J, \"session_number\": %d}",
-                 user.domain, user.userName, event.sessionName ? event.sessionName : WSTR(""),
+        printOut("%s\n  {\"time\": \"%s\", \"epoch\": %u, \"event\": \"%s\", %P\"session\": %J, "
+                 "\"session_number\": %d}",
+                 first ? "" : ",", when, event.time, eventName(event.kind), prefixes.of(user),
+                 event.sessionName ? event.sessionName : WSTR(""),
                  static_cast<int>(event.sessionId));
 }
 
@@ -109,6 +147,7 @@ void printActivityList(EventLogReader& reader, const ReportOptions& options) {
     else if (options.hasWindow())
         printWindowHeader(options, "");
     int first = 1;
+    UserPrefixes prefixes(options.format);
     list.resetCursors();
     while (UserEntry* user = list.nextEarliest()) {
         const SessionEvent& event = *user->currentEvent();
@@ -116,11 +155,11 @@ void printActivityList(EventLogReader& reader, const ReportOptions& options) {
                          event.time < options.since || event.time >= options.until))
             continue;
         if (options.format == FormatCsv)
-            printCsvLine(*user, event, clock);
+            printCsvLine(*user, event, clock, prefixes);
         else if (options.format == FormatJson)
-            printJsonLine(*user, event, clock, first);
+            printJsonLine(*user, event, clock, first, prefixes);
         else
-            printActivityLine(*user, event, clock);
+            printActivityLine(*user, event, clock, prefixes);
         first = 0;
     }
     if (options.format == FormatJson)

@@ -7,6 +7,7 @@
 #include "time_text.h"
 #include "timeline/collect.h"
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -89,8 +90,8 @@ void printLogonLine(const Session& session, LineText& with) {
     size_t width = 3 + (logon.sessionName ? wcslen(logon.sessionName) : 0);
     WCHAR duration[kDurationUnits];
     formatDuration(duration, static_cast<uint32_t>(session.counted), with.duration);
-    DateTimeText start(logon.time, &with.clock), finish(session.endTime, &with.clock);
-    printOut("   %S%s %d LOGON:%S%s%S Total:%S\n", logon.sessionName,
+    ConsoleDateTime start(logon.time, with.clock), finish(session.endTime, with.clock);
+    printOut("   %S%s %d LOGON:%P%s%P Total:%S\n", logon.sessionName,
              width < kSessionColumn ? spaces(kSessionColumn - width) : "",
              static_cast<int>(logon.sessionId), start.text(), labelOf(session.end), finish.text(),
              duration);
@@ -113,6 +114,7 @@ class TimesWriter {
     const ReportOptions& options_;
     LineText& with_;
     int format() const { return options_.format; }
+    std::string userFields_; // the user's name fields in CSV or JSON, made once for the user
     int userOpen_ = 0;
     int anyUser_ = 0;
     int anyItem_ = 0;
@@ -138,6 +140,11 @@ void TimesWriter::beginUser(const UserEntry& user) {
     anyItem_ = 0;
     textTotal_ = 0;
     total_ = 0;
+    userFields_.clear();
+    if (format() == FormatCsv)
+        formatText(userFields_, "%C,%C,", user.domain, user.userName);
+    else if (format() == FormatJson)
+        formatText(userFields_, "\"domain\": %J, \"user\": %J, ", user.domain, user.userName);
     if (format() == FormatText)
         printOut("User: %S\\%S\n", user.domain, user.userName);
     else if (format() == FormatJson)
@@ -150,8 +157,7 @@ void TimesWriter::startItem(const UserEntry& user) {
     if (!userOpen_)
         beginUser(user);
     if (format() == FormatJson)
-        printOut("%s\n    {\"domain\": %J, \"user\": %J, ", anyItem_ ? "," : "", user.domain,
-                 user.userName);
+        printOut("%s\n    {%P", anyItem_ ? "," : "", userFields_.c_str());
     anyItem_ = 1;
 }
 
@@ -169,7 +175,7 @@ void TimesWriter::session(const UserEntry& user, const Session& session) {
     isoTime(with_.clock, session.endTime, finish);
     decimalText(session.counted, seconds);
     if (format() == FormatCsv)
-        printOut("%C,%C,%C,%d,%s,%u,%s,%s,%u,%s%s", user.domain, user.userName, logon.sessionName,
+        printOut("%P%C,%d,%s,%u,%s,%s,%u,%s%s", userFields_.c_str(), logon.sessionName,
                  static_cast<int>(logon.sessionId), start, logon.time, endName(session.end), finish,
                  session.endTime, seconds, kCsvLineEnd);
     else
@@ -205,7 +211,7 @@ void TimesWriter::day(const UserEntry& user, int64_t day, int64_t seconds) {
     isoDate(day, date);
     decimalText(seconds, count);
     if (format() == FormatCsv)
-        printOut("%C,%C,%s,%s%s", user.domain, user.userName, date, count, kCsvLineEnd);
+        printOut("%P%s,%s%s", userFields_.c_str(), date, count, kCsvLineEnd);
     else
         printOut("\"date\": \"%s\", \"seconds\": %s}", date, count);
 }

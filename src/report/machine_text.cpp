@@ -1,5 +1,7 @@
 #include "machine_text.h"
 
+#include <cstring>
+
 namespace {
 
 char* putDigits(char* out, int64_t value, int count) {
@@ -8,12 +10,24 @@ char* putDigits(char* out, int64_t value, int count) {
     return out + count;
 }
 
+// Two digits of value (below 100), from a table: a line has many.
+char* putPair(char* out, unsigned value) {
+    static const char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233"
+        "34353637383940414243444546474849505152535455565758596061626364656667"
+        "6869707172737475767778798081828384858687888990919293949596979899";
+    std::memcpy(out, kPairs + 2 * value, 2);
+    return out + 2;
+}
+
 char* putDate(char* out, int64_t year, unsigned month, unsigned day) {
-    out = putDigits(out, year, 4);
+    out = year >= 0 && year <= 9999 ? putPair(putPair(out, static_cast<unsigned>(year / 100)),
+                                              static_cast<unsigned>(year % 100))
+                                    : putDigits(out, year, 4);
     *out++ = '-';
-    out = putDigits(out, month, 2);
+    out = putPair(out, month);
     *out++ = '-';
-    return putDigits(out, day, 2);
+    return putPair(out, day);
 }
 
 } // namespace
@@ -26,16 +40,16 @@ const char* isoTime(LocalClock& clock, uint32_t seconds, char* out) {
     int64_t offset = clockReadingOf(local) - seconds;
     char* p = putDate(out, local.wYear, local.wMonth, local.wDay);
     *p++ = 'T';
-    p = putDigits(p, local.wHour, 2);
+    p = putPair(p, local.wHour);
     *p++ = ':';
-    p = putDigits(p, local.wMinute, 2);
+    p = putPair(p, local.wMinute);
     *p++ = ':';
-    p = putDigits(p, local.wSecond, 2);
+    p = putPair(p, local.wSecond);
     *p++ = offset < 0 ? '-' : '+';
     int64_t magnitude = (offset < 0 ? -offset : offset) / 60;
-    p = putDigits(p, magnitude / 60 % 100, 2);
+    p = putPair(p, static_cast<unsigned>(magnitude / 60 % 100));
     *p++ = ':';
-    p = putDigits(p, magnitude % 60, 2);
+    p = putPair(p, static_cast<unsigned>(magnitude % 60));
     *p = 0;
     return out;
 }

@@ -29,6 +29,15 @@ DateTimeText::~DateTimeText() {
     std::free(heap_);
 }
 
+ConsoleDateTime::ConsoleDateTime(uint32_t seconds, LocalClock& clock) {
+    if (clock.consoleDateTime(seconds, bytes_))
+        return;
+    DateTimeText when(seconds, &clock);
+    if (when.text())
+        formatText(slow_, "%S", when.text());
+    text_ = slow_.c_str();
+}
+
 void printNotEnabledWarning() {
     printOut("\nWARNING: Velmor auditing not currently enabled.\n"
              "Use /on option to enable and reboot.\n\n");

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // A text of count spaces, for count up to kMostSpaces (more count as kMostSpaces).
 constexpr size_t kMostSpaces = 32;
@@ -27,6 +28,19 @@ class DateTimeText {
     WCHAR local_[96];
     WCHAR* heap_ = nullptr; // a text too long for local_
     const WCHAR* text_ = nullptr;
+};
+
+// The same text as the console writes it, for %P: made by the clock, or from a DateTimeText
+// when the clock does not make it.
+class ConsoleDateTime {
+  public:
+    ConsoleDateTime(uint32_t seconds, LocalClock& clock);
+    const char* text() const { return text_; }
+
+  private:
+    char bytes_[kConsoleDateTimeBytes];
+    std::string slow_;
+    const char* text_ = bytes_;
 };
 
 // The warning both reports print first when auditing is disabled.

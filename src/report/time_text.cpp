@@ -151,11 +151,13 @@ int LocalClock::localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
     Day& d = days_[static_cast<uint64_t>(day) % days_.size()];
     if (d.day != day) {
         d.units = 0;
+        d.consoleBytes = 0;
         d.day = systemTimeOf(day * 86400, &d.date) ? day : INT64_MIN;
         if (d.day != day)
             return systemTimeOf(when, local);
     }
     uint32_t intoDay = static_cast<uint32_t>(when - day * 86400);
+    offset_ = static_cast<int32_t>(when - seconds);
     *local = d.date;
     local->wHour = static_cast<WORD>(intoDay / 3600);
     local->wMinute = static_cast<WORD>(intoDay / 60 % 60);
@@ -182,6 +184,49 @@ int LocalClock::shortDate(const SYSTEMTIME& local, WCHAR* out, int units) {
     return made;
 }
 
+size_t LocalClock::consoleDateTime(uint32_t seconds, char* out) {
+    SYSTEMTIME local;
+    if (!localTimeOf(seconds, &local) || !today_)
+        return 0;
+    // As writeDateTime: a part that cannot be made is left out, one that does not fit is
+    // formatDateTimeInto's to make.
+    Day& d = *today_;
+    if (d.consoleBytes == 0) {
+        WCHAR date[40];
+        int units = shortDate(local, date, 40);
+        if (units <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+            return 0;
+        if (units <= 0)
+            date[0] = 0;
+        size_t bytes = consoleTextOf(date, d.console, sizeof d.console - 1);
+        if (bytes == 0)
+            return 0;
+        d.console[bytes - 1] = ' ';
+        d.consoleBytes = bytes;
+    }
+    if (!times_)
+        times_.reset(static_cast<TimeOfDay*>(std::calloc(86400, sizeof(TimeOfDay))));
+    if (!times_)
+        return 0;
+    TimeOfDay& t = times_[local.wHour * 3600u + local.wMinute * 60u + local.wSecond];
+    if (t.bytes == 0 || t.offset != offset_) {
+        WCHAR time[20];
+        int units = GetTimeFormatW(LOCALE_USER_DEFAULT, timeFlagsFor(1), &local, nullptr, time, 20);
+        if (units <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+            return 0;
+        if (units <= 0)
+            time[0] = 0;
+        size_t bytes = consoleTextOf(time, t.text, sizeof t.text);
+        if (bytes == 0)
+            return 0;
+        t.bytes = static_cast<uint8_t>(bytes);
+        t.offset = offset_;
+    }
+    std::memcpy(out, d.console, d.consoleBytes);
+    std::memcpy(out + d.consoleBytes, t.text, t.bytes);
+    return d.consoleBytes + t.bytes;
+}
+
 int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* separator,
                        int withSeconds, LocalClock* clock) {
     SYSTEMTIME local;
@@ -189,28 +234,43 @@ int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* 
            writeDateTime(local, separator, timeFlagsFor(withSeconds), out, units, clock);
 }
 
-void formatDurationWith(WCHAR* out, uint32_t seconds, const WCHAR* picture,
-                        const WCHAR* separator) {
-    uint32_t hours = seconds / 3600;
-    uint32_t minutes = (seconds - hours * 3600) / 60;
-    uint32_t secs = seconds % 60;
-    uint32_t slots[3] = {0, 0, 0};
+namespace {
+
+// Which of hours (0), minutes (1) and seconds (2) fills each slot: each H/h, M/m or S/s of the
+// picture (two of the same letter count once) fills the next; a slot left empty is 3.
+void slotsOf(const WCHAR* picture, int* slots) {
     int filled = 0;
     for (const WCHAR* p = picture; *p && filled < 3; ++p) {
         WCHAR letter = foldLetter(*p);
         if (letter != 'h' && letter != 'm' && letter != 's')
             continue;
-        slots[filled++] = letter == 'h' ? hours : letter == 'm' ? minutes : secs;
+        slots[filled++] = letter == 'h' ? 0 : letter == 'm' ? 1 : 2;
         if (foldLetter(p[1]) == letter)
             ++p;
     }
+    for (; filled < 3; ++filled)
+        slots[filled] = 3;
+}
+
+void writeDuration(WCHAR* out, uint32_t seconds, const int* slots, const WCHAR* separator) {
+    uint32_t hours = seconds / 3600;
+    uint32_t values[4] = {hours, (seconds - hours * 3600) / 60, seconds % 60, 0};
     size_t used = 0;
     for (int i = 0; i < 3; ++i) {
         if (i > 0)
             putText(out, used, separator);
-        putNumber(out, used, slots[i]);
+        putNumber(out, used, values[slots[i]]);
     }
     out[used] = 0;
+}
+
+} // namespace
+
+void formatDurationWith(WCHAR* out, uint32_t seconds, const WCHAR* picture,
+                        const WCHAR* separator) {
+    int slots[3];
+    slotsOf(picture, slots);
+    writeDuration(out, seconds, slots, separator);
 }
 
 DurationFormat::DurationFormat() {
@@ -218,10 +278,11 @@ DurationFormat::DurationFormat() {
         wcscpy(separator, kDefaultSeparator);
     if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, picture, kPictureUnits))
         wcscpy(picture, kDefaultPicture);
+    slotsOf(picture, slots);
 }
 
 void formatDuration(WCHAR* out, uint32_t seconds, const DurationFormat& format) {
-    formatDurationWith(out, seconds, format.picture, format.separator);
+    writeDuration(out, seconds, format.slots, format.separator);
 }
 
 void formatDuration(WCHAR* out, uint32_t seconds) {

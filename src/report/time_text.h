@@ -4,9 +4,13 @@
 #include "platform.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <vector>
 
 constexpr size_t kDurationUnits = 40;
+// What LocalClock::consoleDateTime writes at most, the terminator included.
+constexpr size_t kConsoleDateTimeBytes = 96;
 
 // The locale's short date, the separator, and the locale's 24-hour time of day (with seconds
 // when withSeconds), for seconds since 1970 UTC shown in local time. A heap string the caller
@@ -26,6 +30,11 @@ class LocalClock {
     // GetDateFormatW's short date of a local time, as that call returns it; kept for the day of
     // the last local time told.
     int shortDate(const SYSTEMTIME& local, WCHAR* out, int units);
+    // The text formatDateTimeInto makes for seconds with the separator " " and seconds, as the
+    // console writes it (the UTF-8 of %S), into out (kConsoleDateTimeBytes); its bytes with the
+    // terminator, or 0 when it is not made this way (formatDateTimeInto then makes it). Each
+    // day's date and each second's time of day are made once.
+    size_t consoleDateTime(uint32_t seconds, char* out);
 
   private:
     struct Day {
@@ -33,7 +42,22 @@ class LocalClock {
         SYSTEMTIME date;         // its midnight
         int units = 0;           // of its short date, with the terminator; none made yet
         WCHAR text[28];
+        size_t consoleBytes = 0; // of console, its date and the separator; none made yet
+        char console[64];
     };
+    // The time of day of one second of the day as the console writes it, for the offset from
+    // UTC it was made under (a time format may name the zone).
+    struct TimeOfDay {
+        int32_t offset;
+        uint8_t bytes; // with the terminator; none made yet
+        char text[19];
+    };
+    struct Release {
+        void operator()(TimeOfDay* times) const { std::free(times); }
+    };
+    // Made at the first use, zeroed by the system: only the seconds a report meets cost memory.
+    std::unique_ptr<TimeOfDay[], Release> times_;
+    int32_t offset_ = 0;                            // of the last local time told
     std::vector<Day> days_ = std::vector<Day>(512); // by day, modulo their number
     Day* today_ = nullptr;                          // the day of the last local time told
 
@@ -60,6 +84,7 @@ struct DurationFormat {
     DurationFormat();
     WCHAR separator[10];
     WCHAR picture[20];
+    int slots[3]; // the picture's order, as formatDurationWith reads it
 };
 
 // Hours (not reduced modulo 24), minutes and seconds, in the order of the locale's time format

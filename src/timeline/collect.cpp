@@ -21,7 +21,11 @@ UserEntry* findOrAddUser(UserList& list, const WCHAR* domain, const WCHAR* userN
 void fileUnderUser(EventLogReader& reader, UserList& list) {
     if (!reader.domain() || !reader.userName())
         return;
-    if (UserEntry* entry = findOrAddUser(list, reader.domain(), reader.userName()))
+    UserEntry* entry = list.findUser({reader.domain(), reader.domainUnits()},
+                                     {reader.userName(), reader.userNameUnits()});
+    if (!entry)
+        entry = list.addUser(reader.domain(), reader.userName());
+    if (entry)
         entry->insertEvent(reader.sessionName(), reader.sessionId(), reader.kind(), reader.time());
 }
 

@@ -82,26 +82,22 @@ SessionEvent* UserList::firstRebootAfter(uint32_t time) const {
     return after == reboots_.end() ? nullptr : *after;
 }
 
-// The key of a user in the index: domain and user name folded as the name comparison folds
-// them (ASCII letters), joined by a separator no name can hold. A missing name is a key of its
-// own, apart from every present name, even the empty one.
-const WString& UserList::keyOf(const WCHAR* domain, const WCHAR* userName) const {
-    size_t userLength = userName ? wcslen(userName) : 0;
-    size_t domainLength = domain ? wcslen(domain) : 0;
-    key_.resize(userLength + domainLength + 4);
-    WCHAR* out = &key_[0];
-    for (const WCHAR* name : {userName, domain}) {
-        *out++ = name ? WCHAR('=') : WCHAR('!');
-        for (const WCHAR* p = name; p && *p; ++p)
-            *out++ = *p >= 'A' && *p <= 'Z' ? static_cast<WCHAR>(*p + 32) : *p;
-        *out++ = 0;
-    }
-    return key_;
+UserEntry* UserList::findUser(const WCHAR* domain, const WCHAR* userName) const {
+    return findUser({domain, domain ? wcslen(domain) : 0},
+                    {userName, userName ? wcslen(userName) : 0});
 }
 
-UserEntry* UserList::findUser(const WCHAR* domain, const WCHAR* userName) const {
-    auto found = index_.find(keyOf(domain, userName));
-    return found == index_.end() ? nullptr : found->second;
+UserEntry* UserList::findUser(NameText domain, NameText userName) const {
+    if (uint32_t spelled = spelled_.find(domain, userName))
+        return byOrdinal_[spelled - 1];
+    uint32_t found = folded_.find(domain, userName);
+    if (!found)
+        return nullptr;
+    // A log that spells one name in ever more ways does not grow the spellings without end.
+    if (spelled_.size() > 4 * byOrdinal_.size() + 1024)
+        spelled_.clear();
+    spelled_.store(domain, userName, found);
+    return byOrdinal_[found - 1];
 }
 
 UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
@@ -113,7 +109,11 @@ UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
     byOrdinal_.push_back(entry);
     entry->next = head;
     head = entry;
-    index_[keyOf(domain, userName)] = entry; // the newest entry is the one nearest the head
+    // The newest entry is the one nearest the head; spellings kept for the one it stands in
+    // front of are forgotten.
+    if (folded_.store({domain, domain ? wcslen(domain) : 0},
+                      {userName, userName ? wcslen(userName) : 0}, entry->ordinal + 1))
+        spelled_.clear();
     return entry;
 }
 

@@ -3,12 +3,12 @@
 #pragma once
 
 #include "arena.h"
+#include "name_table.h"
 #include "platform.h"
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <unordered_map>
 #include <vector>
 
 // Asks the processor for memory that is read soon. A user's events lie wherever the arena had
@@ -91,6 +91,8 @@ class UserList {
 
     // Domain and user name compare without regard to case, the user name first.
     UserEntry* findUser(const WCHAR* domain, const WCHAR* userName) const;
+    // The same with the lengths of the names known.
+    UserEntry* findUser(NameText domain, NameText userName) const;
     // Links a new entry in front of the list, without looking for an existing one; none when it
     // cannot be allocated.
     UserEntry* addUser(const WCHAR* domain, const WCHAR* userName);
@@ -126,15 +128,11 @@ class UserList {
     std::vector<UserEntry*> byOrdinal_;
     std::vector<SessionEvent*> reboots_;
     // Beside the list, so that finding a user costs the same with ten users or ten thousand:
-    // the case-folded 'domain\user' of every entry, to the entry nearest the head.
-    struct SameKey { // the units compared as bytes, not one by one
-        bool operator()(const WString& a, const WString& b) const {
-            return a.size() == b.size() && std::memcmp(a.data(), b.data(), 2 * a.size()) == 0;
-        }
-    };
-    std::unordered_map<WString, UserEntry*, std::hash<WString>, SameKey> index_;
-    const WString& keyOf(const WCHAR* domain, const WCHAR* userName) const;
-    mutable WString key_; // built anew for each lookup, in a buffer kept from one to the next
+    // the case-folded 'domain\\user' of every entry, to the entry nearest the head (its ordinal
+    // plus one). Records nearly always spell a user one way: the spellings met are kept too, and
+    // a name found as it is spelled is not folded.
+    NameTable folded_{1};
+    mutable NameTable spelled_{0};
     // The merge: entries with a current event, earliest first, then nearest the head.
     struct Pending {
         uint32_t time;

@@ -117,6 +117,7 @@ TEST(Dispatch, ReportsWarnWhenAuditingIsDisabled) {
 TEST(PrintUsage, ShowsTheGivenProgramName) {
     testing::internal::CaptureStdout();
     printUsage(WSTR("x"));
+    flushOutput();
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "Usage: x [ /on | /off | /time | /list | /help ]\n");
 }

@@ -2,6 +2,7 @@
 #include "support/support.h"
 
 #include <set>
+#include <vector>
 
 namespace {
 
@@ -54,11 +55,11 @@ TEST(PrintOut, EmptyTextWritesNothing) {
     EXPECT_EQ(captured([] { printOut(""); }), "");
 }
 
-// Text longer than the output buffer (2 KiB), with a surrogate pair and a hidden unit at every
+// Text longer than the output buffer (64 KiB), with a surrogate pair and a hidden unit at every
 // place about its edge.
 TEST(PrintOut, LongTextKeepsSurrogatePairsWhole) {
     static WString text;
-    for (size_t before : {511, 2043, 2044, 2045, 2046, 2047}) {
+    for (size_t before : {511, 2043, 2044, 2045, 2046, 2047, 65531, 65532, 65533, 65534, 65535}) {
         text.assign(before, WCHAR('a'));
         text += static_cast<WCHAR>(0xD835);
         text += static_cast<WCHAR>(0xDC9C);
@@ -67,6 +68,34 @@ TEST(PrintOut, LongTextKeepsSurrogatePairsWhole) {
         std::string expected =
             std::string(before, 'a') + "\xF0\x9D\x92\x9C\xEF\xBF\xBD" + std::string(600, 'b');
         EXPECT_EQ(captured([] { printOut("%S", text.c_str()); }), expected) << before;
+    }
+}
+
+// A text made ready once (formatText, consoleTextOf) and written with %P is what %S writes,
+// whatever its length: a long one is cut between characters as the buffer fills.
+TEST(PrintOut, TextMadeReadyIsWrittenAsItWasMade) {
+    static const struct {
+        WString text;
+        size_t repeat;
+    } rows[] = {{WSTR("alice"), 1},
+                {WString{0x1B, 'a', 0xD835, 0xDC9C, 0xD800, 0x200B, 0xE9}, 1},
+                {WString{0xE9}, 40000},
+                {WString{0xD835, 0xDC9C, 'x'}, 30000}};
+    for (const auto& row : rows) {
+        static WString text;
+        text.clear();
+        for (size_t i = 0; i < row.repeat; ++i)
+            text += row.text;
+        std::string expected = captured([] { printOut("%S", text.c_str()); });
+        static std::string made;
+        made.clear();
+        formatText(made, "%S", text.c_str());
+        EXPECT_EQ(made, expected);
+        EXPECT_EQ(captured([] { printOut("%P", made.c_str()); }), expected);
+        std::vector<char> out(expected.size() + 1);
+        EXPECT_EQ(consoleTextOf(text.c_str(), out.data(), out.size()), expected.size() + 1);
+        EXPECT_EQ(std::string(out.data()), expected);
+        EXPECT_EQ(consoleTextOf(text.c_str(), out.data(), out.size() - 1), 0u);
     }
 }
 
@@ -150,27 +179,47 @@ TEST(PrintOut, NamesNeverCarryBidirectionalOrInvisibleCharacters) {
 
 namespace {
 
-// A finished line reaches standard output at once; the rest of one waits for its end or for
-// flushOutput, so a report's line is handed over whole.
-TEST(PrintOut, HandsOverEachLineWhenItEnds) {
-    testing::internal::CaptureStdout();
-    printOut("one\ntw");
-    printOut("o");
-    std::string beforeTheEnd = testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    printOut("\n");
-    printOut("three");
-    std::string atTheEnd = testing::internal::GetCapturedStdout();
-    testing::internal::CaptureStdout();
-    flushOutput();
-    EXPECT_EQ(beforeTheEnd, "one\n");
-    EXPECT_EQ(atTheEnd, "two\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "three");
-    // A line end deep in a long narrow text, with Latin-1 after it.
-    testing::internal::CaptureStdout();
-    printOut("%s", "abcdefghijk\nlmnopqrstuvw\xE9xyz0123456789");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "abcdefghijk\n");
-    EXPECT_EQ(captured([] {}), "lmnopqrstuvw\xC3\xA9xyz0123456789");
+// Finished lines wait in a large buffer and go in blocks of whole lines when it is nearly full;
+// printError hands over those before its message, flushOutput everything. A line is never
+// handed over in part unless it is longer than the buffer.
+TEST(PrintOut, HandsOverBlocksOfWholeLines) {
+    const struct {
+        size_t length; // of each line, its end included
+        size_t lines;
+        int stopWithError; // printError after the lines, before looking
+        size_t handed;     // lines on standard output before flushOutput
+    } rows[] = {
+        {4, 1, 0, 0},       {100, 600, 0, 0},     {100, 615, 0, 615},
+        {100, 700, 0, 615}, {100, 1300, 0, 1230}, {1000, 62, 0, 62},
+        {4, 1, 1, 1},       {100, 700, 1, 700},   {70000, 1, 0, 0},
+    };
+    for (const auto& row : rows) {
+        std::string line(row.length - 1, 'x');
+        line += '\n';
+        testing::internal::CaptureStdout();
+        for (size_t i = 0; i < row.lines; ++i)
+            printOut("%s", line.c_str());
+        printOut("unfinished");
+        if (row.stopWithError)
+            printError("%s", "");
+        std::string handed = testing::internal::GetCapturedStdout();
+        testing::internal::CaptureStdout();
+        flushOutput();
+        std::string rest = testing::internal::GetCapturedStdout();
+        if (row.length > 65536) { // cut between characters, as the buffer fills
+            EXPECT_EQ(handed + rest, line + "unfinished");
+            continue;
+        }
+        EXPECT_EQ(handed.size(), row.handed * row.length) << row.length << " " << row.lines;
+        EXPECT_EQ(handed + rest,
+                  [&] {
+                      std::string all;
+                      for (size_t i = 0; i < row.lines; ++i)
+                          all += line;
+                      return all + "unfinished";
+                  }())
+            << row.length << " " << row.lines;
+    }
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // Dates and times from the C library's locale and TZ (Linux).
+#include "report/report_text.h"
 #include "report/time_text.h"
 #include "support/support.h"
 #include "time_format.h"
@@ -96,7 +97,8 @@ TEST_F(TimeText, AChangeOfOffsetIsSeenToTheSecond) {
 
 // A report's clock gives the C library's local time and date at every second, in any order:
 // across DST changes, a change inside a minute, zones half an hour off, a DST of half an hour,
-// and a date of the locale's own.
+// and a date of the locale's own. So does the text it keeps for lines, made once for each day and
+// each second of the day (for the offset it was made under).
 TEST_F(TimeText, AReportsClockTellsTheTimeTheLibraryDoes) {
     const struct {
         const char *tz, *locale;
@@ -111,14 +113,17 @@ TEST_F(TimeText, AReportsClockTellsTheTimeTheLibraryDoes) {
     for (const auto& row : rows) {
         if (!use(row.locale, row.tz))
             continue; // the locale is not installed here
-        LocalClock clock;
+        LocalClock clock, lineClock;
         for (uint32_t i = 0; i < 40000; ++i) {
             uint32_t t = row.from + static_cast<uint32_t>(uint64_t(i) * 2654435761u % row.span);
             ASSERT_EQ(clockDateTimeText(clock, t), dateTimeText(t)) << row.tz << " " << t;
+            ASSERT_EQ(ConsoleDateTime(t, lineClock).text(), dateTimeText(t)) << row.tz << " " << t;
         }
         for (uint32_t t : {63593069u, 63593070u, 1585443599u, 1585443600u, 1603587599u, 1603587600u,
-                           0xFFFFFFFFu})
+                           0xFFFFFFFFu}) {
             ASSERT_EQ(clockDateTimeText(clock, t), dateTimeText(t)) << row.tz << " " << t;
+            ASSERT_EQ(ConsoleDateTime(t, lineClock).text(), dateTimeText(t)) << row.tz << " " << t;
+        }
     }
 }
 

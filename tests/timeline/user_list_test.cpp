@@ -33,6 +33,32 @@ TEST(UserList, AMissingNameMatchesOnlyAMissingName) {
     EXPECT_EQ(list.findUser(WSTR(""), WSTR("x")), nullptr);
 }
 
+// Lookups go first by the spellings met before, then folded: a spelling met before a newer
+// entry of the same folded names finds the newer one, and names that differ only past four units
+// or in length are apart.
+TEST(UserList, SpellingsMetBeforeFindWhatFoldedNamesFind) {
+    UserList list;
+    UserEntry* first = list.addUser(WSTR("DOM"), WSTR("Alice"));
+    UserEntry* other = list.addUser(WSTR("DOM"), WSTR("Alice_Long_Name"));
+    const struct {
+        const WCHAR *domain, *user;
+        UserEntry* expected;
+    } before[] = {{WSTR("dom"), WSTR("alice"), first},
+                  {WSTR("dom"), WSTR("alice"), first},
+                  {WSTR("DOM"), WSTR("Alice"), first},
+                  {WSTR("DOM"), WSTR("Alice_Long_Namf"), nullptr},
+                  {WSTR("DOM"), WSTR("ALICE_LONG_NAME"), other},
+                  {WSTR("DOM"), WSTR("Alice_Long_Name_"), nullptr},
+                  {WSTR("DO"), WSTR("MAlice"), nullptr},
+                  {nullptr, WSTR("Alice"), nullptr}};
+    for (const auto& row : before)
+        EXPECT_EQ(list.findUser(row.domain, row.user), row.expected) << toUtf8(row.user);
+    UserEntry* newer = list.addUser(WSTR("Dom"), WSTR("ALICE"));
+    for (const auto& row : before)
+        EXPECT_EQ(list.findUser(row.domain, row.user), row.expected == first ? newer : row.expected)
+            << toUtf8(row.user);
+}
+
 TEST(UserEntry, KeepsEventsInTimeOrderNewcomersBeforeEqualTimes) {
     UserEntry entry(WSTR("D"), WSTR("u"));
     entry.insertEvent(WSTR("a"), 1, Logon, 50);
