@@ -82,6 +82,19 @@ int findStops(const WCHAR* text, uint32_t units, uint32_t stops[2], uint32_t* en
     return 0;
 }
 
+// Whether the size bytes at a and b are the same: a short name, as sources have, in two
+// comparisons of eight bytes that overlap.
+int sameBytes(const void* a, const void* b, uint32_t size) {
+    if (size < 8 || size > 16)
+        return std::memcmp(a, b, size) == 0;
+    uint64_t a1, a2, b1, b2;
+    std::memcpy(&a1, a, 8);
+    std::memcpy(&b1, b, 8);
+    std::memcpy(&a2, static_cast<const uint8_t*>(a) + size - 8, 8);
+    std::memcpy(&b2, static_cast<const uint8_t*>(b) + size - 8, 8);
+    return ((a1 ^ b1) | (a2 ^ b2)) == 0;
+}
+
 } // namespace
 
 EventLogReader::EventLogReader(const WCHAR* sourceName, const WCHAR* backupFile) {
@@ -177,7 +190,8 @@ int EventLogReader::readNext() {
         }
         if (!isOfSource(record, length))
             continue;
-        releaseRecord();
+        if (ownRecord_)
+            releaseRecord();
         record_ = record;
         recordSize_ = length;
         return parseRecord() ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
@@ -218,7 +232,7 @@ int EventLogReader::fillBatch() {
 int EventLogReader::isOfSource(const uint8_t* record, uint32_t size) const {
     // The name as the source writes it, the usual case, costs one comparison of bytes.
     if (sourceName_ && kHeaderSize + 2 * (sourceLength_ + 1) <= size &&
-        std::memcmp(record + kHeaderSize, sourceName_, 2 * (sourceLength_ + 1)) == 0)
+        sameBytes(record + kHeaderSize, sourceName_, 2 * (sourceLength_ + 1)))
         return 1;
     const WCHAR* source = sourceNameOf(record, size);
     return source && sourceName_ && _wcsicmp(source, sourceName_) == 0;
