@@ -53,6 +53,7 @@ class EventLogReader {
     const WCHAR* domain() const { return domain_; }
     const WCHAR* userName() const { return userName_; }
     // Their lengths in units (0 for a missing one).
+    size_t sessionNameUnits() const { return sessionNameUnits_; }
     size_t domainUnits() const { return domainUnits_; }
     size_t userNameUnits() const { return userNameUnits_; }
 
@@ -89,6 +90,7 @@ class EventLogReader {
     WCHAR* sessionName_ = nullptr;
     WCHAR* domain_ = nullptr;
     WCHAR* userName_ = nullptr;
+    size_t sessionNameUnits_ = 0;
     size_t domainUnits_ = 0;
     size_t userNameUnits_ = 0;
 };

@@ -3,15 +3,22 @@
 #include "formats/little_endian.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
-// The units of s and a zero unit, little-endian, at out; returns the end.
+// The units of s and a zero unit, little-endian, at out; returns the end. A little-endian host
+// holds them so already.
 uint8_t* putZeroTerminated(uint8_t* out, const std::u16string& s) {
+#if defined(__GNUC__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    std::memcpy(out, s.data(), 2 * s.size());
+    out += 2 * s.size();
+#else
     for (char16_t c : s) {
         *out++ = static_cast<uint8_t>(c);
         *out++ = static_cast<uint8_t>(c >> 8);
     }
+#endif
     *out++ = 0;
     *out++ = 0;
     return out;

@@ -19,34 +19,41 @@ constexpr uint32_t kWindow = 4u << 20;
 
 EvtFile::~EvtFile() = default;
 
+int EvtFile::fillWindow(uint32_t start) const {
+    if (!window_) { // as large as the file, up to the window's size
+        uint32_t capacity = size_ < kWindow ? size_ : kWindow;
+        window_.reset(new (std::nothrow) uint8_t[capacity]);
+        windowCapacity_ = window_ ? capacity : 0;
+    }
+    if (!window_)
+        return 0;
+    uint32_t end = size_ - start > kWindow ? start + kWindow : size_;
+    windowSize_ = end - start; // within the capacity, which open keeps up with the size
+    if (!readAt(fd_, start, window_.get(), windowSize_))
+        std::memset(window_.get(), 0, windowSize_); // cut short since it was opened
+    windowStart_ = start;
+    return 1;
+}
+
 void EvtFile::readPlain(uint32_t offset, uint32_t length, uint8_t* out) const {
     if (fd_ < 0) {
         std::memcpy(out, bytes_.data() + offset, length);
         return;
     }
-    if (offset < windowStart_ || offset + uint64_t(length) > windowStart_ + uint64_t(windowSize_)) {
-        if (!window_ && length <= kWindow) { // as large as the file, up to the window's size
-            uint32_t capacity = size_ < kWindow ? size_ : kWindow;
-            window_.reset(new (std::nothrow) uint8_t[capacity]);
-            windowCapacity_ = window_ ? capacity : 0;
-        }
-        if (length > kWindow || !window_) { // larger than a window, or no memory for one
-            std::memset(out, 0, length);
-            readAt(fd_, offset, out, length);
-            return;
-        }
-        // The walk goes backwards: the window ends where this read does, unless it goes
-        // forwards (as finding the end of a dirty log does), when it starts here.
-        uint32_t start = offset >= windowStart_      ? offset
-                         : offset + length > kWindow ? offset + length - kWindow
-                                                     : 0;
-        uint32_t end = size_ - start > kWindow ? start + kWindow : size_;
-        windowSize_ = end - start; // within the capacity, which open keeps up with the size
-        if (!readAt(fd_, start, window_.get(), windowSize_))
-            std::memset(window_.get(), 0, windowSize_); // cut short since it was opened
-        windowStart_ = start;
+    const uint8_t* bytes = inWindow(offset, length);
+    // The walk goes backwards: the window ends where this read does, unless it goes forwards
+    // (as finding the end of a dirty log does), when it starts here.
+    if (!bytes && length <= kWindow &&
+        fillWindow(offset >= windowStart_      ? offset
+                   : offset + length > kWindow ? offset + length - kWindow
+                                               : 0))
+        bytes = inWindow(offset, length);
+    if (bytes) {
+        std::memcpy(out, bytes, length);
+        return;
     }
-    std::memcpy(out, window_.get() + (offset - windowStart_), length);
+    std::memset(out, 0, length); // larger than a window, or no memory for one
+    readAt(fd_, offset, out, length);
 }
 
 uint32_t EvtFile::advance(uint32_t offset, uint32_t by) const {
@@ -82,11 +89,9 @@ void EvtFile::copyIn(uint32_t offset, const uint8_t* in, uint32_t length) {
     }
 }
 
-uint32_t EvtFile::read32(uint32_t offset) const {
+uint32_t EvtFile::read32Anywhere(uint32_t offset) const {
     if (fd_ < 0 && offset + 4 <= bytes_.size())
         return readLe32(bytes_.data() + offset);
-    if (fd_ >= 0 && offset >= windowStart_ && offset + 4 <= windowStart_ + uint64_t(windowSize_))
-        return readLe32(window_.get() + (offset - windowStart_));
     uint8_t b[4];
     copyOut(offset, 4, b);
     return readLe32(b);
@@ -145,6 +150,36 @@ int EvtFile::findEof(uint32_t hint) {
     return found;
 }
 
+const uint8_t* EvtFile::recordInWindow(uint32_t pos, uint32_t* length) const {
+    const uint8_t* tail = pos >= kEvtHeaderSize + 4 ? inWindow(pos - 4, 4) : nullptr;
+    *length = tail ? readLe32(tail) : 0;
+    return *length >= kEvtRecordHeaderSize && *length <= pos - kEvtHeaderSize
+               ? inWindow(pos - *length, *length)
+               : nullptr;
+}
+
+uint32_t EvtFile::recordEndingAt(uint32_t pos, uint32_t* start) const {
+    uint32_t len = 0;
+    const uint8_t* record = recordInWindow(pos, &len);
+    // Past the window, the walk goes on in the window that ends at pos: whole records, and each
+    // part of the file read once.
+    if (!record && fd_ >= 0 && pos > kEvtHeaderSize && windowStart_ + windowSize_ != pos &&
+        fillWindow(pos > kWindow ? pos - kWindow : 0))
+        record = recordInWindow(pos, &len);
+    if (record) {
+        *start = pos - len;
+        return opensRecord(record, len) ? len : 0;
+    }
+    // A record that wraps around the end of the file, or one larger than the window.
+    uint32_t end = pos >= kEvtHeaderSize + 4 ? pos - 4 : pos - 4 + areaSize();
+    len = read32(end);
+    uint32_t check = 0;
+    if (len < kEvtRecordHeaderSize || len > areaSize())
+        return 0;
+    *start = advance(pos, areaSize() - len);
+    return isRecordAt(*start, &check) && check == len ? len : 0;
+}
+
 int EvtFile::stepBack() {
     if (walked_)
         return 0;
@@ -153,16 +188,8 @@ int EvtFile::stepBack() {
         walked_ = 1;
         return 0;
     }
-    uint32_t end = pos >= kEvtHeaderSize + 4 ? pos - 4 : pos - 4 + areaSize();
-    uint32_t len = read32(end);
-    uint32_t start = 0, check = 0;
-    if (len >= kEvtRecordHeaderSize && len <= areaSize()) {
-        start = advance(pos, areaSize() - len);
-        if (!isRecordAt(start, &check) || check != len)
-            len = 0;
-    } else {
-        len = 0;
-    }
+    uint32_t start = 0;
+    uint32_t len = recordEndingAt(pos, &start);
     walkedBytes_ += len;
     if (len == 0 || walkedBytes_ > areaSize()) {
         corrupt_ = 1;
@@ -172,6 +199,20 @@ int EvtFile::stepBack() {
     newestFirst_.push_back(start);
     walkPos_ = start;
     return 1;
+}
+
+uint32_t EvtFile::walkBackInto(uint8_t* out, uint32_t room) {
+    uint32_t copied = 0, len = 0;
+    for (const uint8_t* record;
+         !walked_ && walkPos_ != begin_ && (record = recordInWindow(walkPos_, &len)) != nullptr &&
+         len <= room - copied && opensRecord(record, len) && walkedBytes_ + len <= areaSize();
+         copied += len) {
+        std::memcpy(out + copied, record, len);
+        walkedBytes_ += len;
+        walkPos_ -= len;
+        newestFirst_.push_back(walkPos_);
+    }
+    return copied;
 }
 
 int EvtFile::reach(size_t i) {
@@ -184,6 +225,7 @@ int EvtFile::reach(size_t i) {
 int EvtFile::load(std::vector<uint8_t> bytes) {
     bytes_ = std::move(bytes);
     fd_ = -1;
+    windowSize_ = 0; // held whole: no window of a file read before
     if (bytes_.size() > 0xFFFFFFF0u || !start())
         return 0;
     while (stepBack()) {
@@ -236,16 +278,8 @@ int EvtFile::start() {
     return 1;
 }
 
-uint32_t EvtFile::recordLength(size_t i) const {
-    return read32(newestFirst_[i]);
-}
-
 void EvtFile::copyRecord(size_t i, uint8_t* out) const {
     copyOut(newestFirst_[i], recordLength(i), out);
-}
-
-void EvtFile::copyRecord(size_t i, uint32_t length, uint8_t* out) const {
-    copyOut(newestFirst_[i], length, out);
 }
 
 std::vector<uint8_t> newEvtFile(uint32_t maxSize) {

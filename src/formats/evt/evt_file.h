@@ -2,8 +2,11 @@
 // fills the rest of the file, and a 40-byte end-of-file record after the newest record.
 #pragma once
 
+#include "formats/little_endian.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -34,18 +37,31 @@ class EvtFile {
     // Finds the records up to record i counted from the newest; 1 when it exists. Only once it
     // returned 0 are recordCount and corrupt final.
     int reach(size_t i);
+    // The walk back goes on as far as the window holds whole records: it copies them, the newest
+    // first, to out while they fit in room bytes, and returns the bytes copied. Past them, reach
+    // and copyRecord go on.
+    uint32_t walkBackInto(uint8_t* out, uint32_t room);
 
     size_t recordCount() const { return newestFirst_.size(); }
     // Record i counted from the newest; its bytes are copied out in order even when the record
     // wraps around the end of the file. copyRecord copies the length recordLength gave.
-    uint32_t recordLength(size_t i) const;
+    uint32_t recordLength(size_t i) const { return read32(newestFirst_[i]); }
     void copyRecord(size_t i, uint8_t* out) const;
-    void copyRecord(size_t i, uint32_t length, uint8_t* out) const;
+    void copyRecord(size_t i, uint32_t length, uint8_t* out) const {
+        const uint8_t* bytes = inWindow(newestFirst_[i], length);
+        if (bytes)
+            std::memcpy(out, bytes, length);
+        else
+            copyOut(newestFirst_[i], length, out);
+    }
     uint32_t recordOffset(size_t i) const { return newestFirst_[i]; }
     int corrupt() const { return corrupt_; }
 
     // Circular access to the data area that follows the header.
-    uint32_t read32(uint32_t offset) const;
+    uint32_t read32(uint32_t offset) const {
+        const uint8_t* bytes = inWindow(offset, 4);
+        return bytes ? readLe32(bytes) : read32Anywhere(offset);
+    }
     void copyOut(uint32_t offset, uint32_t length, uint8_t* out) const;
     void copyIn(uint32_t offset, const uint8_t* in, uint32_t length);
     uint32_t advance(uint32_t offset, uint32_t by) const;
@@ -63,6 +79,26 @@ class EvtFile {
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
   private:
+    // Where bytes [offset, offset + length) of the open file lie in the window, when they do:
+    // the usual case of a walk, which then costs no call.
+    const uint8_t* inWindow(uint32_t offset, uint32_t length) const {
+        uint32_t at = offset - windowStart_;
+        return offset >= windowStart_ && at <= windowSize_ && length <= windowSize_ - at
+                   ? window_.get() + at
+                   : nullptr;
+    }
+    uint32_t read32Anywhere(uint32_t offset) const;
+    // Reads the window that begins at start; 0 when there is no memory for it.
+    int fillWindow(uint32_t start) const;
+    // The record that ends at pos, when it lies in the window and does not wrap: its bytes, and
+    // the length its last four bytes give (to be checked against its first four).
+    const uint8_t* recordInWindow(uint32_t pos, uint32_t* length) const;
+    // Whether the bytes of a record of length bytes begin as one does.
+    static int opensRecord(const uint8_t* record, uint32_t length) {
+        return readLe32(record) == length && readLe32(record + 4) == kEvtSignature;
+    }
+    // The length of the record that ends at pos (0 when none does) and where it starts.
+    uint32_t recordEndingAt(uint32_t pos, uint32_t* start) const;
     int isEofRecord(uint32_t offset) const;
     int isRecordAt(uint32_t offset, uint32_t* length) const;
     int findEof(uint32_t hint);

@@ -279,6 +279,11 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
     *bytesRead = 0;
     *minBytesNeeded = 0;
     for (;;) {
+        if (plain && backwards && done == file.recordCount()) { // what the window holds, at once
+            copied +=
+                file.walkBackInto(static_cast<uint8_t*>(buffer) + copied, bytesToRead - copied);
+            done = file.recordCount();
+        }
         size_t index = backwards ? done : file.recordCount() - 1 - done;
         uint32_t length = 0;
         if (handle->xml && !handle->empty && handle->fd >= 0)
