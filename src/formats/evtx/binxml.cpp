@@ -130,7 +130,7 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
     if (token == CharReference) {
         if (!fits(pos, 3, end))
             return 0;
-        TypedValue unit = {StringType, chunk_ + pos + 1, 2};
+        TypedValue unit = {chunk_ + pos + 1, 2, StringType};
         pos += 3;
         return emit(here(PlanStep::Literal, attribute), &unit);
     }
@@ -151,7 +151,7 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         for (const auto& entity : kEntities) {
             if (sameName(u, n, entity.name)) {
                 uint8_t unit[2] = {entity.unit, 0};
-                TypedValue text = {StringType, unit, 2};
+                TypedValue text = {unit, 2, StringType};
                 return emit(here(PlanStep::Literal, attribute), &text);
             }
         }
@@ -169,7 +169,7 @@ int Decoder::countedText(uint32_t& pos, uint32_t end, uint32_t header, Attribute
     uint32_t bytes = 2u * readLe16(chunk_ + pos + header - 2);
     if (!fits(pos + header, bytes, end))
         return 0;
-    TypedValue text = {StringType, chunk_ + pos + header, bytes};
+    TypedValue text = {chunk_ + pos + header, bytes, StringType};
     pos += header + bytes;
     return emit(here(PlanStep::Literal, attribute), &text);
 }
@@ -271,7 +271,7 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
     uint32_t data = pos + 4 * count;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t size = readLe16(sizes + 4 * i);
-        values[i] = {sizes[4 * i + 2], chunk_ + data, size};
+        values[i] = {chunk_ + data, size, sizes[4 * i + 2]};
         data += size;
     }
     if (data > end)
@@ -323,6 +323,7 @@ size_t TemplateCache::bytes() const {
 void TemplateCache::clear() {
     plans->byKey.clear();
     plans->bytes = 0;
+    plans->last = nullptr;
 }
 
 uint16_t binxml::nameHash(const std::u16string& name) {

@@ -6,9 +6,6 @@ namespace binxml {
 
 namespace {
 
-// Nodes one record may expand to: templates that instantiate templates could otherwise
-// multiply the work of a few bytes past any bound. Real records have a few hundred.
-constexpr uint64_t kMaxNodes = 100000;
 // What a string costs the event besides its units: its place in the list.
 constexpr uint64_t kStringCost = sizeof(std::u16string);
 
@@ -51,22 +48,6 @@ Target targetOf(AttributeKind attribute, Kind kind) {
     default:
         return NoTarget;
     }
-}
-
-int EventBuilder::spendNodes(uint64_t count) {
-    nodes_ += count;
-    if (nodes_ > kMaxNodes || count > budget_.nodes)
-        return 0;
-    budget_.nodes -= count;
-    return 1;
-}
-
-int EventBuilder::grow(uint64_t bytes) {
-    if (bytes > kMaxEventBytes - eventBytes_ || bytes > budget_.bytes)
-        return 0;
-    eventBytes_ += bytes;
-    budget_.bytes -= bytes;
-    return 1;
 }
 
 // The insertion strings of a Data element, by one rule whatever mix of values it holds. Text
@@ -118,7 +99,7 @@ int EventBuilder::closeData() {
 }
 
 // Whatever grows the event is paid for first, by a bound of what it adds.
-int EventBuilder::put(const TypedValue& v, Target target) {
+int EventBuilder::putGrowing(const TypedValue& v, Target target) {
     switch (target) {
     case ProviderTarget:
     case SourceNameTarget: {
@@ -128,33 +109,12 @@ int EventBuilder::put(const TypedValue& v, Target target) {
         appendText(target == ProviderTarget ? event_.provider : event_.sourceName, v);
         break;
     }
-    case QualifiersTarget:
-        event_.qualifiers = static_cast<uint32_t>(numberOf(v));
-        break;
-    case TimeCreatedTarget:
-        event_.timeCreated = v.type == StringType ? fileTimeOfText(v) : numberOf(v);
-        break;
     case UserSidTarget:
         if (v.type != SidType)
             break;
         if (!grow(v.size))
             return 0;
         event_.userSid.assign(v.bytes, v.bytes + v.size);
-        break;
-    case EventIdTarget:
-        event_.eventId = static_cast<uint32_t>(numberOf(v));
-        break;
-    case LevelTarget:
-        event_.level = static_cast<uint32_t>(numberOf(v));
-        break;
-    case TaskTarget:
-        event_.task = static_cast<uint32_t>(numberOf(v));
-        break;
-    case KeywordsTarget:
-        event_.keywords = numberOf(v);
-        break;
-    case RecordIdTarget:
-        event_.recordId = numberOf(v);
         break;
     case ComputerTarget:
         if (!grow(2 * textUnitsBound(v)))
@@ -168,7 +128,7 @@ int EventBuilder::put(const TypedValue& v, Target target) {
             return 0;
         appendBytes(event_.binary, v);
         break;
-    case NoTarget:
+    default:
         break;
     }
     return 1;

@@ -59,14 +59,53 @@ enum Target : uint8_t {
 
 Target targetOf(AttributeKind attribute, Kind kind);
 
+// Nodes one record may expand to: templates that instantiate templates could otherwise
+// multiply the work of a few bytes past any bound. Real records have a few hundred.
+constexpr uint64_t kMaxNodes = 100000;
+
 class EventBuilder {
   public:
     EventBuilder(EvtxEvent& event, DecodeBudget& budget) : event_(event), budget_(budget) {}
 
     // Takes nodes from the record's bound and the chunk's budget; 0 when either is spent.
-    int spendNodes(uint64_t count);
-    // Puts a value where target says; 0 when the event would grow past its bounds.
-    int put(const TypedValue& value, Target target);
+    int spendNodes(uint64_t count) {
+        nodes_ += count;
+        if (nodes_ > kMaxNodes || count > budget_.nodes)
+            return 0;
+        budget_.nodes -= count;
+        return 1;
+    }
+    // Puts a value where target says; 0 when the event would grow past its bounds. The numbers
+    // are set here; what grows the event is paid for first (putGrowing).
+    int put(const TypedValue& v, Target target) {
+        switch (target) {
+        case QualifiersTarget:
+            event_.qualifiers = static_cast<uint32_t>(numberOf(v));
+            return 1;
+        case TimeCreatedTarget:
+            event_.timeCreated = v.type == StringType ? fileTimeOfText(v) : numberOf(v);
+            return 1;
+        case EventIdTarget:
+            event_.eventId = static_cast<uint32_t>(numberOf(v));
+            return 1;
+        case LevelTarget:
+            event_.level = static_cast<uint32_t>(numberOf(v));
+            return 1;
+        case TaskTarget:
+            event_.task = static_cast<uint32_t>(numberOf(v));
+            return 1;
+        case KeywordsTarget:
+            event_.keywords = numberOf(v);
+            return 1;
+        case RecordIdTarget:
+            event_.recordId = numberOf(v);
+            return 1;
+        case NoTarget:
+            return 1;
+        default:
+            return putGrowing(v, target);
+        }
+    }
 
     // A Data element: opened, given values (put to DataTarget), perhaps an empty substitution,
     // closed.
@@ -75,8 +114,15 @@ class EventBuilder {
     int closeData();
 
   private:
+    int putGrowing(const TypedValue& v, Target target);
     // Takes bytes the event may grow by, before it grows.
-    int grow(uint64_t bytes);
+    int grow(uint64_t bytes) {
+        if (bytes > kMaxEventBytes - eventBytes_ || bytes > budget_.bytes)
+            return 0;
+        eventBytes_ += bytes;
+        budget_.bytes -= bytes;
+        return 1;
+    }
     int dataValue(const TypedValue& value);
 
     EvtxEvent& event_;

@@ -14,25 +14,18 @@ constexpr size_t kMaxPlanBytes = 1u << 20;
 } // namespace
 
 PlanStep Decoder::here(PlanStep::Op op, AttributeKind attribute) const {
-    return {op,
-            attribute,
-            0,
-            static_cast<uint8_t>(depth_),
-            depth_ > 0 ? path_[depth_ - 1] : OtherKind,
-            depth_ > 1 ? path_[depth_ - 2] : OtherKind,
-            depth_ > 0 ? targetOf(attribute, path_[depth_ - 1]) : NoTarget,
-            0,
-            0,
-            0};
+    return {
+        op, attribute, 0, context(), depth_ > 0 ? targetOf(attribute, path_[depth_ - 1]) : NoTarget,
+        0,  0,         0};
 }
 
 // The element a step is in, as the walk of the template had it there.
-void Decoder::setContext(const PlanStep& s) {
-    depth_ = s.depth;
+void Decoder::setContext(const Context& where) {
+    depth_ = where.depth;
     if (depth_ > 0)
-        path_[depth_ - 1] = s.current;
+        path_[depth_ - 1] = where.current;
     if (depth_ > 1)
-        path_[depth_ - 2] = s.parent;
+        path_[depth_ - 2] = where.parent;
 }
 
 int Decoder::emit(const PlanStep& s, const TypedValue* literal, const Substitutions& subs,
@@ -69,7 +62,7 @@ int Decoder::apply(const PlanStep& s, const TypedValue* literal, const Substitut
     return 1;
 }
 
-int Decoder::substitute(const PlanStep& s, const Substitutions& subs, int nesting) {
+inline int Decoder::substitute(const PlanStep& s, const Substitutions& subs, int nesting) {
     if (s.index >= subs.count)
         return s.optional; // no value to put here
     const TypedValue& v = subs.values[s.index];
@@ -77,12 +70,16 @@ int Decoder::substitute(const PlanStep& s, const Substitutions& subs, int nestin
         event_.emptyValue();
         return 1;
     }
-    if (v.type == BinXmlType) {
-        setContext(s); // a replay is put in the step's place: the value's own walk needs it
-        uint32_t at = static_cast<uint32_t>(v.bytes - chunk_);
-        return fragment(at, at + v.size, subs, nesting + 1, 0);
-    }
+    if (v.type == BinXmlType)
+        return substituteXml(s, v, subs, nesting);
     return event_.put(v, s.target);
+}
+
+int Decoder::substituteXml(const PlanStep& s, const TypedValue& v, const Substitutions& subs,
+                           int nesting) {
+    setContext(s.where); // a replay is put in the step's place: the value's own walk needs it
+    uint32_t at = static_cast<uint32_t>(v.bytes - chunk_);
+    return fragment(at, at + v.size, subs, nesting + 1, 0);
 }
 
 // While a plan is being made, a template inside it is walked only for its bounds: its values are
@@ -98,16 +95,21 @@ int Decoder::instantiate(uint32_t body, uint32_t bodySize, const Substitutions& 
 }
 
 // Values go straight where the plan says; the walk is put in a step's place only for a value
-// of binary XML, whose own walk needs it.
+// of binary XML, whose own walk needs it, and put back after the plan.
 int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
-    const PlanStep start = here(PlanStep::DataOpen, Content);
     if (!event_.spendNodes(plan.steps.size())) // a node a step, counted at once
         return 0;
+    const Context start = context();
+    const uint8_t* literals = plan.literals.data();
     for (const PlanStep& s : plan.steps) {
-        TypedValue text = {StringType, nullptr, 0};
-        if (s.op == PlanStep::Literal)
-            text = {StringType, plan.literals.data() + s.literal, s.bytes};
-        if (!apply(s, &text, subs, nesting))
+        int ok;
+        if (s.op == PlanStep::Substitute)
+            ok = substitute(s, subs, nesting);
+        else if (s.op == PlanStep::Literal)
+            ok = event_.put({literals + s.literal, s.bytes, StringType}, s.target);
+        else
+            ok = apply(s, nullptr, subs, nesting);
+        if (!ok)
             return 0;
     }
     setContext(start);
@@ -119,21 +121,27 @@ int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int ne
 TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
     if (!cache_)
         return nullptr;
-    const PlanStep start = here(PlanStep::DataOpen, Content);
+    TemplateCache::Plans& plans = *cache_->plans;
+    const Context start = context();
     const PlanKey key = {chunkId_, body, start.depth, start.current, start.parent};
-    auto found = cache_->plans->byKey.find(key);
-    if (found != cache_->plans->byKey.end())
-        return &found->second;
+    if (plans.last && plans.lastKey == key)
+        return plans.last;
+    auto found = plans.byKey.find(key);
+    if (found != plans.byKey.end()) {
+        plans.lastKey = key;
+        return plans.last = &found->second;
+    }
     TemplatePlan plan;
     recording_ = &plan;
     int ok = fragment(body, body + bodySize, Substitutions(), nesting + 1, 1);
     recording_ = nullptr;
     setContext(start);
     const size_t bytes = sizeof plan + plan.steps.size() * sizeof(PlanStep) + plan.literals.size();
-    if (!ok || bytes > kMaxPlanBytes - cache_->plans->bytes)
+    if (!ok || bytes > kMaxPlanBytes - plans.bytes)
         return nullptr; // walked again, to fail where it fails
-    cache_->plans->bytes += bytes;
-    return &cache_->plans->byKey.emplace(key, std::move(plan)).first->second;
+    plans.bytes += bytes;
+    plans.lastKey = key;
+    return plans.last = &plans.byKey.emplace(key, std::move(plan)).first->second;
 }
 
 } // namespace binxml

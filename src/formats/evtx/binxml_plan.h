@@ -14,13 +14,18 @@
 
 namespace binxml {
 
+// Where the walk is: the depth of the element it is in, that element and its parent.
+struct Context {
+    uint8_t depth;
+    Kind current, parent;
+};
+
 // One step of the walk: what the walk of a body does that puts anything anywhere.
 struct PlanStep {
     enum Op : uint8_t { DataOpen, DataClose, Literal, Substitute } op;
     AttributeKind attribute;
     uint8_t optional;
-    uint8_t depth; // the element the step is in, and its parent
-    Kind current, parent;
+    Context where;           // the element the step is in
     Target target;           // where a value here goes
     uint16_t index;          // Substitute: the value
     uint32_t literal, bytes; // Literal: where its text is among the plan's literals
@@ -64,4 +69,7 @@ struct PlanKeyHash {
 struct TemplateCache::Plans {
     std::unordered_map<binxml::PlanKey, binxml::TemplatePlan, binxml::PlanKeyHash> byKey;
     size_t bytes = 0; // what the plans hold
+    // The plan last found: a chunk's records nearly all instantiate one template in one place.
+    binxml::PlanKey lastKey = {};
+    binxml::TemplatePlan* last = nullptr;
 };

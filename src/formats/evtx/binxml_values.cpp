@@ -7,14 +7,6 @@
 
 namespace binxml {
 
-namespace {
-
-uint64_t readLe64(const uint8_t* p) {
-    return readLe32(p) | static_cast<uint64_t>(readLe32(p + 4)) << 32;
-}
-
-} // namespace
-
 int sameName(const uint8_t* units, uint16_t count, const char* ascii) {
     size_t length = std::strlen(ascii);
     if (count != length)
@@ -36,48 +28,24 @@ void appendUnits(std::u16string& out, const uint8_t* units, size_t count) {
 #endif
 }
 
-uint64_t numberOf(const TypedValue& v) {
-    switch (v.type) {
-    case Int8Type:
-    case UInt8Type:
-        return v.size >= 1 ? v.bytes[0] : 0;
-    case Int16Type:
-    case UInt16Type:
-        return v.size >= 2 ? readLe16(v.bytes) : 0;
-    case Int32Type:
-    case UInt32Type:
-    case HexInt32Type:
-    case BoolType:
-        return v.size >= 4 ? readLe32(v.bytes) : 0;
-    case Int64Type:
-    case UInt64Type:
-    case HexInt64Type:
-    case FileTimeType:
-        return v.size >= 8 ? readLe64(v.bytes) : 0;
-    case SizeType:
-        return v.size >= 8 ? readLe64(v.bytes) : v.size >= 4 ? readLe32(v.bytes) : 0;
-    case StringType: {
-        uint64_t n = 0;
-        uint32_t i = 0, base = 10;
-        if (v.size >= 4 && readLe16(v.bytes) == '0' && (readLe16(v.bytes + 2) | 0x20) == 'x') {
-            i = 2;
-            base = 16;
-        }
-        for (; 2 * i + 1 < v.size && i < 24; ++i) { // no number has more digits
-            uint16_t c = readLe16(v.bytes + 2 * i);
-            uint16_t lower = c | 0x20;
-            int digit = c >= '0' && c <= '9'                         ? c - '0'
-                        : base == 16 && lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
-                                                                     : -1;
-            if (digit < 0)
-                break;
-            n = n * base + static_cast<uint64_t>(digit);
-        }
-        return n;
+uint64_t numberOfText(const TypedValue& v) {
+    uint64_t n = 0;
+    uint32_t i = 0, base = 10;
+    if (v.size >= 4 && readLe16(v.bytes) == '0' && (readLe16(v.bytes + 2) | 0x20) == 'x') {
+        i = 2;
+        base = 16;
     }
-    default:
-        return 0;
+    for (; 2 * i + 1 < v.size && i < 24; ++i) { // no number has more digits
+        uint16_t c = readLe16(v.bytes + 2 * i);
+        uint16_t lower = c | 0x20;
+        int digit = c >= '0' && c <= '9'                         ? c - '0'
+                    : base == 16 && lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
+                                                                 : -1;
+        if (digit < 0)
+            break;
+        n = n * base + static_cast<uint64_t>(digit);
     }
+    return n;
 }
 
 namespace {

@@ -1,6 +1,9 @@
 // Typed values of binary XML as the event needs them: as text, as a number, as bytes.
 #pragma once
 
+#include "binxml.h"
+#include "formats/little_endian.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,9 +13,9 @@ namespace binxml {
 
 // A typed value: literal text in the XML, or one of a template instance's substitutions.
 struct TypedValue {
-    uint8_t type;
     const uint8_t* bytes;
     uint32_t size;
+    uint8_t type;
 };
 
 // Whether the UTF-16LE name of count units is the ASCII text.
@@ -20,8 +23,40 @@ int sameName(const uint8_t* units, uint16_t count, const char* ascii);
 // Appends count UTF-16LE units.
 void appendUnits(std::u16string& out, const uint8_t* units, size_t count);
 
-// A number from a value: its integer types, or decimal or 0x-hexadecimal text.
-uint64_t numberOf(const TypedValue& v);
+inline uint64_t readLe64(const uint8_t* p) {
+    return readLe32(p) | static_cast<uint64_t>(readLe32(p + 4)) << 32;
+}
+
+// A number from decimal or 0x-hexadecimal text.
+uint64_t numberOfText(const TypedValue& v);
+// A number from a value: its integer types, or text as numberOfText reads it.
+inline uint64_t numberOf(const TypedValue& v) {
+    const uint8_t* p = v.bytes;
+    switch (v.type) {
+    case Int8Type:
+    case UInt8Type:
+        return v.size >= 1 ? p[0] : 0;
+    case Int16Type:
+    case UInt16Type:
+        return v.size >= 2 ? readLe16(p) : 0;
+    case Int32Type:
+    case UInt32Type:
+    case HexInt32Type:
+    case BoolType:
+        return v.size >= 4 ? readLe32(p) : 0;
+    case Int64Type:
+    case UInt64Type:
+    case HexInt64Type:
+    case FileTimeType:
+        return v.size >= 8 ? readLe64(p) : 0;
+    case SizeType:
+        return v.size >= 8 ? readLe64(p) : v.size >= 4 ? readLe32(p) : 0;
+    case StringType:
+        return numberOfText(v);
+    default:
+        return 0;
+    }
+}
 // A value as the text of an insertion string.
 void appendText(std::u16string& out, const TypedValue& v);
 // At least the units appendText gives for a value, and the steps it takes.
