@@ -343,10 +343,15 @@ int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, ui
     event.keywords = event.timeCreated = event.recordId = 0;
     event.userSid.clear();
     event.strings.clear();
+    event.stringCount = 0;
     event.binary.clear();
     if (end > chunkSize || offset > end)
         return 0;
     DecodeBudget own;
     Decoder decoder(chunk, chunkSize, event, cache, chunkId, budget ? *budget : own);
-    return decoder.fragment(offset, end, Substitutions(), 0, 0);
+    if (!decoder.fragment(offset, end, Substitutions(), 0, 0))
+        return 0;
+    if (event.stringCount > 0)
+        event.strings.addZeroUnit(); // the last string's
+    return 1;
 }

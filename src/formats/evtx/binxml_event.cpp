@@ -58,16 +58,15 @@ Target targetOf(AttributeKind attribute, Kind kind) {
 // it. At its end (closeData), a Data element that was given nothing is one empty string; one
 // whose only value was an empty substitution is none.
 int EventBuilder::dataValue(const TypedValue& v) {
-    std::vector<std::u16string>& strings = event_.strings;
     data_.given = 1;
     if (v.type != (StringType | ArrayFlag)) {
-        const int opens = !data_.joining || strings.empty();
+        const int opens = !data_.joining || event_.stringCount == 0;
         if (!grow(2 * textUnitsBound(v) + (opens ? kStringCost : 0)))
             return 0;
         if (opens)
-            strings.emplace_back();
+            openString();
         data_.joining = 1;
-        appendText(strings.back(), v);
+        appendText(event_.strings, v);
         return 1;
     }
     const uint32_t units = v.size / 2;
@@ -79,9 +78,9 @@ int EventBuilder::dataValue(const TypedValue& v) {
     for (uint32_t start = 0, i = 0; start < units; start = i + 1) {
         for (i = start; i < units && readLe16(v.bytes + 2 * i) != 0; ++i) {
         }
-        if (!data_.joining || strings.empty())
-            strings.emplace_back();
-        appendUnits(strings.back(), v.bytes + 2 * start, i - start);
+        if (!data_.joining || event_.stringCount == 0)
+            openString();
+        event_.strings.add(v.bytes + 2 * start, 2 * (i - start));
         data_.joining = i == units; // no terminator: text may follow
     }
     return 1;
@@ -94,32 +93,33 @@ int EventBuilder::closeData() {
         return 1;
     if (!grow(kStringCost))
         return 0;
-    event_.strings.emplace_back();
+    openString();
     return 1;
 }
 
-// Whatever grows the event is paid for first, by a bound of what it adds.
+// A string after the last: the last one is ended by its zero unit.
+void EventBuilder::openString() {
+    if (event_.stringCount > 0)
+        event_.strings.addZeroUnit();
+    ++event_.stringCount;
+}
+
+// Appended: an attribute's value may come in parts.
+int EventBuilder::putText(EventBytes& out, const TypedValue& v) {
+    if (!grow(2 * textUnitsBound(v)))
+        return 0;
+    appendText(out, v);
+    return 1;
+}
+
 int EventBuilder::putGrowing(const TypedValue& v, Target target) {
     switch (target) {
-    case ProviderTarget:
-    case SourceNameTarget: {
-        if (!grow(2 * textUnitsBound(v)))
-            return 0;
-        // Appended: an attribute's value may come in parts.
-        appendText(target == ProviderTarget ? event_.provider : event_.sourceName, v);
-        break;
-    }
     case UserSidTarget:
         if (v.type != SidType)
             break;
         if (!grow(v.size))
             return 0;
-        event_.userSid.assign(v.bytes, v.bytes + v.size);
-        break;
-    case ComputerTarget:
-        if (!grow(2 * textUnitsBound(v)))
-            return 0;
-        appendText(event_.computer, v);
+        event_.userSid.refer(v.bytes, v.size);
         break;
     case DataTarget:
         return dataValue(v);

@@ -76,7 +76,7 @@ class EventBuilder {
         return 1;
     }
     // Puts a value where target says; 0 when the event would grow past its bounds. The numbers
-    // are set here; what grows the event is paid for first (putGrowing).
+    // are set here; what grows the event is paid for first, by a bound of what it adds.
     int put(const TypedValue& v, Target target) {
         switch (target) {
         case QualifiersTarget:
@@ -100,6 +100,12 @@ class EventBuilder {
         case RecordIdTarget:
             event_.recordId = numberOf(v);
             return 1;
+        case ProviderTarget:
+            return putText(event_.provider, v);
+        case SourceNameTarget:
+            return putText(event_.sourceName, v);
+        case ComputerTarget:
+            return putText(event_.computer, v);
         case NoTarget:
             return 1;
         default:
@@ -115,6 +121,7 @@ class EventBuilder {
 
   private:
     int putGrowing(const TypedValue& v, Target target);
+    int putText(EventBytes& out, const TypedValue& v);
     // Takes bytes the event may grow by, before it grows.
     int grow(uint64_t bytes) {
         if (bytes > kMaxEventBytes - eventBytes_ || bytes > budget_.bytes)
@@ -124,6 +131,7 @@ class EventBuilder {
         return 1;
     }
     int dataValue(const TypedValue& value);
+    void openString();
 
     EvtxEvent& event_;
     DecodeBudget& budget_;

@@ -20,8 +20,6 @@ struct TypedValue {
 
 // Whether the UTF-16LE name of count units is the ASCII text.
 int sameName(const uint8_t* units, uint16_t count, const char* ascii);
-// Appends count UTF-16LE units.
-void appendUnits(std::u16string& out, const uint8_t* units, size_t count);
 
 inline uint64_t readLe64(const uint8_t* p) {
     return readLe32(p) | static_cast<uint64_t>(readLe32(p + 4)) << 32;
@@ -57,12 +55,35 @@ inline uint64_t numberOf(const TypedValue& v) {
         return 0;
     }
 }
-// A value as the text of an insertion string.
-void appendText(std::u16string& out, const TypedValue& v);
+// A value of any type but a string written out as text, in UTF-16LE.
+void appendFormatted(EventBytes& out, const TypedValue& v);
+// A value as the text of an insertion string, in UTF-16LE: a string as it is, without the
+// terminator some writers include; other types written out.
+inline void appendText(EventBytes& out, const TypedValue& v) {
+    if ((v.type & ~ArrayFlag) != StringType) {
+        appendFormatted(out, v);
+        return;
+    }
+    size_t count = v.size / 2;
+    while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
+        --count;
+    out.add(v.bytes, 2 * count);
+}
 // At least the units appendText gives for a value, and the steps it takes.
-uint64_t textUnitsBound(const TypedValue& v);
+inline uint64_t textUnitsBound(const TypedValue& v) {
+    switch (v.type & ~ArrayFlag) {
+    case StringType:
+        return v.size / 2;
+    case AnsiStringType:
+        return v.size;
+    case BinaryType:
+        return 2u * static_cast<uint64_t>(v.size);
+    default: // numbers, a GUID, a SID (11 units for each 4 bytes)
+        return 48u + 3u * static_cast<uint64_t>(v.size);
+    }
+}
 // Binary data from a value: its bytes, or hexadecimal text.
-void appendBytes(std::vector<uint8_t>& out, const TypedValue& v);
+void appendBytes(EventBytes& out, const TypedValue& v);
 // Text "2022-06-08T23:48:10.8321722Z" as a FILETIME, for events written without templates.
 uint64_t fileTimeOfText(const TypedValue& v);
 

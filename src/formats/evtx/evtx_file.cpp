@@ -55,9 +55,9 @@ uint16_t eventTypeOf(const EvtxEvent& event) {
 
 } // namespace
 
-void keepLittle(std::vector<uint8_t>& bytes) {
+void keepLittle(RecordBytes& bytes) {
     if (bytes.capacity() > 2 * kEvtxBatchBytes)
-        std::vector<uint8_t>().swap(bytes);
+        RecordBytes().swap(bytes);
 }
 
 int isEvtxSignature(const uint8_t* bytes, size_t size) {
@@ -65,17 +65,35 @@ int isEvtxSignature(const uint8_t* bytes, size_t size) {
            std::memcmp(bytes, kFileSignature, sizeof kFileSignature) == 0;
 }
 
+namespace {
+
+EvtRecordBlock blockOf(const EventBytes& bytes) {
+    return {bytes.data(), bytes.size()};
+}
+
+} // namespace
+
 int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
-                      EvtRecordFields& fields, std::vector<uint8_t>& out) {
+                      EvtRecordFields& fields, RecordBytes& out) {
     fields.eventId = (event.qualifiers & 0xFFFF) << 16 | (event.eventId & 0xFFFF);
     fields.eventType = eventTypeOf(event);
     fields.category = static_cast<uint16_t>(event.task);
     fields.timeGenerated = secondsOf(event.timeCreated);
     fields.timeWritten = secondsOf(writtenTime);
-    return appendEvtRecord(fields,
-                           {event.sourceName.empty() ? event.provider : event.sourceName,
-                            event.computer, event.strings, event.userSid, event.binary},
-                           recordNumber, out);
+    const EvtRecordBlocks blocks = {
+        blockOf(event.sourceName.empty() ? event.provider : event.sourceName),
+        blockOf(event.computer),
+        blockOf(event.userSid),
+        blockOf(event.strings),
+        event.stringCount,
+        blockOf(event.binary)};
+    EvtRecordLayout layout;
+    if (!layOutEvtRecord(blocks, layout))
+        return 0;
+    const size_t at = out.size();
+    out.resize(at + layout.length);
+    writeEvtRecord(fields, blocks, layout, recordNumber, out.data() + at);
+    return 1;
 }
 
 // What decoding one record after another reuses.
