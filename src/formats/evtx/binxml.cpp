@@ -124,6 +124,7 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         pos += 4;
         PlanStep s = here(PlanStep::Substitute, attribute);
         s.optional = token == OptionalSubstitution;
+        s.declared = chunk_[pos - 1];
         s.index = index;
         return emit(s, nullptr, subs, nesting);
     }
@@ -339,8 +340,8 @@ int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, ui
     event.provider.clear();
     event.sourceName.clear();
     event.computer.clear();
-    event.eventId = event.qualifiers = event.level = event.task = 0;
-    event.keywords = event.timeCreated = event.recordId = 0;
+    for (uint64_t& number : event.numbers)
+        number = 0;
     event.userSid.clear();
     event.strings.clear();
     event.stringCount = 0;

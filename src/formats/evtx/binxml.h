@@ -104,20 +104,26 @@ class EventBytes {
     std::vector<uint8_t> own_;
 };
 
+// The numbers of an event, by their place in EvtxEvent::numbers.
+enum EvtxNumber : uint8_t {
+    EvtxQualifiers,  // System/EventID/@Qualifiers
+    EvtxTimeCreated, // System/TimeCreated/@SystemTime, a FILETIME
+    EvtxEventId,     // System/EventID (16 bits)
+    EvtxLevel,       // System/Level
+    EvtxTask,        // System/Task
+    EvtxKeywords,    // System/Keywords
+    EvtxRecordId,    // System/EventRecordID
+    kEvtxNumbers,
+};
+
 // What a record says about its event, as far as the legacy event log record needs it. Its texts
 // are UTF-16LE without a zero unit.
 struct EvtxEvent {
-    EventBytes provider;      // System/Provider/@Name
-    EventBytes sourceName;    // System/Provider/@EventSourceName
-    EventBytes computer;      // System/Computer
-    uint32_t eventId = 0;     // System/EventID (16 bits)
-    uint32_t qualifiers = 0;  // System/EventID/@Qualifiers
-    uint32_t level = 0;       // System/Level
-    uint32_t task = 0;        // System/Task
-    uint64_t keywords = 0;    // System/Keywords
-    uint64_t timeCreated = 0; // System/TimeCreated/@SystemTime, a FILETIME
-    uint64_t recordId = 0;    // System/EventRecordID
-    EventBytes userSid;       // System/Security/@UserID
+    EventBytes provider;                 // System/Provider/@Name
+    EventBytes sourceName;               // System/Provider/@EventSourceName
+    EventBytes computer;                 // System/Computer
+    uint64_t numbers[kEvtxNumbers] = {}; // by EvtxNumber
+    EventBytes userSid;                  // System/Security/@UserID
     // EventData/Data, in order: each string ended by a zero unit (the last one once the record
     // is decoded).
     EventBytes strings;

@@ -73,6 +73,7 @@ class Decoder {
     int apply(const PlanStep& step, const TypedValue* literal, const Substitutions& subs,
               int nesting);
     int substitute(const PlanStep& step, const Substitutions& subs, int nesting);
+    int putFast(const PlanStep& step, const TypedValue& value);
     int substituteXml(const PlanStep& step, const TypedValue& value, const Substitutions& subs,
                       int nesting);
     // A template's body with its substitution values.

@@ -104,11 +104,13 @@ void EventBuilder::openString() {
     ++event_.stringCount;
 }
 
-// Appended: an attribute's value may come in parts.
-int EventBuilder::putText(EventBytes& out, const TypedValue& v) {
+int EventBuilder::putText(const TypedValue& v, Target target) {
     if (!grow(2 * textUnitsBound(v)))
         return 0;
-    appendText(out, v);
+    appendText(target == ProviderTarget     ? event_.provider
+               : target == SourceNameTarget ? event_.sourceName
+                                            : event_.computer,
+               v);
     return 1;
 }
 

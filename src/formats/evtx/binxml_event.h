@@ -39,19 +39,20 @@ enum AttributeKind : uint8_t {
     UserIdAttribute,
 };
 
-// Where in the event a value goes, as its attribute (or the content of its element) says.
+// Where in the event a value goes, as its attribute (or the content of its element) says: the
+// numbers first, each as its place among the event's numbers.
 enum Target : uint8_t {
-    NoTarget,
+    QualifiersTarget = EvtxQualifiers,
+    TimeCreatedTarget = EvtxTimeCreated,
+    EventIdTarget = EvtxEventId,
+    LevelTarget = EvtxLevel,
+    TaskTarget = EvtxTask,
+    KeywordsTarget = EvtxKeywords,
+    RecordIdTarget = EvtxRecordId,
+    NoTarget = kEvtxNumbers,
     ProviderTarget,
     SourceNameTarget,
-    QualifiersTarget,
-    TimeCreatedTarget,
     UserSidTarget,
-    EventIdTarget,
-    LevelTarget,
-    TaskTarget,
-    KeywordsTarget,
-    RecordIdTarget,
     ComputerTarget,
     DataTarget,
     BinaryTarget,
@@ -75,43 +76,29 @@ class EventBuilder {
         budget_.nodes -= count;
         return 1;
     }
-    // Puts a value where target says; 0 when the event would grow past its bounds. The numbers
-    // are set here; what grows the event is paid for first, by a bound of what it adds.
+    // Puts a value where target says; 0 when the event would grow past its bounds. What grows
+    // the event is paid for first, by a bound of what it adds.
     int put(const TypedValue& v, Target target) {
+        if (target < NoTarget) {
+            setNumber(target, target == TimeCreatedTarget && v.type == StringType
+                                  ? fileTimeOfText(v)
+                                  : numberOf(v));
+            return 1;
+        }
         switch (target) {
-        case QualifiersTarget:
-            event_.qualifiers = static_cast<uint32_t>(numberOf(v));
-            return 1;
-        case TimeCreatedTarget:
-            event_.timeCreated = v.type == StringType ? fileTimeOfText(v) : numberOf(v);
-            return 1;
-        case EventIdTarget:
-            event_.eventId = static_cast<uint32_t>(numberOf(v));
-            return 1;
-        case LevelTarget:
-            event_.level = static_cast<uint32_t>(numberOf(v));
-            return 1;
-        case TaskTarget:
-            event_.task = static_cast<uint32_t>(numberOf(v));
-            return 1;
-        case KeywordsTarget:
-            event_.keywords = numberOf(v);
-            return 1;
-        case RecordIdTarget:
-            event_.recordId = numberOf(v);
-            return 1;
         case ProviderTarget:
-            return putText(event_.provider, v);
         case SourceNameTarget:
-            return putText(event_.sourceName, v);
         case ComputerTarget:
-            return putText(event_.computer, v);
+            return putText(v, target);
         case NoTarget:
             return 1;
         default:
             return putGrowing(v, target);
         }
     }
+    void setNumber(Target target, uint64_t number) { event_.numbers[target] = number; }
+    // A name's text; appended, as an attribute's value may come in parts.
+    int putText(const TypedValue& v, Target target);
 
     // A Data element: opened, given values (put to DataTarget), perhaps an empty substitution,
     // closed.
@@ -121,7 +108,6 @@ class EventBuilder {
 
   private:
     int putGrowing(const TypedValue& v, Target target);
-    int putText(EventBytes& out, const TypedValue& v);
     // Takes bytes the event may grow by, before it grows.
     int grow(uint64_t bytes) {
         if (bytes > kMaxEventBytes - eventBytes_ || bytes > budget_.bytes)

@@ -14,10 +14,52 @@ constexpr size_t kMaxPlanBytes = 1u << 20;
 } // namespace
 
 PlanStep Decoder::here(PlanStep::Op op, AttributeKind attribute) const {
-    return {
-        op, attribute, 0, context(), depth_ > 0 ? targetOf(attribute, path_[depth_ - 1]) : NoTarget,
-        0,  0,         0};
+    PlanStep s = {};
+    s.op = op;
+    s.fast = PlanStep::Apply;
+    s.attribute = attribute;
+    s.where = context();
+    s.target = depth_ > 0 ? targetOf(attribute, path_[depth_ - 1]) : NoTarget;
+    s.declared = NullType;
+    return s;
 }
+
+namespace {
+
+// How a replay puts a substitution's value of the type its template gives it.
+PlanStep::Fast fastOf(const PlanStep& s) {
+    if (s.op != PlanStep::Substitute || s.declared == NullType || s.declared == BinXmlType)
+        return PlanStep::Apply; // an empty value, or a walk
+    if (s.target == NoTarget)
+        return PlanStep::Skip;
+    if (s.target < NoTarget) { // a number, as numberOf reads the type
+        switch (s.declared) {
+        case Int8Type:
+        case UInt8Type:
+            return PlanStep::Number1;
+        case Int16Type:
+        case UInt16Type:
+            return PlanStep::Number2;
+        case Int32Type:
+        case UInt32Type:
+        case HexInt32Type:
+        case BoolType:
+            return PlanStep::Number4;
+        case Int64Type:
+        case UInt64Type:
+        case HexInt64Type:
+        case FileTimeType:
+            return PlanStep::Number8;
+        default:
+            return PlanStep::Apply;
+        }
+    }
+    const int name =
+        s.target == ProviderTarget || s.target == SourceNameTarget || s.target == ComputerTarget;
+    return name && s.declared == StringType ? PlanStep::Text : PlanStep::Apply;
+}
+
+} // namespace
 
 // The element a step is in, as the walk of the template had it there.
 void Decoder::setContext(const Context& where) {
@@ -36,6 +78,7 @@ int Decoder::emit(const PlanStep& s, const TypedValue* literal, const Substituti
 int Decoder::record(PlanStep s, const TypedValue* literal) {
     if (s.op == PlanStep::Literal && s.attribute == IgnoredAttribute)
         return 1; // goes nowhere
+    s.fast = fastOf(s);
     if (literal) {
         s.literal = static_cast<uint32_t>(recording_->literals.size());
         s.bytes = literal->size;
@@ -60,6 +103,28 @@ int Decoder::apply(const PlanStep& s, const TypedValue* literal, const Substitut
         return substitute(s, subs, nesting);
     }
     return 1;
+}
+
+// What apply does for the step and value, as far as the step's fast way says.
+inline int Decoder::putFast(const PlanStep& s, const TypedValue& v) {
+    switch (s.fast) {
+    case PlanStep::Number1:
+        event_.setNumber(s.target, v.size >= 1 ? v.bytes[0] : 0);
+        return 1;
+    case PlanStep::Number2:
+        event_.setNumber(s.target, v.size >= 2 ? readLe16(v.bytes) : 0);
+        return 1;
+    case PlanStep::Number4:
+        event_.setNumber(s.target, v.size >= 4 ? readLe32(v.bytes) : 0);
+        return 1;
+    case PlanStep::Number8:
+        event_.setNumber(s.target, v.size >= 8 ? readLe64(v.bytes) : 0);
+        return 1;
+    case PlanStep::Text:
+        return event_.putText(v, s.target);
+    default:
+        return 1;
+    }
 }
 
 inline int Decoder::substitute(const PlanStep& s, const Substitutions& subs, int nesting) {
@@ -102,10 +167,16 @@ int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int ne
     const Context start = context();
     const uint8_t* literals = plan.literals.data();
     for (const PlanStep& s : plan.steps) {
+        if (s.fast != PlanStep::Apply && s.index < subs.count) {
+            const TypedValue& v = subs.values[s.index];
+            if (v.type == s.declared && (v.size > 0 || !s.optional)) {
+                if (!putFast(s, v))
+                    return 0;
+                continue;
+            }
+        }
         int ok;
-        if (s.op == PlanStep::Substitute)
-            ok = substitute(s, subs, nesting);
-        else if (s.op == PlanStep::Literal)
+        if (s.op == PlanStep::Literal)
             ok = event_.put({literals + s.literal, s.bytes, StringType}, s.target);
         else
             ok = apply(s, nullptr, subs, nesting);
