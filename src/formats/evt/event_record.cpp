@@ -53,51 +53,116 @@ int buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& part
     return appendEvtRecord(fields, parts, recordNumber, r);
 }
 
-int appendEvtRecord(const EvtRecordFields& fields, const EvtRecordParts& parts,
-                    uint32_t recordNumber, std::vector<uint8_t>& r) {
-    // Sizes in 64 bits, each part checked before it is added: the sum stays far from wrapping.
-    auto round4 = [](uint64_t n) { return (n + 3) & ~uint64_t(3); };
-    const uint64_t kMost = kLargestEventRecord;
-    if (parts.source.size() > kMost || parts.computer.size() > kMost ||
-        parts.userSid.size() > kMost || parts.data.size() > kMost || parts.strings.size() > 0xFFFF)
+namespace {
+
+uint64_t round4(uint64_t n) {
+    return (n + 3) & ~uint64_t(3);
+}
+
+// Where the parts go, from their sizes in bytes (the names without their zero units); 0 when the
+// record would be larger than kLargestEventRecord. Each size is at most a few times that: the sums
+// stay far from wrapping.
+int layOut(uint64_t sourceBytes, uint64_t computerBytes, uint64_t sidBytes, uint64_t stringBytes,
+           uint64_t dataBytes, EvtRecordLayout& at) {
+    const uint64_t namesEnd = kEventRecordHeaderSize + sourceBytes + computerBytes + 4;
+    const uint64_t sid = round4(namesEnd), strings = sid + sidBytes, data = strings + stringBytes;
+    const uint64_t length = round4(data + dataBytes) + 4;
+    if (length > kLargestEventRecord)
         return 0;
-    uint64_t sidOffset = round4(kEventRecordHeaderSize +
-                                2 * (uint64_t(parts.source.size()) + parts.computer.size() + 2));
-    uint64_t stringOffset = sidOffset + parts.userSid.size();
-    uint64_t dataOffset = stringOffset;
-    for (const std::u16string& s : parts.strings) {
-        if (s.size() > kMost || dataOffset > kMost)
-            return 0;
-        dataOffset += 2 * uint64_t(s.size()) + 2;
-    }
-    if (round4(dataOffset + parts.data.size()) + 4 > kMost)
-        return 0;
-    uint32_t length = static_cast<uint32_t>(round4(dataOffset + parts.data.size()) + 4);
-    const size_t at = r.size();
-    r.resize(at + length);
-    uint8_t* h = r.data() + at;
-    putZeroTerminated(putZeroTerminated(h + kEventRecordHeaderSize, parts.source), parts.computer);
-    std::copy(parts.userSid.begin(), parts.userSid.end(), h + sidOffset);
-    uint8_t* text = h + stringOffset;
-    for (const std::u16string& s : parts.strings)
-        text = putZeroTerminated(text, s);
-    std::copy(parts.data.begin(), parts.data.end(), h + dataOffset);
-    writeLe32(h, length);
+    at = {static_cast<uint32_t>(namesEnd), static_cast<uint32_t>(sid),
+          static_cast<uint32_t>(strings), static_cast<uint32_t>(data),
+          static_cast<uint32_t>(length)};
+    return 1;
+}
+
+// All of a record but its parts' bytes: the header, the padding (written first: a part may
+// follow it closely) and the length at the end.
+void writeFrame(const EvtRecordFields& fields, const EvtRecordLayout& at, uint32_t recordNumber,
+                uint32_t sidBytes, uint16_t stringCount, uint32_t dataBytes, uint8_t* h) {
+    writeLe32(h + at.namesEnd, 0);               // to the SID's four-byte boundary, and past it
+    writeLe32(h + at.dataOffset + dataBytes, 0); // to the length's
+    writeLe32(h, at.length);
     writeLe32(h + 4, kEventRecordSignature);
     writeLe32(h + 8, recordNumber);
     writeLe32(h + 12, fields.timeGenerated);
     writeLe32(h + 16, fields.timeWritten ? fields.timeWritten : fields.timeGenerated);
     writeLe32(h + 20, fields.eventId);
     writeLe16(h + 24, fields.eventType);
-    writeLe16(h + 26, static_cast<uint16_t>(parts.strings.size()));
+    writeLe16(h + 26, stringCount);
     writeLe16(h + 28, fields.category);
-    writeLe32(h + 36, static_cast<uint32_t>(stringOffset));
-    writeLe32(h + 40, static_cast<uint32_t>(parts.userSid.size()));
-    writeLe32(h + 44, static_cast<uint32_t>(sidOffset));
-    writeLe32(h + 48, static_cast<uint32_t>(parts.data.size()));
-    writeLe32(h + 52, static_cast<uint32_t>(dataOffset));
-    writeLe32(h + length - 4, length);
+    writeLe16(h + 30, 0); // reserved flags
+    writeLe32(h + 32, 0); // closing record number
+    writeLe32(h + 36, at.stringOffset);
+    writeLe32(h + 40, sidBytes);
+    writeLe32(h + 44, at.sidOffset);
+    writeLe32(h + 48, dataBytes);
+    writeLe32(h + 52, at.dataOffset);
+    writeLe32(h + at.length - 4, at.length);
+}
+
+} // namespace
+
+int appendEvtRecord(const EvtRecordFields& fields, const EvtRecordParts& parts,
+                    uint32_t recordNumber, std::vector<uint8_t>& r) {
+    // Each part checked before it is added: the sums stay far from wrapping.
+    const uint64_t kMost = kLargestEventRecord;
+    if (parts.source.size() > kMost || parts.computer.size() > kMost ||
+        parts.userSid.size() > kMost || parts.data.size() > kMost || parts.strings.size() > 0xFFFF)
+        return 0;
+    uint64_t stringBytes = 0;
+    for (const std::u16string& s : parts.strings) {
+        if (s.size() > kMost || stringBytes > kMost)
+            return 0;
+        stringBytes += 2 * uint64_t(s.size()) + 2;
+    }
+    EvtRecordLayout at;
+    if (!layOut(2 * uint64_t(parts.source.size()), 2 * uint64_t(parts.computer.size()),
+                parts.userSid.size(), stringBytes, parts.data.size(), at))
+        return 0;
+    const size_t start = r.size();
+    r.resize(start + at.length);
+    uint8_t* h = r.data() + start;
+    const uint32_t sidBytes = static_cast<uint32_t>(parts.userSid.size());
+    const uint32_t dataBytes = static_cast<uint32_t>(parts.data.size());
+    writeFrame(fields, at, recordNumber, sidBytes, static_cast<uint16_t>(parts.strings.size()),
+               dataBytes, h);
+    putZeroTerminated(putZeroTerminated(h + kEventRecordHeaderSize, parts.source), parts.computer);
+    std::copy(parts.userSid.begin(), parts.userSid.end(), h + at.sidOffset);
+    uint8_t* text = h + at.stringOffset;
+    for (const std::u16string& s : parts.strings)
+        text = putZeroTerminated(text, s);
+    std::copy(parts.data.begin(), parts.data.end(), h + at.dataOffset);
     return 1;
+}
+
+int layOutEvtRecord(const EvtRecordBlocks& b, EvtRecordLayout& layout) {
+    const size_t kMost = kLargestEventRecord;
+    if (b.source.size > kMost || b.computer.size > kMost || b.userSid.size > kMost ||
+        b.strings.size > kMost || b.data.size > kMost || b.stringCount > 0xFFFF)
+        return 0;
+    return layOut(b.source.size, b.computer.size, b.userSid.size, b.strings.size, b.data.size,
+                  layout);
+}
+
+void writeEvtRecord(const EvtRecordFields& fields, const EvtRecordBlocks& b,
+                    const EvtRecordLayout& at, uint32_t recordNumber, uint8_t* h) {
+    writeFrame(fields, at, recordNumber, static_cast<uint32_t>(b.userSid.size),
+               static_cast<uint16_t>(b.stringCount), static_cast<uint32_t>(b.data.size), h);
+    uint8_t* names = h + kEventRecordHeaderSize;
+    if (b.source.size > 0)
+        std::memcpy(names, b.source.bytes, b.source.size);
+    names += b.source.size;
+    names[0] = names[1] = 0;
+    if (b.computer.size > 0)
+        std::memcpy(names + 2, b.computer.bytes, b.computer.size);
+    names += 2 + b.computer.size;
+    names[0] = names[1] = 0;
+    if (b.userSid.size > 0)
+        std::memcpy(h + at.sidOffset, b.userSid.bytes, b.userSid.size);
+    if (b.strings.size > 0)
+        std::memcpy(h + at.stringOffset, b.strings.bytes, b.strings.size);
+    if (b.data.size > 0)
+        std::memcpy(h + at.dataOffset, b.data.bytes, b.data.size);
 }
 
 namespace {

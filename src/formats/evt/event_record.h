@@ -49,6 +49,29 @@ int buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& part
 int appendEvtRecord(const EvtRecordFields& fields, const EvtRecordParts& parts,
                     uint32_t recordNumber, std::vector<uint8_t>& out);
 
+// The texts and bytes of a record as it holds them, wherever they are kept: the source and
+// computer names in UTF-16LE without their zero unit, the strings one after another each with its
+// own.
+struct EvtRecordBlock {
+    const uint8_t* bytes;
+    size_t size;
+};
+struct EvtRecordBlocks {
+    EvtRecordBlock source, computer, userSid, strings;
+    size_t stringCount;
+    EvtRecordBlock data;
+};
+// Where the parts of a record go, and its length.
+struct EvtRecordLayout {
+    uint32_t namesEnd, sidOffset, stringOffset, dataOffset, length;
+};
+// 0 when the record would be larger than kLargestEventRecord.
+int layOutEvtRecord(const EvtRecordBlocks& blocks, EvtRecordLayout& layout);
+// The record written whole at out (layout.length bytes, the padding zeroed): only the numbers are
+// taken from fields.
+void writeEvtRecord(const EvtRecordFields& fields, const EvtRecordBlocks& blocks,
+                    const EvtRecordLayout& layout, uint32_t recordNumber, uint8_t* out);
+
 // The fields of a record (as buildEvtRecord lays them out, or as any event log gives them);
 // 0 when its offsets or lengths do not fit in size bytes.
 int parseEvtRecord(const uint8_t* record, uint32_t size, EvtRecordFields& fields);

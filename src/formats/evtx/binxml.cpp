@@ -124,13 +124,14 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         pos += 4;
         PlanStep s = here(PlanStep::Substitute, attribute);
         s.optional = token == OptionalSubstitution;
+        s.declared = chunk_[pos - 1];
         s.index = index;
         return emit(s, nullptr, subs, nesting);
     }
     if (token == CharReference) {
         if (!fits(pos, 3, end))
             return 0;
-        TypedValue unit = {StringType, chunk_ + pos + 1, 2};
+        TypedValue unit = {chunk_ + pos + 1, 2, StringType};
         pos += 3;
         return emit(here(PlanStep::Literal, attribute), &unit);
     }
@@ -151,7 +152,7 @@ int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, i
         for (const auto& entity : kEntities) {
             if (sameName(u, n, entity.name)) {
                 uint8_t unit[2] = {entity.unit, 0};
-                TypedValue text = {StringType, unit, 2};
+                TypedValue text = {unit, 2, StringType};
                 return emit(here(PlanStep::Literal, attribute), &text);
             }
         }
@@ -169,7 +170,7 @@ int Decoder::countedText(uint32_t& pos, uint32_t end, uint32_t header, Attribute
     uint32_t bytes = 2u * readLe16(chunk_ + pos + header - 2);
     if (!fits(pos + header, bytes, end))
         return 0;
-    TypedValue text = {StringType, chunk_ + pos + header, bytes};
+    TypedValue text = {chunk_ + pos + header, bytes, StringType};
     pos += header + bytes;
     return emit(here(PlanStep::Literal, attribute), &text);
 }
@@ -271,7 +272,7 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
     uint32_t data = pos + 4 * count;
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t size = readLe16(sizes + 4 * i);
-        values[i] = {sizes[4 * i + 2], chunk_ + data, size};
+        values[i] = {chunk_ + data, size, sizes[4 * i + 2]};
         data += size;
     }
     if (data > end)
@@ -323,6 +324,7 @@ size_t TemplateCache::bytes() const {
 void TemplateCache::clear() {
     plans->byKey.clear();
     plans->bytes = 0;
+    plans->last = nullptr;
 }
 
 uint16_t binxml::nameHash(const std::u16string& name) {
@@ -338,14 +340,19 @@ int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, ui
     event.provider.clear();
     event.sourceName.clear();
     event.computer.clear();
-    event.eventId = event.qualifiers = event.level = event.task = 0;
-    event.keywords = event.timeCreated = event.recordId = 0;
+    for (uint64_t& number : event.numbers)
+        number = 0;
     event.userSid.clear();
     event.strings.clear();
+    event.stringCount = 0;
     event.binary.clear();
     if (end > chunkSize || offset > end)
         return 0;
     DecodeBudget own;
     Decoder decoder(chunk, chunkSize, event, cache, chunkId, budget ? *budget : own);
-    return decoder.fragment(offset, end, Substitutions(), 0, 0);
+    if (!decoder.fragment(offset, end, Substitutions(), 0, 0))
+        return 0;
+    if (event.stringCount > 0)
+        event.strings.addZeroUnit(); // the last string's
+    return 1;
 }

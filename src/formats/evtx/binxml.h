@@ -3,7 +3,9 @@
 // an array of typed substitution values.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,21 +64,71 @@ uint16_t nameHash(const std::u16string& name);
 
 } // namespace binxml
 
-// What a record says about its event, as far as the legacy event log record needs it.
+// Bytes of an event as the legacy record holds them (texts in UTF-16LE): those of one value
+// where they lie, in the chunk or in a template's plan, until more are added to them; then a copy
+// of their own. Valid while the chunk and its plans are.
+class EventBytes {
+  public:
+    const uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
+    int empty() const { return size_ == 0; }
+    void clear() {
+        data_ = nullptr;
+        size_ = 0;
+        owned_ = 0;
+    }
+    // The bytes of a value, which stay where they are while the event is read.
+    void refer(const uint8_t* bytes, size_t size) {
+        data_ = bytes;
+        size_ = size;
+        owned_ = 0;
+    }
+    // Bytes added at the end: referred to where nothing is held yet, else copied.
+    void add(const uint8_t* bytes, size_t size) {
+        if (size_ == 0)
+            refer(bytes, size);
+        else if (size > 0)
+            std::memcpy(extend(size), bytes, size);
+    }
+    // Room for size more bytes at the end, for the caller to write.
+    uint8_t* extend(size_t size);
+    void addZeroUnit() {
+        uint8_t* zero = extend(2);
+        zero[0] = zero[1] = 0;
+    }
+
+  private:
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+    int owned_ = 0; // data_ is own_'s, which holds size_ bytes
+    std::vector<uint8_t> own_;
+};
+
+// The numbers of an event, by their place in EvtxEvent::numbers.
+enum EvtxNumber : uint8_t {
+    EvtxQualifiers,  // System/EventID/@Qualifiers
+    EvtxTimeCreated, // System/TimeCreated/@SystemTime, a FILETIME
+    EvtxEventId,     // System/EventID (16 bits)
+    EvtxLevel,       // System/Level
+    EvtxTask,        // System/Task
+    EvtxKeywords,    // System/Keywords
+    EvtxRecordId,    // System/EventRecordID
+    kEvtxNumbers,
+};
+
+// What a record says about its event, as far as the legacy event log record needs it. Its texts
+// are UTF-16LE without a zero unit.
 struct EvtxEvent {
-    std::u16string provider;             // System/Provider/@Name
-    std::u16string sourceName;           // System/Provider/@EventSourceName
-    std::u16string computer;             // System/Computer
-    uint32_t eventId = 0;                // System/EventID (16 bits)
-    uint32_t qualifiers = 0;             // System/EventID/@Qualifiers
-    uint32_t level = 0;                  // System/Level
-    uint32_t task = 0;                   // System/Task
-    uint64_t keywords = 0;               // System/Keywords
-    uint64_t timeCreated = 0;            // System/TimeCreated/@SystemTime, a FILETIME
-    uint64_t recordId = 0;               // System/EventRecordID
-    std::vector<uint8_t> userSid;        // System/Security/@UserID
-    std::vector<std::u16string> strings; // EventData/Data, in order
-    std::vector<uint8_t> binary;         // EventData/Binary
+    EventBytes provider;                 // System/Provider/@Name
+    EventBytes sourceName;               // System/Provider/@EventSourceName
+    EventBytes computer;                 // System/Computer
+    uint64_t numbers[kEvtxNumbers] = {}; // by EvtxNumber
+    EventBytes userSid;                  // System/Security/@UserID
+    // EventData/Data, in order: each string ended by a zero unit (the last one once the record
+    // is decoded).
+    EventBytes strings;
+    uint32_t stringCount = 0;
+    EventBytes binary; // EventData/Binary
 };
 
 // The templates of a file's chunks as far as they were walked: what each puts where, so that
@@ -110,11 +162,11 @@ struct DecodeBudget {
 };
 
 // Decodes the binary XML of one record, [offset, end) of its chunk (offsets in binary XML count
-// from the chunk's start). 0 when it cannot be decoded: a token, offset or size that does not
-// fit, templates and elements nested deeper than the format needs, an event past
-// kMaxEventBytes, or the budget spent (taken from as the record decodes; without one, the
-// record has a chunk's budget of its own). With a cache, chunkId names the chunk among the
-// file's.
+// from the chunk's start); the event refers to the chunk's bytes and the cache's plans. 0 when it
+// cannot be decoded: a token, offset or size that does not fit, templates and elements nested
+// deeper than the format needs, an event past kMaxEventBytes, or the budget spent (taken from as
+// the record decodes; without one, the record has a chunk's budget of its own). With a cache,
+// chunkId names the chunk among the file's.
 int decodeEventXml(const uint8_t* chunk, uint32_t chunkSize, uint32_t offset, uint32_t end,
                    EvtxEvent& event, TemplateCache* cache = nullptr, uint32_t chunkId = 0,
                    DecodeBudget* budget = nullptr);

@@ -57,9 +57,14 @@ class Decoder {
     int countedText(uint32_t& pos, uint32_t end, uint32_t header, AttributeKind attribute);
 
     // Steps and plans.
-    // A step at the element the walk is in now; setContext puts the walk back there.
+    // Where the walk is now; setContext puts the walk back there.
+    Context context() const {
+        return {static_cast<uint8_t>(depth_), depth_ > 0 ? path_[depth_ - 1] : OtherKind,
+                depth_ > 1 ? path_[depth_ - 2] : OtherKind};
+    }
+    void setContext(const Context& where);
+    // A step at the element the walk is in now.
     PlanStep here(PlanStep::Op op, AttributeKind attribute) const;
-    void setContext(const PlanStep& step);
     // A step of the walk: recorded into the plan being made, or applied to the event now.
     int emit(const PlanStep& step, const TypedValue* literal,
              const Substitutions& subs = Substitutions(), int nesting = 0);
@@ -68,6 +73,9 @@ class Decoder {
     int apply(const PlanStep& step, const TypedValue* literal, const Substitutions& subs,
               int nesting);
     int substitute(const PlanStep& step, const Substitutions& subs, int nesting);
+    int putFast(const PlanStep& step, const TypedValue& value);
+    int substituteXml(const PlanStep& step, const TypedValue& value, const Substitutions& subs,
+                      int nesting);
     // A template's body with its substitution values.
     int instantiate(uint32_t body, uint32_t bodySize, const Substitutions& subs, int nesting);
     TemplatePlan* planFor(uint32_t body, uint32_t bodySize, int nesting);

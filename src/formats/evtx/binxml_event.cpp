@@ -6,9 +6,6 @@ namespace binxml {
 
 namespace {
 
-// Nodes one record may expand to: templates that instantiate templates could otherwise
-// multiply the work of a few bytes past any bound. Real records have a few hundred.
-constexpr uint64_t kMaxNodes = 100000;
 // What a string costs the event besides its units: its place in the list.
 constexpr uint64_t kStringCost = sizeof(std::u16string);
 
@@ -53,22 +50,6 @@ Target targetOf(AttributeKind attribute, Kind kind) {
     }
 }
 
-int EventBuilder::spendNodes(uint64_t count) {
-    nodes_ += count;
-    if (nodes_ > kMaxNodes || count > budget_.nodes)
-        return 0;
-    budget_.nodes -= count;
-    return 1;
-}
-
-int EventBuilder::grow(uint64_t bytes) {
-    if (bytes > kMaxEventBytes - eventBytes_ || bytes > budget_.bytes)
-        return 0;
-    eventBytes_ += bytes;
-    budget_.bytes -= bytes;
-    return 1;
-}
-
 // The insertion strings of a Data element, by one rule whatever mix of values it holds. Text
 // (a value of any type but a string array, or literal text) extends the element's open string,
 // or opens one. A string array is text in which each zero unit closes the open string (an empty
@@ -77,16 +58,15 @@ int EventBuilder::grow(uint64_t bytes) {
 // it. At its end (closeData), a Data element that was given nothing is one empty string; one
 // whose only value was an empty substitution is none.
 int EventBuilder::dataValue(const TypedValue& v) {
-    std::vector<std::u16string>& strings = event_.strings;
     data_.given = 1;
     if (v.type != (StringType | ArrayFlag)) {
-        const int opens = !data_.joining || strings.empty();
+        const int opens = !data_.joining || event_.stringCount == 0;
         if (!grow(2 * textUnitsBound(v) + (opens ? kStringCost : 0)))
             return 0;
         if (opens)
-            strings.emplace_back();
+            openString();
         data_.joining = 1;
-        appendText(strings.back(), v);
+        appendText(event_.strings, v);
         return 1;
     }
     const uint32_t units = v.size / 2;
@@ -98,9 +78,9 @@ int EventBuilder::dataValue(const TypedValue& v) {
     for (uint32_t start = 0, i = 0; start < units; start = i + 1) {
         for (i = start; i < units && readLe16(v.bytes + 2 * i) != 0; ++i) {
         }
-        if (!data_.joining || strings.empty())
-            strings.emplace_back();
-        appendUnits(strings.back(), v.bytes + 2 * start, i - start);
+        if (!data_.joining || event_.stringCount == 0)
+            openString();
+        event_.strings.add(v.bytes + 2 * start, 2 * (i - start));
         data_.joining = i == units; // no terminator: text may follow
     }
     return 1;
@@ -113,53 +93,35 @@ int EventBuilder::closeData() {
         return 1;
     if (!grow(kStringCost))
         return 0;
-    event_.strings.emplace_back();
+    openString();
     return 1;
 }
 
-// Whatever grows the event is paid for first, by a bound of what it adds.
-int EventBuilder::put(const TypedValue& v, Target target) {
+// A string after the last: the last one is ended by its zero unit.
+void EventBuilder::openString() {
+    if (event_.stringCount > 0)
+        event_.strings.addZeroUnit();
+    ++event_.stringCount;
+}
+
+int EventBuilder::putText(const TypedValue& v, Target target) {
+    if (!grow(2 * textUnitsBound(v)))
+        return 0;
+    appendText(target == ProviderTarget     ? event_.provider
+               : target == SourceNameTarget ? event_.sourceName
+                                            : event_.computer,
+               v);
+    return 1;
+}
+
+int EventBuilder::putGrowing(const TypedValue& v, Target target) {
     switch (target) {
-    case ProviderTarget:
-    case SourceNameTarget: {
-        if (!grow(2 * textUnitsBound(v)))
-            return 0;
-        // Appended: an attribute's value may come in parts.
-        appendText(target == ProviderTarget ? event_.provider : event_.sourceName, v);
-        break;
-    }
-    case QualifiersTarget:
-        event_.qualifiers = static_cast<uint32_t>(numberOf(v));
-        break;
-    case TimeCreatedTarget:
-        event_.timeCreated = v.type == StringType ? fileTimeOfText(v) : numberOf(v);
-        break;
     case UserSidTarget:
         if (v.type != SidType)
             break;
         if (!grow(v.size))
             return 0;
-        event_.userSid.assign(v.bytes, v.bytes + v.size);
-        break;
-    case EventIdTarget:
-        event_.eventId = static_cast<uint32_t>(numberOf(v));
-        break;
-    case LevelTarget:
-        event_.level = static_cast<uint32_t>(numberOf(v));
-        break;
-    case TaskTarget:
-        event_.task = static_cast<uint32_t>(numberOf(v));
-        break;
-    case KeywordsTarget:
-        event_.keywords = numberOf(v);
-        break;
-    case RecordIdTarget:
-        event_.recordId = numberOf(v);
-        break;
-    case ComputerTarget:
-        if (!grow(2 * textUnitsBound(v)))
-            return 0;
-        appendText(event_.computer, v);
+        event_.userSid.refer(v.bytes, v.size);
         break;
     case DataTarget:
         return dataValue(v);
@@ -168,7 +130,7 @@ int EventBuilder::put(const TypedValue& v, Target target) {
             return 0;
         appendBytes(event_.binary, v);
         break;
-    case NoTarget:
+    default:
         break;
     }
     return 1;

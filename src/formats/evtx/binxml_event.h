@@ -39,19 +39,20 @@ enum AttributeKind : uint8_t {
     UserIdAttribute,
 };
 
-// Where in the event a value goes, as its attribute (or the content of its element) says.
+// Where in the event a value goes, as its attribute (or the content of its element) says: the
+// numbers first, each as its place among the event's numbers.
 enum Target : uint8_t {
-    NoTarget,
+    QualifiersTarget = EvtxQualifiers,
+    TimeCreatedTarget = EvtxTimeCreated,
+    EventIdTarget = EvtxEventId,
+    LevelTarget = EvtxLevel,
+    TaskTarget = EvtxTask,
+    KeywordsTarget = EvtxKeywords,
+    RecordIdTarget = EvtxRecordId,
+    NoTarget = kEvtxNumbers,
     ProviderTarget,
     SourceNameTarget,
-    QualifiersTarget,
-    TimeCreatedTarget,
     UserSidTarget,
-    EventIdTarget,
-    LevelTarget,
-    TaskTarget,
-    KeywordsTarget,
-    RecordIdTarget,
     ComputerTarget,
     DataTarget,
     BinaryTarget,
@@ -59,14 +60,45 @@ enum Target : uint8_t {
 
 Target targetOf(AttributeKind attribute, Kind kind);
 
+// Nodes one record may expand to: templates that instantiate templates could otherwise
+// multiply the work of a few bytes past any bound. Real records have a few hundred.
+constexpr uint64_t kMaxNodes = 100000;
+
 class EventBuilder {
   public:
     EventBuilder(EvtxEvent& event, DecodeBudget& budget) : event_(event), budget_(budget) {}
 
     // Takes nodes from the record's bound and the chunk's budget; 0 when either is spent.
-    int spendNodes(uint64_t count);
-    // Puts a value where target says; 0 when the event would grow past its bounds.
-    int put(const TypedValue& value, Target target);
+    int spendNodes(uint64_t count) {
+        nodes_ += count;
+        if (nodes_ > kMaxNodes || count > budget_.nodes)
+            return 0;
+        budget_.nodes -= count;
+        return 1;
+    }
+    // Puts a value where target says; 0 when the event would grow past its bounds. What grows
+    // the event is paid for first, by a bound of what it adds.
+    int put(const TypedValue& v, Target target) {
+        if (target < NoTarget) {
+            setNumber(target, target == TimeCreatedTarget && v.type == StringType
+                                  ? fileTimeOfText(v)
+                                  : numberOf(v));
+            return 1;
+        }
+        switch (target) {
+        case ProviderTarget:
+        case SourceNameTarget:
+        case ComputerTarget:
+            return putText(v, target);
+        case NoTarget:
+            return 1;
+        default:
+            return putGrowing(v, target);
+        }
+    }
+    void setNumber(Target target, uint64_t number) { event_.numbers[target] = number; }
+    // A name's text; appended, as an attribute's value may come in parts.
+    int putText(const TypedValue& v, Target target);
 
     // A Data element: opened, given values (put to DataTarget), perhaps an empty substitution,
     // closed.
@@ -75,9 +107,17 @@ class EventBuilder {
     int closeData();
 
   private:
+    int putGrowing(const TypedValue& v, Target target);
     // Takes bytes the event may grow by, before it grows.
-    int grow(uint64_t bytes);
+    int grow(uint64_t bytes) {
+        if (bytes > kMaxEventBytes - eventBytes_ || bytes > budget_.bytes)
+            return 0;
+        eventBytes_ += bytes;
+        budget_.bytes -= bytes;
+        return 1;
+    }
     int dataValue(const TypedValue& value);
+    void openString();
 
     EvtxEvent& event_;
     DecodeBudget& budget_;

@@ -14,25 +14,60 @@ constexpr size_t kMaxPlanBytes = 1u << 20;
 } // namespace
 
 PlanStep Decoder::here(PlanStep::Op op, AttributeKind attribute) const {
-    return {op,
-            attribute,
-            0,
-            static_cast<uint8_t>(depth_),
-            depth_ > 0 ? path_[depth_ - 1] : OtherKind,
-            depth_ > 1 ? path_[depth_ - 2] : OtherKind,
-            depth_ > 0 ? targetOf(attribute, path_[depth_ - 1]) : NoTarget,
-            0,
-            0,
-            0};
+    PlanStep s = {};
+    s.op = op;
+    s.fast = PlanStep::Apply;
+    s.attribute = attribute;
+    s.where = context();
+    s.target = depth_ > 0 ? targetOf(attribute, path_[depth_ - 1]) : NoTarget;
+    s.declared = NullType;
+    return s;
 }
 
+namespace {
+
+// How a replay puts a substitution's value of the type its template gives it.
+PlanStep::Fast fastOf(const PlanStep& s) {
+    if (s.op != PlanStep::Substitute || s.declared == NullType || s.declared == BinXmlType)
+        return PlanStep::Apply; // an empty value, or a walk
+    if (s.target == NoTarget)
+        return PlanStep::Skip;
+    if (s.target < NoTarget) { // a number, as numberOf reads the type
+        switch (s.declared) {
+        case Int8Type:
+        case UInt8Type:
+            return PlanStep::Number1;
+        case Int16Type:
+        case UInt16Type:
+            return PlanStep::Number2;
+        case Int32Type:
+        case UInt32Type:
+        case HexInt32Type:
+        case BoolType:
+            return PlanStep::Number4;
+        case Int64Type:
+        case UInt64Type:
+        case HexInt64Type:
+        case FileTimeType:
+            return PlanStep::Number8;
+        default:
+            return PlanStep::Apply;
+        }
+    }
+    const int name =
+        s.target == ProviderTarget || s.target == SourceNameTarget || s.target == ComputerTarget;
+    return name && s.declared == StringType ? PlanStep::Text : PlanStep::Apply;
+}
+
+} // namespace
+
 // The element a step is in, as the walk of the template had it there.
-void Decoder::setContext(const PlanStep& s) {
-    depth_ = s.depth;
+void Decoder::setContext(const Context& where) {
+    depth_ = where.depth;
     if (depth_ > 0)
-        path_[depth_ - 1] = s.current;
+        path_[depth_ - 1] = where.current;
     if (depth_ > 1)
-        path_[depth_ - 2] = s.parent;
+        path_[depth_ - 2] = where.parent;
 }
 
 int Decoder::emit(const PlanStep& s, const TypedValue* literal, const Substitutions& subs,
@@ -43,6 +78,7 @@ int Decoder::emit(const PlanStep& s, const TypedValue* literal, const Substituti
 int Decoder::record(PlanStep s, const TypedValue* literal) {
     if (s.op == PlanStep::Literal && s.attribute == IgnoredAttribute)
         return 1; // goes nowhere
+    s.fast = fastOf(s);
     if (literal) {
         s.literal = static_cast<uint32_t>(recording_->literals.size());
         s.bytes = literal->size;
@@ -69,7 +105,29 @@ int Decoder::apply(const PlanStep& s, const TypedValue* literal, const Substitut
     return 1;
 }
 
-int Decoder::substitute(const PlanStep& s, const Substitutions& subs, int nesting) {
+// What apply does for the step and value, as far as the step's fast way says.
+inline int Decoder::putFast(const PlanStep& s, const TypedValue& v) {
+    switch (s.fast) {
+    case PlanStep::Number1:
+        event_.setNumber(s.target, v.size >= 1 ? v.bytes[0] : 0);
+        return 1;
+    case PlanStep::Number2:
+        event_.setNumber(s.target, v.size >= 2 ? readLe16(v.bytes) : 0);
+        return 1;
+    case PlanStep::Number4:
+        event_.setNumber(s.target, v.size >= 4 ? readLe32(v.bytes) : 0);
+        return 1;
+    case PlanStep::Number8:
+        event_.setNumber(s.target, v.size >= 8 ? readLe64(v.bytes) : 0);
+        return 1;
+    case PlanStep::Text:
+        return event_.putText(v, s.target);
+    default:
+        return 1;
+    }
+}
+
+inline int Decoder::substitute(const PlanStep& s, const Substitutions& subs, int nesting) {
     if (s.index >= subs.count)
         return s.optional; // no value to put here
     const TypedValue& v = subs.values[s.index];
@@ -77,12 +135,16 @@ int Decoder::substitute(const PlanStep& s, const Substitutions& subs, int nestin
         event_.emptyValue();
         return 1;
     }
-    if (v.type == BinXmlType) {
-        setContext(s); // a replay is put in the step's place: the value's own walk needs it
-        uint32_t at = static_cast<uint32_t>(v.bytes - chunk_);
-        return fragment(at, at + v.size, subs, nesting + 1, 0);
-    }
+    if (v.type == BinXmlType)
+        return substituteXml(s, v, subs, nesting);
     return event_.put(v, s.target);
+}
+
+int Decoder::substituteXml(const PlanStep& s, const TypedValue& v, const Substitutions& subs,
+                           int nesting) {
+    setContext(s.where); // a replay is put in the step's place: the value's own walk needs it
+    uint32_t at = static_cast<uint32_t>(v.bytes - chunk_);
+    return fragment(at, at + v.size, subs, nesting + 1, 0);
 }
 
 // While a plan is being made, a template inside it is walked only for its bounds: its values are
@@ -98,16 +160,27 @@ int Decoder::instantiate(uint32_t body, uint32_t bodySize, const Substitutions& 
 }
 
 // Values go straight where the plan says; the walk is put in a step's place only for a value
-// of binary XML, whose own walk needs it.
+// of binary XML, whose own walk needs it, and put back after the plan.
 int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
-    const PlanStep start = here(PlanStep::DataOpen, Content);
     if (!event_.spendNodes(plan.steps.size())) // a node a step, counted at once
         return 0;
+    const Context start = context();
+    const uint8_t* literals = plan.literals.data();
     for (const PlanStep& s : plan.steps) {
-        TypedValue text = {StringType, nullptr, 0};
+        if (s.fast != PlanStep::Apply && s.index < subs.count) {
+            const TypedValue& v = subs.values[s.index];
+            if (v.type == s.declared && (v.size > 0 || !s.optional)) {
+                if (!putFast(s, v))
+                    return 0;
+                continue;
+            }
+        }
+        int ok;
         if (s.op == PlanStep::Literal)
-            text = {StringType, plan.literals.data() + s.literal, s.bytes};
-        if (!apply(s, &text, subs, nesting))
+            ok = event_.put({literals + s.literal, s.bytes, StringType}, s.target);
+        else
+            ok = apply(s, nullptr, subs, nesting);
+        if (!ok)
             return 0;
     }
     setContext(start);
@@ -119,21 +192,27 @@ int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int ne
 TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
     if (!cache_)
         return nullptr;
-    const PlanStep start = here(PlanStep::DataOpen, Content);
+    TemplateCache::Plans& plans = *cache_->plans;
+    const Context start = context();
     const PlanKey key = {chunkId_, body, start.depth, start.current, start.parent};
-    auto found = cache_->plans->byKey.find(key);
-    if (found != cache_->plans->byKey.end())
-        return &found->second;
+    if (plans.last && plans.lastKey == key)
+        return plans.last;
+    auto found = plans.byKey.find(key);
+    if (found != plans.byKey.end()) {
+        plans.lastKey = key;
+        return plans.last = &found->second;
+    }
     TemplatePlan plan;
     recording_ = &plan;
     int ok = fragment(body, body + bodySize, Substitutions(), nesting + 1, 1);
     recording_ = nullptr;
     setContext(start);
     const size_t bytes = sizeof plan + plan.steps.size() * sizeof(PlanStep) + plan.literals.size();
-    if (!ok || bytes > kMaxPlanBytes - cache_->plans->bytes)
+    if (!ok || bytes > kMaxPlanBytes - plans.bytes)
         return nullptr; // walked again, to fail where it fails
-    cache_->plans->bytes += bytes;
-    return &cache_->plans->byKey.emplace(key, std::move(plan)).first->second;
+    plans.bytes += bytes;
+    plans.lastKey = key;
+    return plans.last = &plans.byKey.emplace(key, std::move(plan)).first->second;
 }
 
 } // namespace binxml

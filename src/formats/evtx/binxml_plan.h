@@ -14,17 +14,29 @@
 
 namespace binxml {
 
+// Where the walk is: the depth of the element it is in, that element and its parent.
+struct Context {
+    uint8_t depth;
+    Kind current, parent;
+};
+
 // One step of the walk: what the walk of a body does that puts anything anywhere.
 struct PlanStep {
     enum Op : uint8_t { DataOpen, DataClose, Literal, Substitute } op;
+    // How a replay puts a substitution whose value has the type its template gives it (and is no
+    // empty optional one): a number of so many bytes, a name's text, or nothing. Any other step
+    // or value is applied as the walk applies it.
+    enum Fast : uint8_t { Apply, Skip, Number1, Number2, Number4, Number8, Text } fast;
     AttributeKind attribute;
     uint8_t optional;
-    uint8_t depth; // the element the step is in, and its parent
-    Kind current, parent;
+    Context where;           // the element the step is in
     Target target;           // where a value here goes
+    uint8_t declared;        // Substitute: the value type its template gives
     uint16_t index;          // Substitute: the value
     uint32_t literal, bytes; // Literal: where its text is among the plan's literals
 };
+// What a plan holds is bounded by its steps at this size (kMaxPlanBytes).
+static_assert(sizeof(PlanStep) == 20, "a step takes 20 bytes of a chunk's plans");
 
 struct TemplatePlan {
     int usable = 1; // 0: the body holds what a plan cannot (a template instance), so it is walked
@@ -64,4 +76,7 @@ struct PlanKeyHash {
 struct TemplateCache::Plans {
     std::unordered_map<binxml::PlanKey, binxml::TemplatePlan, binxml::PlanKeyHash> byKey;
     size_t bytes = 0; // what the plans hold
+    // The plan last found: a chunk's records nearly all instantiate one template in one place.
+    binxml::PlanKey lastKey = {};
+    binxml::TemplatePlan* last = nullptr;
 };

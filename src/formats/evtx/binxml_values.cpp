@@ -5,15 +5,18 @@
 
 #include <cstring>
 
-namespace binxml {
-
-namespace {
-
-uint64_t readLe64(const uint8_t* p) {
-    return readLe32(p) | static_cast<uint64_t>(readLe32(p + 4)) << 32;
+uint8_t* EventBytes::extend(size_t size) {
+    if (!owned_) { // a copy of what is referred to, to add to
+        own_.assign(data_, data_ + size_);
+        owned_ = 1;
+    }
+    own_.resize(size_ + size);
+    data_ = own_.data();
+    size_ += size;
+    return own_.data() + size_ - size;
 }
 
-} // namespace
+namespace binxml {
 
 int sameName(const uint8_t* units, uint16_t count, const char* ascii) {
     size_t length = std::strlen(ascii);
@@ -25,69 +28,42 @@ int sameName(const uint8_t* units, uint16_t count, const char* ascii) {
     return 1;
 }
 
-void appendUnits(std::u16string& out, const uint8_t* units, size_t count) {
-    size_t at = out.size();
-    out.resize(at + count);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    std::memcpy(&out[at], units, 2 * count); // the file's order is this machine's
-#else
-    for (size_t i = 0; i < count; ++i)
-        out[at + i] = static_cast<char16_t>(readLe16(units + 2 * i));
-#endif
-}
-
-uint64_t numberOf(const TypedValue& v) {
-    switch (v.type) {
-    case Int8Type:
-    case UInt8Type:
-        return v.size >= 1 ? v.bytes[0] : 0;
-    case Int16Type:
-    case UInt16Type:
-        return v.size >= 2 ? readLe16(v.bytes) : 0;
-    case Int32Type:
-    case UInt32Type:
-    case HexInt32Type:
-    case BoolType:
-        return v.size >= 4 ? readLe32(v.bytes) : 0;
-    case Int64Type:
-    case UInt64Type:
-    case HexInt64Type:
-    case FileTimeType:
-        return v.size >= 8 ? readLe64(v.bytes) : 0;
-    case SizeType:
-        return v.size >= 8 ? readLe64(v.bytes) : v.size >= 4 ? readLe32(v.bytes) : 0;
-    case StringType: {
-        uint64_t n = 0;
-        uint32_t i = 0, base = 10;
-        if (v.size >= 4 && readLe16(v.bytes) == '0' && (readLe16(v.bytes + 2) | 0x20) == 'x') {
-            i = 2;
-            base = 16;
-        }
-        for (; 2 * i + 1 < v.size && i < 24; ++i) { // no number has more digits
-            uint16_t c = readLe16(v.bytes + 2 * i);
-            uint16_t lower = c | 0x20;
-            int digit = c >= '0' && c <= '9'                         ? c - '0'
-                        : base == 16 && lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
-                                                                     : -1;
-            if (digit < 0)
-                break;
-            n = n * base + static_cast<uint64_t>(digit);
-        }
-        return n;
+uint64_t numberOfText(const TypedValue& v) {
+    uint64_t n = 0;
+    uint32_t i = 0, base = 10;
+    if (v.size >= 4 && readLe16(v.bytes) == '0' && (readLe16(v.bytes + 2) | 0x20) == 'x') {
+        i = 2;
+        base = 16;
     }
-    default:
-        return 0;
+    for (; 2 * i + 1 < v.size && i < 24; ++i) { // no number has more digits
+        uint16_t c = readLe16(v.bytes + 2 * i);
+        uint16_t lower = c | 0x20;
+        int digit = c >= '0' && c <= '9'                         ? c - '0'
+                    : base == 16 && lower >= 'a' && lower <= 'f' ? lower - 'a' + 10
+                                                                 : -1;
+        if (digit < 0)
+            break;
+        n = n * base + static_cast<uint64_t>(digit);
     }
+    return n;
 }
 
 namespace {
 
-void appendAscii(std::u16string& out, const char* text) {
-    while (*text)
-        out += static_cast<char16_t>(static_cast<unsigned char>(*text++));
+// Latin-1 text, as UTF-16LE.
+void appendLatin1(EventBytes& out, const uint8_t* text, size_t count) {
+    uint8_t* units = out.extend(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        units[2 * i] = text[i];
+        units[2 * i + 1] = 0;
+    }
 }
 
-void appendNumber(std::u16string& out, uint64_t n, int hex, int width = 0) {
+void appendAscii(EventBytes& out, const char* text) {
+    appendLatin1(out, reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+}
+
+void appendNumber(EventBytes& out, uint64_t n, int hex, int width = 0) {
     char buf[24];
     int i = sizeof buf;
     buf[--i] = 0;
@@ -102,38 +78,34 @@ void appendNumber(std::u16string& out, uint64_t n, int hex, int width = 0) {
 
 } // namespace
 
-void appendText(std::u16string& out, const TypedValue& v) {
+void appendFormatted(EventBytes& out, const TypedValue& v) {
     switch (v.type & ~ArrayFlag) {
     case NullType:
         return;
-    case StringType: {
-        size_t count = v.size / 2;
-        while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
-            --count; // the terminator some writers include
-        appendUnits(out, v.bytes, count);
+    case AnsiStringType: {
+        uint32_t count = 0;
+        while (count < v.size && v.bytes[count])
+            ++count;
+        appendLatin1(out, v.bytes, count);
         return;
     }
-    case AnsiStringType:
-        for (uint32_t i = 0; i < v.size && v.bytes[i]; ++i)
-            out += static_cast<char16_t>(v.bytes[i]);
-        return;
     case Int8Type:
         if (v.size >= 1 && static_cast<int8_t>(v.bytes[0]) < 0) {
-            out += u'-';
+            appendAscii(out, "-");
             appendNumber(out, static_cast<uint64_t>(-static_cast<int8_t>(v.bytes[0])), 0);
             return;
         }
         break;
     case Int16Type:
         if (v.size >= 2 && static_cast<int16_t>(readLe16(v.bytes)) < 0) {
-            out += u'-';
+            appendAscii(out, "-");
             appendNumber(out, static_cast<uint64_t>(-static_cast<int16_t>(readLe16(v.bytes))), 0);
             return;
         }
         break;
     case Int32Type:
         if (v.size >= 4 && static_cast<int32_t>(readLe32(v.bytes)) < 0) {
-            out += u'-';
+            appendAscii(out, "-");
             appendNumber(out, 0u - static_cast<uint64_t>(static_cast<int32_t>(readLe32(v.bytes))),
                          0);
             return;
@@ -141,7 +113,7 @@ void appendText(std::u16string& out, const TypedValue& v) {
         break;
     case Int64Type:
         if (v.size >= 8 && static_cast<int64_t>(readLe64(v.bytes)) < 0) {
-            out += u'-';
+            appendAscii(out, "-");
             appendNumber(out, 0u - readLe64(v.bytes), 0);
             return;
         }
@@ -156,32 +128,32 @@ void appendText(std::u16string& out, const TypedValue& v) {
         return;
     case GuidType:
         if (v.size >= 16) {
-            out += u'{';
+            appendAscii(out, "{");
             appendNumber(out, readLe32(v.bytes), 1, 8);
-            out += u'-';
+            appendAscii(out, "-");
             appendNumber(out, readLe16(v.bytes + 4), 1, 4);
-            out += u'-';
+            appendAscii(out, "-");
             appendNumber(out, readLe16(v.bytes + 6), 1, 4);
-            out += u'-';
+            appendAscii(out, "-");
             for (int i = 8; i < 16; ++i) {
                 if (i == 10)
-                    out += u'-';
+                    appendAscii(out, "-");
                 appendNumber(out, v.bytes[i], 1, 2);
             }
-            out += u'}';
+            appendAscii(out, "}");
         }
         return;
     case SidType:
         if (v.size >= 8 && v.size >= 8u + 4u * v.bytes[1]) {
             appendAscii(out, "S-");
             appendNumber(out, v.bytes[0], 0);
-            out += u'-';
+            appendAscii(out, "-");
             uint64_t authority = 0;
             for (int i = 2; i < 8; ++i)
                 authority = authority << 8 | v.bytes[i];
             appendNumber(out, authority, 0);
             for (uint32_t i = 0; i < v.bytes[1]; ++i) {
-                out += u'-';
+                appendAscii(out, "-");
                 appendNumber(out, readLe32(v.bytes + 8 + 4 * i), 0);
             }
         }
@@ -199,36 +171,35 @@ void appendText(std::u16string& out, const TypedValue& v) {
         appendNumber(out, numberOf(v), 0);
 }
 
-uint64_t textUnitsBound(const TypedValue& v) {
-    switch (v.type & ~ArrayFlag) {
-    case StringType:
-        return v.size / 2;
-    case AnsiStringType:
-        return v.size;
-    case BinaryType:
-        return 2u * static_cast<uint64_t>(v.size);
-    default: // numbers, a GUID, a SID (11 units for each 4 bytes)
-        return 48u + 3u * static_cast<uint64_t>(v.size);
-    }
+namespace {
+
+int hexDigit(uint16_t unit) {
+    uint16_t c = unit | 0x20;
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
-void appendBytes(std::vector<uint8_t>& out, const TypedValue& v) {
+} // namespace
+
+void appendBytes(EventBytes& out, const TypedValue& v) {
     if (v.type == BinaryType) {
-        out.insert(out.end(), v.bytes, v.bytes + v.size);
+        out.add(v.bytes, v.size);
         return;
     }
     if (v.type != StringType)
         return;
+    size_t digits = 0;
+    for (uint32_t i = 0; 2 * i + 1 < v.size; ++i)
+        digits += hexDigit(readLe16(v.bytes + 2 * i)) >= 0;
+    uint8_t* bytes = out.extend(digits / 2);
     int high = -1;
     for (uint32_t i = 0; 2 * i + 1 < v.size; ++i) {
-        uint16_t c = readLe16(v.bytes + 2 * i) | 0x20;
-        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        int digit = hexDigit(readLe16(v.bytes + 2 * i));
         if (digit < 0)
             continue;
         if (high < 0) {
             high = digit;
         } else {
-            out.push_back(static_cast<uint8_t>(high << 4 | digit));
+            *bytes++ = static_cast<uint8_t>(high << 4 | digit);
             high = -1;
         }
     }

@@ -36,11 +36,12 @@ uint32_t secondsOf(uint64_t fileTime) {
 // EventType as Windows gives it for an event of the new log: audits by their keywords, the
 // rest by level.
 uint16_t eventTypeOf(const EvtxEvent& event) {
-    if (event.keywords & kAuditSuccess)
+    const uint64_t keywords = event.numbers[EvtxKeywords];
+    if (keywords & kAuditSuccess)
         return 0x0008; // EVENTLOG_AUDIT_SUCCESS
-    if (event.keywords & kAuditFailure)
+    if (keywords & kAuditFailure)
         return 0x0010; // EVENTLOG_AUDIT_FAILURE
-    switch (event.level) {
+    switch (static_cast<uint32_t>(event.numbers[EvtxLevel])) {
     case 0:
         return 0x0000; // EVENTLOG_SUCCESS
     case 1:
@@ -55,9 +56,9 @@ uint16_t eventTypeOf(const EvtxEvent& event) {
 
 } // namespace
 
-void keepLittle(std::vector<uint8_t>& bytes) {
+void keepLittle(RecordBytes& bytes) {
     if (bytes.capacity() > 2 * kEvtxBatchBytes)
-        std::vector<uint8_t>().swap(bytes);
+        RecordBytes().swap(bytes);
 }
 
 int isEvtxSignature(const uint8_t* bytes, size_t size) {
@@ -65,17 +66,36 @@ int isEvtxSignature(const uint8_t* bytes, size_t size) {
            std::memcmp(bytes, kFileSignature, sizeof kFileSignature) == 0;
 }
 
+namespace {
+
+EvtRecordBlock blockOf(const EventBytes& bytes) {
+    return {bytes.data(), bytes.size()};
+}
+
+} // namespace
+
 int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
-                      EvtRecordFields& fields, std::vector<uint8_t>& out) {
-    fields.eventId = (event.qualifiers & 0xFFFF) << 16 | (event.eventId & 0xFFFF);
+                      EvtRecordFields& fields, RecordBytes& out) {
+    fields.eventId = static_cast<uint32_t>((event.numbers[EvtxQualifiers] & 0xFFFF) << 16 |
+                                           (event.numbers[EvtxEventId] & 0xFFFF));
     fields.eventType = eventTypeOf(event);
-    fields.category = static_cast<uint16_t>(event.task);
-    fields.timeGenerated = secondsOf(event.timeCreated);
+    fields.category = static_cast<uint16_t>(event.numbers[EvtxTask]);
+    fields.timeGenerated = secondsOf(event.numbers[EvtxTimeCreated]);
     fields.timeWritten = secondsOf(writtenTime);
-    return appendEvtRecord(fields,
-                           {event.sourceName.empty() ? event.provider : event.sourceName,
-                            event.computer, event.strings, event.userSid, event.binary},
-                           recordNumber, out);
+    const EvtRecordBlocks blocks = {
+        blockOf(event.sourceName.empty() ? event.provider : event.sourceName),
+        blockOf(event.computer),
+        blockOf(event.userSid),
+        blockOf(event.strings),
+        event.stringCount,
+        blockOf(event.binary)};
+    EvtRecordLayout layout;
+    if (!layOutEvtRecord(blocks, layout))
+        return 0;
+    const size_t at = out.size();
+    out.resize(at + layout.length);
+    writeEvtRecord(fields, blocks, layout, recordNumber, out.data() + at);
+    return 1;
 }
 
 // What decoding one record after another reuses.
@@ -286,9 +306,10 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
                            scratch.event, &scratch.templates, static_cast<uint32_t>(chunk.index),
                            &decoder.budget_)) {
             const EvtxEvent& event = scratch.event;
+            const uint64_t id = event.numbers[EvtxRecordId];
             if (buildLegacyRecord(event, readLe64(c + entry.offset + 16),
-                                  static_cast<uint32_t>(event.recordId ? event.recordId : entry.id),
-                                  scratch.fields, out.bytes)) {
+                                  static_cast<uint32_t>(id ? id : entry.id), scratch.fields,
+                                  out.bytes)) {
                 record.length = static_cast<uint32_t>(out.bytes.size() - record.offset);
                 record.state = 1;
                 out.records.push_back(record);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 constexpr uint32_t kEvtxHeaderBlock = 0x1000;
@@ -41,6 +42,23 @@ struct EvtxCursor {
     int broken = 0;      // ended at a record that cannot be decoded
 };
 
+// Memory that is written before it is read: a vector of it grows without zeroing what it adds.
+template <class T> struct UnzeroedAllocator {
+    using value_type = T;
+    UnzeroedAllocator() = default;
+    template <class U> UnzeroedAllocator(const UnzeroedAllocator<U>&) {}
+    T* allocate(size_t n) { return std::allocator<T>().allocate(n); }
+    void deallocate(T* p, size_t n) { std::allocator<T>().deallocate(p, n); }
+    template <class U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+    bool operator==(const UnzeroedAllocator&) const { return true; }
+    bool operator!=(const UnzeroedAllocator&) const { return false; }
+};
+// Legacy records one after another, each written whole where it is appended.
+using RecordBytes = std::vector<uint8_t, UnzeroedAllocator<uint8_t>>;
+
 // Records of one chunk of a walk, from one of them on, decoded: what a walk takes them from.
 struct EvtxBatch {
     struct Record {
@@ -56,7 +74,7 @@ struct EvtxBatch {
     int damaged = 0;  // it fails a checksum: a record that cannot be decoded ends the chunk
     int last = 1;     // no more records of the chunk follow
     std::vector<Record> records;
-    std::vector<uint8_t> bytes;
+    RecordBytes bytes;
 };
 
 // What a walk gives next: a record, its end, or a record that cannot be decoded, which ends it.
@@ -70,7 +88,7 @@ enum class BatchStep { Record, Exhausted, Broken };
 constexpr size_t kEvtxBatchBytes = 256 << 10;
 
 // Memory a huge record took is given back rather than kept for the rest of the walk.
-void keepLittle(std::vector<uint8_t>& bytes);
+void keepLittle(RecordBytes& bytes);
 
 // What decoding reuses from one chunk to the next: each thread that decodes has its own.
 class EvtxDecoder {
@@ -181,4 +199,4 @@ class EvtxFile {
 struct EvtRecordFields;
 // 0 when it would be larger than a reader takes.
 int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
-                      EvtRecordFields& fields, std::vector<uint8_t>& out);
+                      EvtRecordFields& fields, RecordBytes& out);

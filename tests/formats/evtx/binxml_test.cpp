@@ -407,7 +407,10 @@ TEST(BinXml, PlansOfAChunkAreBoundedInBytes) {
         EvtxEvent event;
         ASSERT_TRUE(decodeEventXml(chunk, kEvtxChunkSize, at + 24,
                                    at + readLe32(chunk + at + 4) - 4, event, &cache));
-        EXPECT_EQ(event.strings, std::vector<std::u16string>{u"s"});
+        ASSERT_EQ(event.stringCount, 1u); // "s" and its zero unit
+        EXPECT_EQ(
+            std::vector<uint8_t>(event.strings.data(), event.strings.data() + event.strings.size()),
+            (std::vector<uint8_t>{'s', 0, 0, 0}));
     }
     EXPECT_GT(cache.bytes(), 0u);
     EXPECT_LE(cache.bytes(), size_t(1) << 20);
