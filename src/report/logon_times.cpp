@@ -13,7 +13,7 @@
 namespace {
 
 const size_t kSessionColumn = 11; // three spaces and the session name, padded to this width
-const size_t kLookAhead = 8;      // lines ahead whose session names are asked for early
+const size_t kLookAhead = 8;      // events ahead whose session names are asked for early
 
 enum class SessionEnd {
     Logoff,  // its logoff
@@ -68,10 +68,11 @@ struct Session {
     int64_t counted;
 };
 
-// The session of a logon; 0 when a window is given and the session was not open in it.
-int sessionOf(const UserList& list, SessionEvent& logon, const ReportOptions& options,
-              Session* session) {
-    SessionEvent* closing = findSessionEnd(list, &logon);
+// The session of a logon, the timeline's events being those before end; 0 when a window is
+// given and the session was not open in it.
+int sessionOf(RebootCursor& reboots, SessionEvent& logon, const SessionEvent* end,
+              const ReportOptions& options, Session* session) {
+    const SessionEvent* closing = findSessionEnd(reboots, &logon, end);
     session->logon = &logon;
     session->end = !closing                  ? SessionEnd::Running
                    : closing->kind == Reboot ? SessionEnd::Reboot
@@ -234,25 +235,24 @@ void TimesWriter::endReport() {
         printOut("%s]}\n", anyUser_ ? "\n" : "");
 }
 
-void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* const* events,
+void printUserTimes(RebootCursor& reboots, const UserEntry& user, SessionEvent* events,
                     size_t count, const ReportOptions& options, TimesWriter& writer,
                     DayTotals& days) {
     // Without a window every user is shown, even one with no logon, as the report always did.
     if (!options.hasWindow())
         writer.beginUser(user);
     for (size_t i = 0; i < count; ++i) {
-        // The event two steps ahead, then the name of the one a step ahead, which has come.
-        if (i + 2 * kLookAhead < count)
-            prefetch(events[i + 2 * kLookAhead]);
-        if (i + kLookAhead < count && events[i + kLookAhead]->sessionName)
-            prefetch(events[i + kLookAhead]->sessionName);
+        // The name of the event some steps ahead, which lies wherever it was copied.
+        if (i + kLookAhead < count && events[i + kLookAhead].sessionName)
+            prefetch(events[i + kLookAhead].sessionName);
         Session session;
-        if (events[i]->kind != Logon || !sessionOf(list, *events[i], options, &session))
+        if (events[i].kind != Logon ||
+            !sessionOf(reboots, events[i], events + count, options, &session))
             continue;
         if (!options.daily) {
             writer.session(user, session);
         } else {
-            int64_t from = events[i]->time > options.since ? events[i]->time : options.since;
+            int64_t from = events[i].time > options.since ? events[i].time : options.since;
             days.add(from, from + session.counted);
         }
     }
@@ -267,9 +267,10 @@ void printUserTimes(const UserList& list, const UserEntry& user, SessionEvent* c
 // The reboots stand in front of the user's events of the same time, as copies inserted into
 // the timeline after them would: a reboot at the logon's own time comes before it and does not
 // end it, one at the time of a later event comes before that event and does.
-SessionEvent* findSessionEnd(const UserList& list, SessionEvent* logon) {
-    SessionEvent* reboot = list.firstRebootAfter(logon->time);
-    for (SessionEvent* event = logon->next; event; event = event->next) {
+const SessionEvent* findSessionEnd(RebootCursor& reboots, const SessionEvent* logon,
+                                   const SessionEvent* end) {
+    const SessionEvent* reboot = reboots.firstAfter(logon->time);
+    for (const SessionEvent* event = logon + 1; event != end; ++event) {
         if (reboot && reboot->time <= event->time)
             return reboot;
         if (event->kind == Reboot || event->sessionId == logon->sessionId)
@@ -285,21 +286,18 @@ int runLogonTimeCommand(const ReportOptions& options) {
 void printLogonTimes(EventLogReader& reader, const ReportOptions& options) {
     UserList list;
     collectSessionEvents(reader, list);
-    std::vector<SessionEvent*> events;
-    std::vector<size_t> starts;
+    std::vector<SessionEvent> events;
     LineText with;
     TimesWriter writer(options, with);
     DayTotals days(with.clock);
     writer.beginReport();
-    for (UserEntry* batch = list.head; batch;) {
-        UserEntry* after = UserList::gatherTimelines(batch, events, starts);
-        size_t index = 0;
-        for (UserEntry* user = batch; user != after; user = user->next, ++index)
-            if (options.user.empty() ||
-                matchesUserPattern(options.user, user->domain, user->userName))
-                printUserTimes(list, *user, events.data() + starts[index],
-                               starts[index + 1] - starts[index], options, writer, days);
-        batch = after;
+    for (UserEntry* user = list.head; user; user = user->next) {
+        if (!options.user.empty() &&
+            !matchesUserPattern(options.user, user->domain, user->userName))
+            continue;
+        list.timelineOf(*user, events);
+        RebootCursor reboots(list.reboots());
+        printUserTimes(reboots, *user, events.data(), events.size(), options, writer, days);
     }
     writer.endReport();
 }

@@ -9,6 +9,8 @@
 int runLogonTimeCommand(const ReportOptions& options = ReportOptions());
 void printLogonTimes(EventLogReader& reader, const ReportOptions& options = ReportOptions());
 
-// The event that ends a logon: the next reboot (the list's), or the next event of the same
-// user with the same session number; none while the session is still running.
-SessionEvent* findSessionEnd(const UserList& list, SessionEvent* logon);
+// The event that ends a logon of a timeline whose events end before end: the next reboot (the
+// list's, from reboots), or the next event of the user with the same session number; none while
+// the session is still running.
+const SessionEvent* findSessionEnd(RebootCursor& reboots, const SessionEvent* logon,
+                                   const SessionEvent* end);

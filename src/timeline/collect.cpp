@@ -15,10 +15,10 @@ UserEntry* findOrAddUser(UserList& list, const WCHAR* domain, const WCHAR* userN
     return entry ? entry : list.addUser(domain, userName);
 }
 
-// Files the reader's current record under its user. A record that is not a reboot and lacks a
-// domain or user name has no user to be filed under and is passed over, so that no report
-// prints a missing name; so is one whose user cannot be allocated.
-void fileUnderUser(EventLogReader& reader, UserList& list) {
+// Files the reader's current record under its user, with sessionName. A record that is not a
+// reboot and lacks a domain or user name has no user to be filed under and is passed over, so
+// that no report prints a missing name; so is one whose user cannot be allocated.
+void fileUnderUser(EventLogReader& reader, UserList& list, const WCHAR* sessionName) {
     if (!reader.domain() || !reader.userName())
         return;
     UserEntry* entry = list.findUser({reader.domain(), reader.domainUnits()},
@@ -26,7 +26,7 @@ void fileUnderUser(EventLogReader& reader, UserList& list) {
     if (!entry)
         entry = list.addUser(reader.domain(), reader.userName());
     if (entry)
-        entry->insertEvent(reader.sessionName(), reader.sessionId(), reader.kind(), reader.time());
+        list.fileEvent(*entry, sessionName, reader.sessionId(), reader.kind(), reader.time());
 }
 
 } // namespace
@@ -35,23 +35,24 @@ int collectAllEvents(EventLogReader& reader, UserList& list) {
     reader.reopen();
     while (reader.readNext()) {
         if (reader.kind() != Reboot) {
-            fileUnderUser(reader, list);
+            fileUnderUser(reader, list, reader.sessionName());
         } else if (UserEntry* entry = findOrAddUser(list, kSystemDomain, kSystemUser)) {
-            entry->insertEvent(nullptr, reader.sessionId(), reader.kind(), reader.time());
+            list.fileEvent(*entry, nullptr, reader.sessionId(), reader.kind(), reader.time());
         }
     }
     return 1;
 }
 
 // One walk files the logons and logoffs under their users and gathers the reboots, which the
-// list keeps once for all users (see UserList::firstRebootAfter): a reboot ends the sessions
-// of every user found in the log, as a copy of it in each timeline would.
+// list keeps once for all users (see RebootCursor): a reboot ends the sessions of every user
+// found in the log, as a copy of it in each timeline would. The report shows the session names
+// of logons only: logoffs are filed without theirs, which saves copying them.
 int collectSessionEvents(EventLogReader& reader, UserList& list) {
     std::vector<uint32_t> reboots;
     reader.reopen();
     while (reader.readNext()) {
         if (reader.kind() != Reboot)
-            fileUnderUser(reader, list);
+            fileUnderUser(reader, list, reader.kind() == Logon ? reader.sessionName() : nullptr);
         else
             reboots.push_back(reader.time());
     }

@@ -7,6 +7,6 @@
 // One pass: every record under its user; reboots under the pseudo-user -\SYSTEM. Returns 1.
 int collectAllEvents(EventLogReader& reader, UserList& list);
 
-// Two passes: logons and logoffs under their users, then every reboot copied into every user's
-// timeline. Returns 1.
+// One pass: logons and logoffs under their users (logoffs without their session names), and the
+// reboots into the list's own. Returns 1.
 int collectSessionEvents(EventLogReader& reader, UserList& list);

@@ -1,12 +1,14 @@
 // Names of users to their entries: a user name and a domain, each of which may be missing, in an
 // open-addressed table. A lookup hashes the names as it reads them and compares them with the
-// kept key of each slot of the same hash: no key is built for it.
+// kept key of each slot of the same hash: no key is built for it. Lookups are made for every
+// record of a log, so theirs is the code here.
 #pragma once
 
 #include "platform.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 // A name and its length in units; a missing name has no text.
@@ -17,30 +19,120 @@ struct NameText {
 
 class NameTable {
   public:
-    // Folding tables match names without regard to ASCII case; the others as they are spelled,
-    // four units a step.
+    // Folding tables match names without regard to ASCII case, a unit at a time; the others as
+    // they are spelled, four units a step.
     explicit NameTable(int folds) : folds_(folds) {}
 
     // The value stored for the names; 0 when none is.
-    uint32_t find(NameText domain, NameText userName) const;
+    uint32_t find(NameText domain, NameText userName) const {
+        if (slots_.empty())
+            return 0;
+        uint32_t slot = slots_[slotOf(hashOf(domain, userName), domain, userName)];
+        return slot ? entries_[slot - 1].value : 0;
+    }
     // Stores value (not 0) for the names; 1 when it replaced a value stored before.
     int store(NameText domain, NameText userName, uint32_t value);
     void clear();
-    size_t size() const { return keys_.size(); }
+    size_t size() const { return entries_.size(); }
 
   private:
-    struct Slot {
+    // A key: the user name's units, then the domain's, folded in a folding table, in texts_.
+    struct Entry {
         uint64_t hash;
-        uint32_t key; // its key's place in keys_, plus one; 0 for an empty slot
+        uint32_t text;       // where the key's units start in texts_
+        uint32_t userSize;   // the user name's units plus one; 0 for a missing name
+        uint32_t domainSize; // the same for the domain
+        uint32_t value;
     };
-    uint64_t hashOf(NameText domain, NameText userName) const;
-    int hasKey(const WString& key, NameText domain, NameText userName) const;
-    const Slot* slotOf(uint64_t hash, NameText domain, NameText userName) const;
-    WString keyOf(NameText domain, NameText userName) const;
+    static constexpr uint64_t kMix = 0x9e3779b97f4a7c15ull;
+
+    static uint32_t sizeOf(NameText name) {
+        return name.text ? static_cast<uint32_t>(name.units + 1) : 0;
+    }
+    static WCHAR folded(WCHAR c) { return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c; }
+    static uint64_t load4(const WCHAR* units) {
+        uint64_t word;
+        std::memcpy(&word, units, 8);
+        return word;
+    }
+    // Each step carries what came before into the high bits, where slots are chosen.
+    static uint64_t step(uint64_t hash, uint64_t word) { return (hash + word) * kMix; }
+
+    // One name's part of the hash of a key as spelled: four units a step, the last step ending
+    // with the name (overlapping the one before), or the units in one step when they are fewer.
+    static uint64_t hashSpelled(uint64_t hash, NameText name) {
+        if (name.units < 4) {
+            uint64_t word = 0;
+            for (size_t i = 0; i < name.units; ++i)
+                word = word << 16 | static_cast<char16_t>(name.text[i]);
+            return step(hash, word);
+        }
+        size_t last = name.units - 4;
+        for (size_t i = 0; i < last; i += 4)
+            hash = step(hash, load4(name.text + i));
+        return step(hash, load4(name.text + last));
+    }
+    static uint64_t hashFolded(uint64_t hash, NameText name) {
+        for (size_t i = 0; i < name.units; ++i)
+            hash = step(hash, static_cast<char16_t>(folded(name.text[i])));
+        return step(hash, 0);
+    }
+    // The sizes of the names, then their units.
+    uint64_t hashOf(NameText domain, NameText userName) const {
+        uint64_t hash = step(0, uint64_t(sizeOf(userName)) << 32 | sizeOf(domain));
+        if (folds_)
+            return hashFolded(hashFolded(hash, userName), domain);
+        return hashSpelled(hashSpelled(hash, userName), domain);
+    }
+
+    // Whether a key's units are a name's, their lengths being equal: in the steps of hashSpelled.
+    static int sameUnits(const WCHAR* key, const WCHAR* text, size_t units) {
+        if (units < 4) {
+            for (size_t i = 0; i < units; ++i)
+                if (key[i] != text[i])
+                    return 0;
+            return 1;
+        }
+        size_t last = units - 4;
+        for (size_t i = 0; i < last; i += 4)
+            if (load4(key + i) != load4(text + i))
+                return 0;
+        return load4(key + last) == load4(text + last);
+    }
+    static int sameFolded(const WCHAR* key, const WCHAR* text, size_t units) {
+        for (size_t i = 0; i < units; ++i)
+            if (key[i] != folded(text[i]))
+                return 0;
+        return 1;
+    }
+    int matches(const Entry& entry, NameText domain, NameText userName) const {
+        if (entry.userSize != sizeOf(userName) || entry.domainSize != sizeOf(domain))
+            return 0;
+        const WCHAR* key = texts_.data() + entry.text;
+        if (folds_)
+            return sameFolded(key, userName.text, userName.units) &&
+                   sameFolded(key + userName.units, domain.text, domain.units);
+        return sameUnits(key, userName.text, userName.units) &&
+               sameUnits(key + userName.units, domain.text, domain.units);
+    }
+
+    // The place of the slot holding the key of the names, or of the empty one where it would go.
+    size_t slotOf(uint64_t hash, NameText domain, NameText userName) const {
+        size_t mask = slots_.size() - 1;
+        for (size_t i = static_cast<size_t>(hash >> shift_);; i = (i + 1) & mask) {
+            uint32_t slot = slots_[i];
+            if (slot == 0)
+                return i;
+            const Entry& entry = entries_[slot - 1];
+            if (entry.hash == hash && matches(entry, domain, userName))
+                return i;
+        }
+    }
     void grow();
 
     int folds_;
-    std::vector<Slot> slots_;
-    std::vector<WString> keys_;
-    std::vector<uint32_t> values_; // by key
+    std::vector<uint32_t> slots_; // an entry's place plus one; 0 for an empty slot
+    int shift_ = 0;               // a hash's high bits left when shifted by it choose its slot
+    std::vector<Entry> entries_;
+    std::vector<WCHAR> texts_;
 };

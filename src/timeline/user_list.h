@@ -3,17 +3,15 @@
 #pragma once
 
 #include "arena.h"
+#include "event_store.h"
 #include "name_table.h"
 #include "platform.h"
 
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <vector>
 
-// Asks the processor for memory that is read soon. A user's events lie wherever the arena had
-// room when each was read, so a walk along a timeline would otherwise wait on memory at every
-// step; asking one step ahead lets the wait overlap the work on the current event.
+// Asks the processor for memory that is read soon, so that the wait for it overlaps the work on
+// what is at hand.
 inline void prefetch(const void* address) {
 #if defined(__GNUC__)
     __builtin_prefetch(address);
@@ -22,70 +20,51 @@ inline void prefetch(const void* address) {
 #endif
 }
 
-// One event in one user's timeline. It lives in its list's arena.
-class SessionEvent {
-  public:
-    // sessionName is already the arena's copy.
-    SessionEvent(WCHAR* sessionName, uint32_t sessionId, uint32_t kind, uint32_t time,
-                 uint32_t owner = 0)
-        : time(time), sessionId(sessionId), kind(kind), owner(owner), sessionName(sessionName) {}
-    SessionEvent(const SessionEvent&) = delete;
-    SessionEvent& operator=(const SessionEvent&) = delete;
-
-    SessionEvent* next = nullptr;
+// One event of a timeline, as the reports read it.
+struct SessionEvent {
     uint32_t time;
     uint32_t sessionId;
     uint32_t kind;
-    uint32_t owner;     // the ordinal of the user whose timeline holds it
-    WCHAR* sessionName; // the arena's copy, perhaps shared with a neighbour; none for reboots
-};
-
-// The events of a list, in an arena of their own, so that they stand one after another in the
-// order they were filed; and whether each was filed no later than the one before, as they are
-// when the log is read newest first and its clock never went back.
-struct EventStore {
-    Arena arena;
-    uint32_t earliest = UINT32_MAX; // the time of the last event filed, while newestFirst
-    int newestFirst = 1;
+    WCHAR* sessionName; // its list's copy; none for reboots
 };
 
 class UserEntry {
   public:
-    // Its names and its events' names come from arena, or from an arena of its own; its events
-    // from events, or from that same arena.
-    UserEntry(const WCHAR* domain, const WCHAR* userName, Arena* arena = nullptr,
-              EventStore* events = nullptr);
+    // Its names are copied into arena.
+    UserEntry(const WCHAR* domain, const WCHAR* userName, Arena& arena);
     UserEntry(const UserEntry&) = delete;
     UserEntry& operator=(const UserEntry&) = delete;
 
-    // Inserts in front of the first event at the same time or later. 0 when the event could not
-    // be allocated (it is dropped).
-    int insertEvent(const WCHAR* sessionName, uint32_t sessionId, uint32_t kind, uint32_t time);
-    int insertMarker(uint32_t kind, uint32_t time);
-
-    void rewindEvents() { eventCursor = firstEvent; }
-    SessionEvent* currentEvent() const { return eventCursor; }
-    SessionEvent* advance();
+    // The event the merge chose this entry for (see UserList::nextEarliest).
+    const SessionEvent* currentEvent() const { return &current; }
 
     UserEntry* next = nullptr;
-    SessionEvent* firstEvent = nullptr;
     WCHAR* userName; // own copies; none when the copy could not be made
     WCHAR* domain;
-    size_t nameWidth; // the characters of 'domain\user' (a missing name counts none)
-    SessionEvent* eventCursor = nullptr;
-    uint32_t ordinal = 0;  // how many users its list had before it
-    size_t eventCount = 0; // the events in its timeline
+    size_t nameWidth;     // the characters of 'domain\user' (a missing name counts none)
+    uint32_t ordinal = 0; // how many users its list had before it
+    SessionEvent current = {};
+};
+
+// The first reboot later than a time, for times asked mostly in order, as along a timeline: the
+// cursor steps forward from the answer before, and searches when the steps would be many or the
+// time went back.
+class RebootCursor {
+  public:
+    explicit RebootCursor(const std::vector<SessionEvent>& reboots)
+        : begin_(reboots.data()), end_(begin_ + reboots.size()), at_(begin_) {}
+    // None when there is none.
+    const SessionEvent* firstAfter(uint32_t time);
 
   private:
-    std::unique_ptr<Arena> ownArena_;
-    Arena* arena_;
-    EventStore* events_;
+    const SessionEvent* begin_;
+    const SessionEvent* end_;
+    const SessionEvent* at_; // the answer before: every reboot in front of it is not later
 };
 
 class UserList {
   public:
     UserList() = default;
-    ~UserList();
     UserList(const UserList&) = delete;
     UserList& operator=(const UserList&) = delete;
 
@@ -97,6 +76,16 @@ class UserList {
     // cannot be allocated.
     UserEntry* addUser(const WCHAR* domain, const WCHAR* userName);
 
+    // Files an event under user; kind is one of EventKind's. The session name is copied, or
+    // shared with an earlier event of the user that has the same. 0 when the event could not be
+    // kept (it is dropped).
+    int fileEvent(UserEntry& user, const WCHAR* sessionName, uint32_t sessionId, uint32_t kind,
+                  uint32_t time);
+    size_t eventCount(const UserEntry& user) const { return owners_[user.ordinal].count; }
+    // The user's timeline into events: its events in time order, those of one time the last
+    // filed first.
+    void timelineOf(const UserEntry& user, std::vector<SessionEvent>& events);
+
     void rewind() { cursor = head; }
     UserEntry* next();
 
@@ -105,51 +94,64 @@ class UserList {
     void resetCursors();
     UserEntry* nextEarliest();
 
-    // The timelines of the users from first on, up to a batch of them, gathered side by side:
-    // each user's events in order into events, and into starts where each user's events begin,
-    // with one more for the end. Returns the user after the batch.
-    static UserEntry* gatherTimelines(UserEntry* first, std::vector<SessionEvent*>& events,
-                                      std::vector<size_t>& starts);
-
     // The reboots of the log, in time order, kept once for all users: the logon time report
     // finds the reboot that ends a session here instead of in a copy in every timeline.
     void setReboots(std::vector<uint32_t> times);
-    // The first reboot later than time; none when there is none.
-    SessionEvent* firstRebootAfter(uint32_t time) const;
-    const std::vector<SessionEvent*>& reboots() const { return reboots_; }
+    const std::vector<SessionEvent>& reboots() const { return reboots_; }
 
     UserEntry* head = nullptr;
     UserEntry* cursor = nullptr;
     UserEntry* selected = nullptr;
 
   private:
-    Arena arena_; // entries and names
+    // What filing keeps of each user, by ordinal.
+    struct Owner {
+        uint32_t count = 0;
+        uint32_t lastTime = UINT32_MAX; // of the last event filed
+        uint32_t lastName = 0;          // the last session name filed
+        uint32_t outOfOrder = 0;        // whether an event was filed later than the one before
+    };
+    uint32_t nameOf(Owner& owner, const WCHAR* sessionName);
+    SessionEvent eventOf(const FiledEvent& filed) const {
+        return {filed.time, filed.sessionId, filed.kind(), names_.text(filed.name)};
+    }
+    void settle();
+
+    Arena arena_; // entries and their names
     EventStore events_;
+    NameStore names_;
     std::vector<UserEntry*> byOrdinal_;
-    std::vector<SessionEvent*> reboots_;
+    std::vector<Owner> owners_;
+    std::vector<SessionEvent> reboots_;
     // Beside the list, so that finding a user costs the same with ten users or ten thousand:
     // the case-folded 'domain\\user' of every entry, to the entry nearest the head (its ordinal
     // plus one). Records nearly always spell a user one way: the spellings met are kept too, and
     // a name found as it is spelled is not folded.
     NameTable folded_{1};
     mutable NameTable spelled_{0};
-    // The merge: entries with a current event, earliest first, then nearest the head.
+    // The timelines, once settled: the positions of each user's events in timeline order, the
+    // users one after another by ordinal; starts_ has where each begins, and one more.
+    int settled_ = 0;
+    std::vector<uint32_t> positions_;
+    std::vector<uint32_t> starts_;
+    // The merge: users with events left, earliest first, then nearest the head; each user's
+    // next event is the one at taken_ (by ordinal) in its part of positions_.
     struct Pending {
         uint32_t time;
-        size_t position;
-        UserEntry* entry;
+        uint32_t ordinal;
     };
     static bool later(const Pending& a, const Pending& b);
-    void push(UserEntry* entry, size_t position);
+    void push(uint32_t ordinal);
+    UserEntry* select(const FiledEvent& filed);
     std::vector<Pending> pending_;
-    size_t selectedPosition_ = 0;
-    // The merge of events filed newest first: their store walked backwards, each run of equal
+    std::vector<uint32_t> taken_;
+    // The merge of events filed newest first: the store walked backwards, each run of equal
     // times put in the merge's order of their users.
     UserEntry* nextFiledBackwards();
-    SessionEvent* previousFiled();
+    const FiledEvent* previousFiled();
     int backwards_ = 0;
-    size_t walkBlock_ = 0, walkBytes_ = 0;
-    SessionEvent* following_ = nullptr; // read ahead: the first event of the next run
-    std::vector<SessionEvent*> run_;
+    size_t walkBlock_ = 0, walkLeft_ = 0;   // the block walked, and its events not yet walked
+    const FiledEvent* following_ = nullptr; // read ahead: the first event of the next run
+    std::vector<const FiledEvent*> run_;
     size_t runNext_ = 0;
 };

@@ -27,9 +27,12 @@ std::vector<Seen> contents(UserList& list) {
     while (UserEntry* entry = list.next()) {
         std::string user = toUtf8(entry->domain) + "\\" + toUtf8(entry->userName);
         auto reboot = list.reboots().begin();
-        for (SessionEvent* e = entry->firstEvent;; e = e->next) {
-            for (; reboot != list.reboots().end() && (!e || (*reboot)->time <= e->time); ++reboot)
-                out.push_back({user, Reboot, (*reboot)->time, 0});
+        std::vector<SessionEvent> events;
+        list.timelineOf(*entry, events);
+        for (size_t i = 0;; ++i) {
+            const SessionEvent* e = i < events.size() ? &events[i] : nullptr;
+            for (; reboot != list.reboots().end() && (!e || reboot->time <= e->time); ++reboot)
+                out.push_back({user, Reboot, reboot->time, 0});
             if (!e)
                 break;
             out.push_back({user, e->kind, e->time, e->sessionId});

@@ -6,10 +6,16 @@
 
 namespace {
 
-std::vector<uint32_t> times(UserEntry* entry) {
+std::vector<SessionEvent> timeline(UserList& list, UserEntry* entry) {
+    std::vector<SessionEvent> events;
+    list.timelineOf(*entry, events);
+    return events;
+}
+
+std::vector<uint32_t> times(UserList& list, UserEntry* entry) {
     std::vector<uint32_t> out;
-    for (SessionEvent* e = entry->firstEvent; e; e = e->next)
-        out.push_back(e->time);
+    for (const SessionEvent& e : timeline(list, entry))
+        out.push_back(e.time);
     return out;
 }
 
@@ -59,33 +65,58 @@ TEST(UserList, SpellingsMetBeforeFindWhatFoldedNamesFind) {
             << toUtf8(row.user);
 }
 
-TEST(UserEntry, KeepsEventsInTimeOrderNewcomersBeforeEqualTimes) {
-    UserEntry entry(WSTR("D"), WSTR("u"));
-    entry.insertEvent(WSTR("a"), 1, Logon, 50);
-    entry.insertEvent(WSTR("b"), 2, Logon, 10);
-    entry.insertEvent(WSTR("c"), 3, Logon, 30);
-    EXPECT_EQ(times(&entry), (std::vector<uint32_t>{10, 30, 50}));
-    entry.insertEvent(WSTR("d"), 4, Logoff, 30);
-    entry.insertMarker(Reboot, 0xFFFFFFFFu);
-    entry.insertMarker(Reboot, 0);
-    EXPECT_EQ(times(&entry), (std::vector<uint32_t>{0, 10, 30, 30, 50, 0xFFFFFFFFu}));
-    SessionEvent* second30 = entry.firstEvent->next->next;
-    EXPECT_EQ(toUtf8(second30->sessionName), "d");
-    EXPECT_EQ(second30->next->sessionId, 3u);
-    EXPECT_EQ(entry.firstEvent->sessionName, nullptr);
-    EXPECT_EQ(entry.firstEvent->sessionId, 0u);
+TEST(UserList, KeepsEventsInTimeOrderNewcomersBeforeEqualTimes) {
+    UserList list;
+    UserEntry* entry = list.addUser(WSTR("D"), WSTR("u"));
+    list.fileEvent(*entry, WSTR("a"), 1, Logon, 50);
+    list.fileEvent(*entry, WSTR("b"), 2, Logon, 10);
+    list.fileEvent(*entry, WSTR("c"), 3, Logon, 30);
+    EXPECT_EQ(times(list, entry), (std::vector<uint32_t>{10, 30, 50}));
+    list.fileEvent(*entry, WSTR("d"), 4, Logoff, 30);
+    list.fileEvent(*entry, nullptr, 0, Reboot, 0xFFFFFFFFu);
+    list.fileEvent(*entry, nullptr, 0, Reboot, 0);
+    EXPECT_EQ(times(list, entry), (std::vector<uint32_t>{0, 10, 30, 30, 50, 0xFFFFFFFFu}));
+    std::vector<SessionEvent> events = timeline(list, entry);
+    EXPECT_EQ(toUtf8(events[2].sessionName), "d");
+    EXPECT_EQ(events[2].kind, uint32_t(Logoff));
+    EXPECT_EQ(events[3].sessionId, 3u);
+    EXPECT_EQ(events[0].sessionName, nullptr);
+    EXPECT_EQ(events[0].kind, uint32_t(Reboot));
+    EXPECT_EQ(list.eventCount(*entry), 6u);
 }
 
-TEST(UserEntry, CursorWalksAndStopsAtTheEnd) {
-    UserEntry entry(WSTR("D"), WSTR("u"));
-    EXPECT_EQ(entry.currentEvent(), nullptr);
-    entry.insertMarker(Reboot, 1);
-    entry.insertMarker(Reboot, 2);
-    entry.rewindEvents();
-    EXPECT_EQ(entry.currentEvent()->time, 1u);
-    EXPECT_EQ(entry.advance()->time, 2u);
-    EXPECT_EQ(entry.advance(), nullptr);
-    EXPECT_EQ(entry.advance(), nullptr);
+// Events that follow one another with one name share a copy of it; each keeps its own name.
+TEST(UserList, EachEventKeepsItsSessionName) {
+    UserList list;
+    UserEntry* a = list.addUser(WSTR("D"), WSTR("a"));
+    UserEntry* b = list.addUser(WSTR("D"), WSTR("b"));
+    const WCHAR* names[] = {WSTR("RDP#1"), WSTR("RDP#1"), WSTR("RDP#12"), WSTR("RDP#"),
+                            WSTR(""),      WSTR("RDP#1"), WSTR("")};
+    for (uint32_t i = 0; i < 7; ++i)
+        list.fileEvent(i % 3 ? *a : *b, names[i], i, Logon, 100 - i);
+    for (UserEntry* user : {a, b})
+        for (const SessionEvent& e : timeline(list, user))
+            EXPECT_EQ(toUtf8(e.sessionName), toUtf8(names[e.sessionId])) << e.sessionId;
+}
+
+// Each time is asked of a cursor that may have answered a later one before.
+TEST(RebootCursor, FindsTheFirstRebootLaterThanEachTime) {
+    std::vector<SessionEvent> reboots;
+    for (uint32_t t = 10; t <= 200; t += 10)
+        reboots.push_back({t, 0, Reboot, nullptr});
+    reboots.insert(reboots.begin() + 3, {30, 0, Reboot, nullptr}); // two at 30
+    RebootCursor cursor(reboots);
+    const struct {
+        uint32_t time, expected; // 0: none
+    } asked[] = {{0, 10},    {5, 10},  {10, 20}, {29, 30},   {30, 40}, {31, 40}, {150, 160},
+                 {150, 160}, {35, 40}, {9, 10},  {199, 200}, {200, 0}, {400, 0}, {30, 40}};
+    for (const auto& row : asked) {
+        const SessionEvent* found = cursor.firstAfter(row.time);
+        EXPECT_EQ(found ? found->time : 0u, row.expected) << row.time;
+    }
+    std::vector<SessionEvent> none;
+    RebootCursor empty(none);
+    EXPECT_EQ(empty.firstAfter(0), nullptr);
 }
 
 TEST(UserList, MergeVisitsEveryEventOnceInTimeOrderTiesNearerTheHead) {
@@ -96,9 +127,9 @@ TEST(UserList, MergeVisitsEveryEventOnceInTimeOrderTiesNearerTheHead) {
     UserEntry* c = list.addUser(WSTR("D"), WSTR("c")); // head; c has no events
     (void)c;
     for (uint32_t t : {5u, 20u, 40u})
-        a->insertMarker(Reboot, t);
+        list.fileEvent(*a, nullptr, 0, Reboot, t);
     for (uint32_t t : {1u, 20u, 30u})
-        b->insertMarker(Reboot, t);
+        list.fileEvent(*b, nullptr, 0, Reboot, t);
     list.resetCursors();
     std::vector<std::pair<UserEntry*, uint32_t>> seen;
     while (UserEntry* entry = list.nextEarliest())
@@ -112,11 +143,12 @@ TEST(UserList, MergeVisitsEveryEventOnceInTimeOrderTiesNearerTheHead) {
 
 // Events filed newest first are merged from their filing order; any other filing goes through
 // the heap. Both must give one order: by time, ties to the user nearer the head, and within a
-// user newer filings first. Times are few, so that ties abound.
+// user newer filings first. Times are few, so that ties abound; the events fill more than one
+// of the store's blocks.
 TEST(UserList, MergeOfEventsFiledNewestFirstEqualsTheGeneralMerge) {
     std::vector<std::pair<uint32_t, uint32_t>> filed; // (user, time), newest first
-    uint32_t time = 1000;
-    for (uint32_t i = 0; i < 3000; ++i) {
+    uint32_t time = 100000;
+    for (uint32_t i = 0; i < (1u << 17) + 3000; ++i) {
         time -= (i * 7919u) % 5 == 0 ? 1 : 0;
         filed.push_back({(i * 31u + i / 7) % 6, time});
     }
@@ -129,7 +161,7 @@ TEST(UserList, MergeOfEventsFiledNewestFirstEqualsTheGeneralMerge) {
         for (uint32_t u = 0; u < (byUser ? 6u : 1u); ++u)
             for (uint32_t i = 0; i < filed.size(); ++i)
                 if (!byUser || filed[i].first == u)
-                    users[filed[i].first]->insertEvent(nullptr, i, Logon, filed[i].second);
+                    list.fileEvent(*users[filed[i].first], nullptr, i, Logon, filed[i].second);
         std::vector<uint32_t> order; // the filing index of each event, as merged
         list.resetCursors();
         while (UserEntry* entry = list.nextEarliest())
@@ -139,37 +171,6 @@ TEST(UserList, MergeOfEventsFiledNewestFirstEqualsTheGeneralMerge) {
     std::vector<uint32_t> backwards = merge(0), general = merge(1);
     EXPECT_EQ(backwards.size(), filed.size());
     EXPECT_EQ(backwards, general);
-}
-
-// Each user's timeline, whole and in order, for batches of users that end where the list does,
-// or after a long timeline.
-TEST(UserList, GathersEachUsersTimelineInBatches) {
-    UserList list;
-    for (uint32_t u = 0; u < 21; ++u) {
-        UserEntry* user = list.addUser(WSTR("D"), WString(1, static_cast<WCHAR>('a' + u)).c_str());
-        uint32_t events = u == 20 ? 70000 : (u * 37) % 50; // the head's fills a batch alone
-        for (uint32_t i = 0; i < events; ++i)              // newest first, with a few out of order
-            user->insertEvent(WSTR("s"), u, Logon, events - i + (i % 7 == 0 ? 3 : 0));
-    }
-    std::vector<SessionEvent*> events;
-    std::vector<size_t> starts;
-    UserEntry* user = list.head;
-    for (UserEntry* batch = list.head; batch;) {
-        UserEntry* after = UserList::gatherTimelines(batch, events, starts);
-        ASSERT_NE(after, batch);
-        if (batch == list.head) { // a batch holds a bounded number of events, beyond one user's
-            EXPECT_EQ(starts.size(), 2u);
-        }
-        for (size_t k = 0; k + 1 < starts.size(); ++k, user = user->next) {
-            std::vector<SessionEvent*> walked, gathered(&events[starts[k]], &events[starts[k + 1]]);
-            for (SessionEvent* e = user->firstEvent; e; e = e->next)
-                walked.push_back(e);
-            EXPECT_EQ(gathered, walked);
-        }
-        EXPECT_EQ(user, after);
-        batch = after;
-    }
-    EXPECT_EQ(user, nullptr);
 }
 
 } // namespace
