@@ -12,37 +12,11 @@ namespace {
 // Integer conversions with an optional minimum width, right-aligned as printf does.
 void putNumber(OutputBuffer& out, int width, long long value) {
     char digits[24];
-    size_t length = 0;
-    unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
-                                             : static_cast<unsigned long long>(value);
-    if (magnitude <= UINT32_MAX) { // the usual numbers: two digits a step, in 32 bits
-        static const char kPairs[] =
-            "00010203040506070809101112131415161718192021222324252627282930313233"
-            "34353637383940414243444546474849505152535455565758596061626364656667"
-            "6869707172737475767778798081828384858687888990919293949596979899";
-        uint32_t small = static_cast<uint32_t>(magnitude);
-        while (small >= 100) {
-            length += 2;
-            std::memcpy(digits + sizeof digits - length, kPairs + 2 * (small % 100), 2);
-            small /= 100;
-        }
-        if (small >= 10) {
-            length += 2;
-            std::memcpy(digits + sizeof digits - length, kPairs + 2 * small, 2);
-        } else {
-            digits[sizeof digits - 1 - length++] = static_cast<char>('0' + small);
-        }
-    } else {
-        do {
-            digits[sizeof digits - 1 - length++] = static_cast<char>('0' + magnitude % 10);
-            magnitude /= 10;
-        } while (magnitude > 0);
-    }
-    if (value < 0)
-        digits[sizeof digits - 1 - length++] = '-';
+    const char* first = OutputBuffer::decimal(digits + sizeof digits, value);
+    size_t length = static_cast<size_t>(digits + sizeof digits - first);
     size_t padding =
         width > 0 && static_cast<size_t>(width) > length ? static_cast<size_t>(width) - length : 0;
-    out.putAscii(digits + sizeof digits - length, length, padding);
+    out.putAscii(first, length, padding);
 }
 
 // Names come from a log that any process allowed to report events can fill: control
@@ -247,6 +221,14 @@ OutputBuffer& standardOutput() {
 
 } // namespace
 
+OutputBuffer& standardOutputBuffer() {
+    return standardOutput();
+}
+
+void handOverLines() {
+    standardOutput().flushLines(kLineRoom);
+}
+
 void printOut(const char* format, ...) {
     OutputBuffer& out = standardOutput();
     va_list args;
@@ -270,6 +252,16 @@ void formatText(std::string& out, const char* format, ...) {
 }
 
 size_t consoleTextOf(const WCHAR* text, char* out, size_t size) {
+    // Printable ASCII, as most dates and times are, is written as it stands.
+    size_t ascii = 0;
+    while (ascii < size && static_cast<char16_t>(text[ascii]) - 0x20u < 0x5Fu)
+        ++ascii;
+    if (ascii < size && text[ascii] == 0) {
+        for (size_t i = 0; i < ascii; ++i)
+            out[i] = static_cast<char>(text[i]);
+        out[ascii] = 0;
+        return ascii + 1;
+    }
     // Gathered where there is room to spare: the buffer wants some for its longest character.
     char bytes[256];
     std::string longer;

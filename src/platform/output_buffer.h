@@ -62,6 +62,54 @@ class OutputBuffer {
         used_ -= lineEnd_;
         lineEnd_ = 0;
     }
+    // Writing in place: the end of what is gathered, with at least room bytes (at most the
+    // capacity) free after it, what is gathered handed over first when there are not; limit is
+    // where the free bytes end. The bytes written there count once the new end is given to
+    // setEnd, with lineEnd when they end with a line.
+    char* cursor(size_t room) {
+        if (kBytes - used_ < room)
+            flush();
+        return bytes_ + used_;
+    }
+    char* limit() const { return bytes_ + kBytes; }
+    void setEnd(char* end, int lineEnd) {
+        used_ = static_cast<size_t>(end - bytes_);
+        if (lineEnd)
+            lineEnd_ = used_;
+    }
+    // value in decimal, written to end at end (24 bytes before it are enough); returns where it
+    // begins.
+    static char* decimal(char* end, long long value) {
+        char* p = end;
+        unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                                 : static_cast<unsigned long long>(value);
+        if (magnitude <= UINT32_MAX) { // the usual numbers: two digits a step, in 32 bits
+            static const char kPairs[] =
+                "00010203040506070809101112131415161718192021222324252627282930313233"
+                "34353637383940414243444546474849505152535455565758596061626364656667"
+                "6869707172737475767778798081828384858687888990919293949596979899";
+            uint32_t small = static_cast<uint32_t>(magnitude);
+            while (small >= 100) {
+                p -= 2;
+                std::memcpy(p, kPairs + 2 * (small % 100), 2);
+                small /= 100;
+            }
+            if (small >= 10) {
+                p -= 2;
+                std::memcpy(p, kPairs + 2 * small, 2);
+            } else {
+                *--p = static_cast<char>('0' + small);
+            }
+        } else {
+            do {
+                *--p = static_cast<char>('0' + magnitude % 10);
+                magnitude /= 10;
+            } while (magnitude > 0);
+        }
+        if (value < 0)
+            *--p = '-';
+        return p;
+    }
     void put(char c) {
         if (used_ + 2 > kBytes || c == '\n' || static_cast<unsigned char>(c) >= 0x80)
             putNarrow(&c, 1);
@@ -139,29 +187,44 @@ class OutputBuffer {
         used_ += length;
     }
     // Zero-terminated UTF-16 text with every hidden character and every unpaired surrogate as
-    // U+FFFD. (A unit other than zero is never the last: the pair check may read the next.)
-    void putMapped(const WCHAR* text) {
+    // U+FFFD; returns the units read. (A unit other than zero is never the last: the pair
+    // check may read the next.)
+    size_t putMapped(const WCHAR* text) {
+        const WCHAR* start = text;
         char* bytes = bytes_;
         size_t used = used_;
+        const size_t capacity = kBytes; // a local: a store through char may alias any member
         for (;;) {
-            // Printable ASCII goes as it is, while there is room for the longest character; two
-            // units a step, the second read only after the first is known not to be the last.
-            while (used <= kBytes - 5 && isPrintableAscii(text[0])) {
+            // Printable ASCII goes as it is, while there is room for the longest character; four
+            // units a step, each read only after the one before is known not to be the last.
+            while (used + 8 <= capacity && isPrintableAscii(text[0])) {
                 bytes[used] = static_cast<char>(text[0]);
                 if (!isPrintableAscii(text[1])) {
-                    ++used;
-                    ++text;
+                    used += 1;
+                    text += 1;
                     break;
                 }
                 bytes[used + 1] = static_cast<char>(text[1]);
-                used += 2;
-                text += 2;
+                if (!isPrintableAscii(text[2])) {
+                    used += 2;
+                    text += 2;
+                    break;
+                }
+                bytes[used + 2] = static_cast<char>(text[2]);
+                if (!isPrintableAscii(text[3])) {
+                    used += 3;
+                    text += 3;
+                    break;
+                }
+                bytes[used + 3] = static_cast<char>(text[3]);
+                used += 4;
+                text += 4;
             }
-            while (used <= kBytes - 4 && isPrintableAscii(*text))
+            while (used + 4 <= capacity && isPrintableAscii(*text))
                 bytes[used++] = static_cast<char>(*text++);
             if (*text == 0)
                 break;
-            if (used > kBytes - 4) {
+            if (used + 4 > capacity) {
                 used_ = used;
                 flush();
                 used = 0;
@@ -173,6 +236,7 @@ class OutputBuffer {
             used += putUtf8(bytes + used, isHidden(c) ? 0xFFFD : c);
         }
         used_ = used;
+        return static_cast<size_t>(text - start);
     }
 
     // A UTF-16 text as one CSV field, exactly (an unpaired surrogate as U+FFFD): quoted when it
@@ -266,3 +330,9 @@ class OutputBuffer {
     size_t used_ = 0;
     size_t lineEnd_ = 0; // bytes up to the end of the last line put; names hold no line end
 };
+
+// Standard output's buffer, for lines written into it in place rather than through printOut's
+// formats; handOverLines after each line hands the finished ones to the console as printOut
+// does.
+OutputBuffer& standardOutputBuffer();
+void handOverLines();
