@@ -5,15 +5,14 @@
 
 #include <cstring>
 
-uint8_t* EventBytes::extend(size_t size) {
-    if (!owned_) { // a copy of what is referred to, to add to
-        own_.assign(data_, data_ + size_);
-        owned_ = 1;
-    }
-    own_.resize(size_ + size);
+// The memory is kept from one event to the next, and grows by half again at least.
+void EventBytes::makeRoom(size_t size) {
+    if (own_.size() - size_ < size || own_.size() < size_)
+        own_.resize(size_ + size + (size_ + size) / 2);
+    if (!owned_ && size_ > 0) // a copy of what is referred to, to add to
+        std::memcpy(own_.data(), data_, size_);
+    owned_ = 1;
     data_ = own_.data();
-    size_ += size;
-    return own_.data() + size_ - size;
 }
 
 namespace binxml {
@@ -73,7 +72,7 @@ void appendNumber(EventBytes& out, uint64_t n, int hex, int width = 0) {
         n /= hex ? 16 : 10;
         --width;
     } while (n > 0 || width > 0);
-    appendAscii(out, buf + i);
+    appendLatin1(out, reinterpret_cast<const uint8_t*>(buf + i), sizeof buf - 1 - i);
 }
 
 } // namespace
