@@ -63,16 +63,22 @@ void appendAscii(EventBytes& out, const char* text) {
 }
 
 void appendNumber(EventBytes& out, uint64_t n, int hex, int width = 0) {
-    char buf[24];
-    int i = sizeof buf;
-    buf[--i] = 0;
-    do {
-        int digit = static_cast<int>(hex ? n % 16 : n % 10);
-        buf[--i] = static_cast<char>(digit < 10 ? '0' + digit : 'A' + digit - 10);
-        n /= hex ? 16 : 10;
-        --width;
-    } while (n > 0 || width > 0);
-    appendLatin1(out, reinterpret_cast<const uint8_t*>(buf + i), sizeof buf - 1 - i);
+    uint8_t digits[24];
+    int i = sizeof digits;
+    if (hex) {
+        do {
+            digits[--i] = static_cast<uint8_t>("0123456789ABCDEF"[n & 15]);
+            n >>= 4;
+            --width;
+        } while (n > 0 || width > 0);
+    } else {
+        do {
+            digits[--i] = static_cast<uint8_t>('0' + n % 10);
+            n /= 10;
+            --width;
+        } while (n > 0 || width > 0);
+    }
+    appendLatin1(out, digits + i, sizeof digits - i);
 }
 
 } // namespace
