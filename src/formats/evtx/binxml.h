@@ -91,16 +91,24 @@ class EventBytes {
             std::memcpy(extend(size), bytes, size);
     }
     // Room for size more bytes at the end, for the caller to write.
-    uint8_t* extend(size_t size);
+    uint8_t* extend(size_t size) {
+        if (!owned_ || own_.size() - size_ < size)
+            makeRoom(size);
+        uint8_t* at = own_.data() + size_;
+        size_ += size;
+        return at;
+    }
     void addZeroUnit() {
         uint8_t* zero = extend(2);
         zero[0] = zero[1] = 0;
     }
 
   private:
+    void makeRoom(size_t size);
+
     const uint8_t* data_ = nullptr;
     size_t size_ = 0;
-    int owned_ = 0; // data_ is own_'s, which holds size_ bytes
+    int owned_ = 0; // data_ is own_'s, whose first size_ bytes are held (the rest is room)
     std::vector<uint8_t> own_;
 };
 

@@ -79,6 +79,7 @@ class Decoder {
     // A template's body with its substitution values.
     int instantiate(uint32_t body, uint32_t bodySize, const Substitutions& subs, int nesting);
     TemplatePlan* planFor(uint32_t body, uint32_t bodySize, int nesting);
+    TemplatePlan* findPlan(const PlanKey& key, uint32_t bodySize, int nesting);
     int runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting);
 
     const uint8_t* chunk_;

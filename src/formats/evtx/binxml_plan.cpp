@@ -147,6 +147,38 @@ int Decoder::substituteXml(const PlanStep& s, const TypedValue& v, const Substit
     return fragment(at, at + v.size, subs, nesting + 1, 0);
 }
 
+// The plan of the template whose body is here, made by walking the body once in the context
+// the walk is in now; none without a cache.
+inline TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
+    if (!cache_)
+        return nullptr;
+    const Context start = context();
+    const PlanKey key = {chunkId_, body, start.depth, start.current, start.parent};
+    const TemplateCache::Plans& plans = *cache_->plans;
+    return plans.last && plans.lastKey == key ? plans.last : findPlan(key, bodySize, nesting);
+}
+
+TemplatePlan* Decoder::findPlan(const PlanKey& key, uint32_t bodySize, int nesting) {
+    TemplateCache::Plans& plans = *cache_->plans;
+    auto found = plans.byKey.find(key);
+    if (found != plans.byKey.end()) {
+        plans.lastKey = key;
+        return plans.last = &found->second;
+    }
+    const Context start = context();
+    TemplatePlan plan;
+    recording_ = &plan;
+    int ok = fragment(key.body, key.body + bodySize, Substitutions(), nesting + 1, 1);
+    recording_ = nullptr;
+    setContext(start);
+    const size_t bytes = sizeof plan + plan.steps.size() * sizeof(PlanStep) + plan.literals.size();
+    if (!ok || bytes > kMaxPlanBytes - plans.bytes)
+        return nullptr; // walked again, to fail where it fails
+    plans.bytes += bytes;
+    plans.lastKey = key;
+    return plans.last = &plans.byKey.emplace(key, std::move(plan)).first->second;
+}
+
 // While a plan is being made, a template inside it is walked only for its bounds: its values are
 // the record's, so the outer plan cannot be used and the body is walked each time.
 int Decoder::instantiate(uint32_t body, uint32_t bodySize, const Substitutions& subs, int nesting) {
@@ -185,34 +217,6 @@ int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int ne
     }
     setContext(start);
     return 1;
-}
-
-// The plan of the template whose body is here, made by walking the body once in the context
-// the walk is in now; none without a cache.
-TemplatePlan* Decoder::planFor(uint32_t body, uint32_t bodySize, int nesting) {
-    if (!cache_)
-        return nullptr;
-    TemplateCache::Plans& plans = *cache_->plans;
-    const Context start = context();
-    const PlanKey key = {chunkId_, body, start.depth, start.current, start.parent};
-    if (plans.last && plans.lastKey == key)
-        return plans.last;
-    auto found = plans.byKey.find(key);
-    if (found != plans.byKey.end()) {
-        plans.lastKey = key;
-        return plans.last = &found->second;
-    }
-    TemplatePlan plan;
-    recording_ = &plan;
-    int ok = fragment(body, body + bodySize, Substitutions(), nesting + 1, 1);
-    recording_ = nullptr;
-    setContext(start);
-    const size_t bytes = sizeof plan + plan.steps.size() * sizeof(PlanStep) + plan.literals.size();
-    if (!ok || bytes > kMaxPlanBytes - plans.bytes)
-        return nullptr; // walked again, to fail where it fails
-    plans.bytes += bytes;
-    plans.lastKey = key;
-    return plans.last = &plans.byKey.emplace(key, std::move(plan)).first->second;
 }
 
 } // namespace binxml

@@ -5,15 +5,14 @@
 
 #include <cstring>
 
-uint8_t* EventBytes::extend(size_t size) {
-    if (!owned_) { // a copy of what is referred to, to add to
-        own_.assign(data_, data_ + size_);
-        owned_ = 1;
-    }
-    own_.resize(size_ + size);
+// The memory is kept from one event to the next, and grows by half again at least.
+void EventBytes::makeRoom(size_t size) {
+    if (own_.size() - size_ < size || own_.size() < size_)
+        own_.resize(size_ + size + (size_ + size) / 2);
+    if (!owned_ && size_ > 0) // a copy of what is referred to, to add to
+        std::memcpy(own_.data(), data_, size_);
+    owned_ = 1;
     data_ = own_.data();
-    size_ += size;
-    return own_.data() + size_ - size;
 }
 
 namespace binxml {
@@ -64,16 +63,22 @@ void appendAscii(EventBytes& out, const char* text) {
 }
 
 void appendNumber(EventBytes& out, uint64_t n, int hex, int width = 0) {
-    char buf[24];
-    int i = sizeof buf;
-    buf[--i] = 0;
-    do {
-        int digit = static_cast<int>(hex ? n % 16 : n % 10);
-        buf[--i] = static_cast<char>(digit < 10 ? '0' + digit : 'A' + digit - 10);
-        n /= hex ? 16 : 10;
-        --width;
-    } while (n > 0 || width > 0);
-    appendAscii(out, buf + i);
+    uint8_t digits[24];
+    int i = sizeof digits;
+    if (hex) {
+        do {
+            digits[--i] = static_cast<uint8_t>("0123456789ABCDEF"[n & 15]);
+            n >>= 4;
+            --width;
+        } while (n > 0 || width > 0);
+    } else {
+        do {
+            digits[--i] = static_cast<uint8_t>('0' + n % 10);
+            n /= 10;
+            --width;
+        } while (n > 0 || width > 0);
+    }
+    appendLatin1(out, digits + i, sizeof digits - i);
 }
 
 } // namespace
