@@ -31,7 +31,7 @@ void UserList::resetCursors() {
     backwards_ = events_.newestFirst();
     if (backwards_) {
         walkBlock_ = events_.blockCount();
-        walkLeft_ = 0;
+        walkStart_ = walkAt_ = nullptr;
         following_ = previousFiled();
         return;
     }
@@ -59,18 +59,16 @@ UserEntry* UserList::nextEarliest() {
     return select(events_.at(positions_[taken_[ordinal]]));
 }
 
-const FiledEvent* UserList::previousFiled() {
-    while (walkLeft_ == 0) {
+// The block before the one walked, from its end; none past the first.
+const FiledEvent* UserList::previousBlock() {
+    while (walkAt_ == walkStart_) {
         if (walkBlock_ == 0)
             return nullptr;
         --walkBlock_;
-        walkLeft_ = events_.usedIn(walkBlock_);
+        walkStart_ = events_.block(walkBlock_);
+        walkAt_ = walkStart_ + events_.usedIn(walkBlock_);
     }
-    const FiledEvent* block = events_.block(walkBlock_);
-    // Names lie wherever they were copied: the one some events back is asked for early.
-    if (walkLeft_ > 8)
-        prefetch(names_.text(block[walkLeft_ - 9].name));
-    return &block[--walkLeft_];
+    return --walkAt_;
 }
 
 // Within a user, events of one time keep their timeline's order, which is the reverse of their
@@ -78,14 +76,19 @@ const FiledEvent* UserList::previousFiled() {
 UserEntry* UserList::nextFiledBackwards() {
     if (runNext_ < run_.size())
         return select(*run_[runNext_++]);
-    run_.clear();
-    runNext_ = 0;
     const FiledEvent* first = following_;
     if (!first)
         return selected = nullptr;
     following_ = previousFiled();
-    if (!following_ || following_->time != first->time)
-        return select(*first);
+    if (following_ && following_->time == first->time)
+        return startRun(first);
+    return select(*first);
+}
+
+// A run of events of one time: between users, the merge's order.
+UserEntry* UserList::startRun(const FiledEvent* first) {
+    run_.clear();
+    runNext_ = 0;
     int mixed = 0;
     run_.push_back(first);
     do {

@@ -1,10 +1,33 @@
 #include "name_table.h"
 
+namespace {
+
+constexpr size_t kMostRecent = size_t(1) << 18;
+
+} // namespace
+
+uint32_t NameTable::findHashed(NameText domain, NameText userName) const {
+    if (slots_.empty())
+        return 0;
+    uint32_t slot = slots_[slotOf(hashOf(domain, userName), domain, userName)];
+    if (!slot)
+        return 0;
+    if (!recent_.empty())
+        recent_[recentOf(domain, userName)] = slot;
+    return entries_[slot - 1].value;
+}
+
+// The slots are twice as many as the keys, or more; the keys met lately are kept in eight times
+// as many places, up to a limit, which keeps two keys from one place but for a few.
 void NameTable::grow() {
     slots_.assign(slots_.size() < 64 ? 64 : 2 * slots_.size(), 0);
     shift_ = 64;
     for (size_t size = slots_.size(); size > 1; size /= 2)
         --shift_;
+    if (!folds_ && slots_.size() <= kMostRecent / 4) {
+        recent_.assign(4 * slots_.size(), 0);
+        recentShift_ = shift_ - 2;
+    }
     size_t mask = slots_.size() - 1;
     for (size_t e = 0; e < entries_.size(); ++e) {
         size_t i = static_cast<size_t>(entries_[e].hash >> shift_);
@@ -35,6 +58,7 @@ int NameTable::store(NameText domain, NameText userName, uint32_t value) {
 
 void NameTable::clear() {
     slots_.clear();
+    recent_.clear();
     entries_.clear();
     texts_.clear();
 }

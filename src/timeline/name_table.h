@@ -23,12 +23,15 @@ class NameTable {
     // they are spelled, four units a step.
     explicit NameTable(int folds) : folds_(folds) {}
 
-    // The value stored for the names; 0 when none is.
+    // The value stored for the names; 0 when none is. Names looked up as spelled are first
+    // looked for among the keys met lately, by a hash of their ends and lengths only.
     uint32_t find(NameText domain, NameText userName) const {
-        if (slots_.empty())
-            return 0;
-        uint32_t slot = slots_[slotOf(hashOf(domain, userName), domain, userName)];
-        return slot ? entries_[slot - 1].value : 0;
+        if (!recent_.empty()) {
+            uint32_t entry = recent_[recentOf(domain, userName)];
+            if (entry && matches(entries_[entry - 1], domain, userName))
+                return entries_[entry - 1].value;
+        }
+        return findHashed(domain, userName);
     }
     // Stores value (not 0) for the names; 1 when it replaced a value stored before.
     int store(NameText domain, NameText userName, uint32_t value);
@@ -76,6 +79,21 @@ class NameTable {
         for (size_t i = 0; i < name.units; ++i)
             hash = step(hash, static_cast<char16_t>(folded(name.text[i])));
         return step(hash, 0);
+    }
+    // The last four units of a name, or all of them.
+    static uint64_t endOf(NameText name) {
+        if (name.units >= 4)
+            return load4(name.text + name.units - 4);
+        uint64_t word = 0;
+        for (size_t i = 0; i < name.units; ++i)
+            word = word << 16 | static_cast<char16_t>(name.text[i]);
+        return word;
+    }
+    size_t recentOf(NameText domain, NameText userName) const {
+        uint64_t hash =
+            step(step(uint64_t(sizeOf(userName)) << 32 | sizeOf(domain), endOf(userName)),
+                 endOf(domain));
+        return static_cast<size_t>(hash >> recentShift_);
     }
     // The sizes of the names, then their units.
     uint64_t hashOf(NameText domain, NameText userName) const {
@@ -128,6 +146,7 @@ class NameTable {
                 return i;
         }
     }
+    uint32_t findHashed(NameText domain, NameText userName) const;
     void grow();
 
     int folds_;
@@ -135,4 +154,7 @@ class NameTable {
     int shift_ = 0;               // a hash's high bits left when shifted by it choose its slot
     std::vector<Entry> entries_;
     std::vector<WCHAR> texts_;
+    // Keys met lately, by recentOf: an entry's place plus one, or 0. Only for spelled names.
+    mutable std::vector<uint32_t> recent_;
+    int recentShift_ = 0;
 };

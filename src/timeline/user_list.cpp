@@ -14,6 +14,20 @@ NameText nameText(const WCHAR* name) {
     return {name, name ? wcslen(name) : 0};
 }
 
+// The first of [from, to) later than time, or to: halving the range without a branch on the
+// comparison, which a walk along a timeline cannot predict.
+const SessionEvent* firstLater(const SessionEvent* from, const SessionEvent* to, uint32_t time) {
+    if (from == to)
+        return to;
+    size_t count = static_cast<size_t>(to - from);
+    while (count > 1) {
+        size_t half = count / 2;
+        from = from[half].time <= time ? from + half : from;
+        count -= half;
+    }
+    return from->time <= time ? from + 1 : from;
+}
+
 } // namespace
 
 UserEntry::UserEntry(const WCHAR* domain, const WCHAR* userName, Arena& arena) {
@@ -24,16 +38,13 @@ UserEntry::UserEntry(const WCHAR* domain, const WCHAR* userName, Arena& arena) {
 }
 
 const SessionEvent* RebootCursor::firstAfter(uint32_t time) {
-    auto search = [time](const SessionEvent* from, const SessionEvent* to) {
-        return std::upper_bound(from, to, time,
-                                [](uint32_t t, const SessionEvent& e) { return t < e.time; });
-    };
     if (at_ != begin_ && at_[-1].time > time) {
-        at_ = search(begin_, at_);
+        at_ = firstLater(begin_, at_, time);
     } else {
+        // Mostly the answer before, or a few past it.
         for (int steps = 0; at_ != end_ && at_->time <= time; ++at_) {
-            if (++steps == 8) {
-                at_ = search(at_, end_);
+            if (++steps == 4) {
+                at_ = firstLater(at_, end_, time);
                 break;
             }
         }

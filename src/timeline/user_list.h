@@ -148,9 +148,20 @@ class UserList {
     // The merge of events filed newest first: the store walked backwards, each run of equal
     // times put in the merge's order of their users.
     UserEntry* nextFiledBackwards();
-    const FiledEvent* previousFiled();
+    UserEntry* startRun(const FiledEvent* first);
+    const FiledEvent* previousFiled() {
+        if (walkAt_ == walkStart_)
+            return previousBlock();
+        // Names lie wherever they were copied: the one some events back is asked for early.
+        if (walkAt_ - walkStart_ > 8)
+            prefetch(names_.text(walkAt_[-9].name));
+        return --walkAt_;
+    }
+    const FiledEvent* previousBlock();
     int backwards_ = 0;
-    size_t walkBlock_ = 0, walkLeft_ = 0;   // the block walked, and its events not yet walked
+    size_t walkBlock_ = 0; // the block walked, from walkStart_; its events before walkAt_ are left
+    const FiledEvent* walkStart_ = nullptr;
+    const FiledEvent* walkAt_ = nullptr;
     const FiledEvent* following_ = nullptr; // read ahead: the first event of the next run
     std::vector<const FiledEvent*> run_;
     size_t runNext_ = 0;
