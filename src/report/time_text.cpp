@@ -33,8 +33,13 @@ void putText(WCHAR* out, size_t& used, const WCHAR* text) {
         out[used++] = *text++;
 }
 
+const int64_t kSecondsFrom1601To1970 = 11644473600LL;
+const int64_t kTicksPerSecond = 10000000;
+
+} // namespace
+
 // Local time under the time-zone rules in force on that date, not today's offset.
-int localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
+int systemLocalTime(uint32_t seconds, SYSTEMTIME* local) {
     LARGE_INTEGER when;
     RtlSecondsSince1970ToTime(seconds, &when);
     FILETIME utcFile;
@@ -44,9 +49,6 @@ int localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
     return FileTimeToSystemTime(&utcFile, &utc) &&
            SystemTimeToTzSpecificLocalTime(nullptr, &utc, local);
 }
-
-const int64_t kSecondsFrom1601To1970 = 11644473600LL;
-const int64_t kTicksPerSecond = 10000000;
 
 int systemTimeOf(int64_t seconds, SYSTEMTIME* out) {
     if (seconds < -kSecondsFrom1601To1970)
@@ -58,13 +60,11 @@ int systemTimeOf(int64_t seconds, SYSTEMTIME* out) {
     return FileTimeToSystemTime(&file, out);
 }
 
-} // namespace
-
 // Local time minus UTC at a moment, as the system has it.
 int utcOffsetAt(uint32_t seconds, int32_t* offset) {
     SYSTEMTIME local;
     FILETIME file;
-    if (!localTimeOf(seconds, &local) || !SystemTimeToFileTime(&local, &file))
+    if (!systemLocalTime(seconds, &local) || !SystemTimeToFileTime(&local, &file))
         return 0;
     int64_t ticks =
         static_cast<int64_t>(static_cast<uint64_t>(file.dwHighDateTime) << 32 | file.dwLowDateTime);
@@ -72,15 +72,11 @@ int utcOffsetAt(uint32_t seconds, int32_t* offset) {
     return 1;
 }
 
-namespace {
-
-int offsetAt(uint32_t seconds, int32_t* offset) {
-    return utcOffsetAt(seconds, offset);
-}
-
 DWORD timeFlagsFor(int withSeconds) {
     return TIME_NOTIMEMARKER | TIME_FORCE24HOURFORMAT | (withSeconds ? 0 : TIME_NOSECONDS);
 }
+
+namespace {
 
 // Date, separator and time into out, which holds units units (a date or time that cannot be
 // made is left out). 0 when the text does not fit.
@@ -109,7 +105,7 @@ int writeDateTime(const SYSTEMTIME& local, const WCHAR* separator, DWORD timeFla
 
 WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds) {
     SYSTEMTIME local;
-    if (!localTimeOf(seconds, &local))
+    if (!systemLocalTime(seconds, &local))
         return nullptr;
     DWORD timeFlags = timeFlagsFor(withSeconds);
     int dateUnits =
@@ -125,112 +121,10 @@ WCHAR* formatDateTime(uint32_t seconds, const WCHAR* separator, int withSeconds)
     return text;
 }
 
-int LocalClock::localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
-    today_ = nullptr;
-    Hour& h = hours_[seconds / 3600 % hours_.size()];
-    if (h.hour != seconds / 3600) {
-        uint32_t first = seconds / 3600 * 3600;
-        uint32_t last = first + (UINT32_MAX - first < 3599 ? UINT32_MAX - first : 3599);
-        h.hour = seconds / 3600;
-        h.known = static_cast<uint16_t>(offsetAt(first, &h.before) && offsetAt(last, &h.after));
-        // The first second with the later offset, when the hour has two.
-        uint32_t low = first, high = last;
-        while (h.known && h.before != h.after && high - low > 1) {
-            uint32_t middle = low + (high - low) / 2;
-            int32_t offset = 0;
-            h.known = static_cast<uint16_t>(offsetAt(middle, &offset));
-            (offset == h.before ? low : high) = middle;
-        }
-        h.change = static_cast<uint16_t>(h.before != h.after ? high - first : 3600);
-    }
-    if (!h.known)
-        return ::localTimeOf(seconds, local);
-    int64_t when = static_cast<int64_t>(seconds) + (seconds % 3600 < h.change ? h.before : h.after);
-    // The date from the day's entry, the time of day from the seconds into it.
-    int64_t day = (when >= 0 ? when : when - 86399) / 86400;
-    Day& d = days_[static_cast<uint64_t>(day) % days_.size()];
-    if (d.day != day) {
-        d.units = 0;
-        d.consoleBytes = 0;
-        d.day = systemTimeOf(day * 86400, &d.date) ? day : INT64_MIN;
-        if (d.day != day)
-            return systemTimeOf(when, local);
-    }
-    uint32_t intoDay = static_cast<uint32_t>(when - day * 86400);
-    offset_ = static_cast<int32_t>(when - seconds);
-    *local = d.date;
-    local->wHour = static_cast<WORD>(intoDay / 3600);
-    local->wMinute = static_cast<WORD>(intoDay / 60 % 60);
-    local->wSecond = static_cast<WORD>(intoDay % 60);
-    today_ = &d;
-    return 1;
-}
-
-int LocalClock::shortDate(const SYSTEMTIME& local, WCHAR* out, int units) {
-    // The day of the last local time told, when local falls on it.
-    Day* d = today_ && today_->date.wYear == local.wYear && today_->date.wMonth == local.wMonth &&
-                     today_->date.wDay == local.wDay
-                 ? today_
-                 : nullptr;
-    if (d && d->units > 0 && d->units <= units) {
-        std::memcpy(out, d->text, sizeof(WCHAR) * static_cast<size_t>(d->units));
-        return d->units;
-    }
-    int made = GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &local, nullptr, out, units);
-    if (d && made > 0 && out && static_cast<size_t>(made) <= sizeof d->text / sizeof d->text[0]) {
-        d->units = made;
-        std::memcpy(d->text, out, sizeof(WCHAR) * static_cast<size_t>(made));
-    }
-    return made;
-}
-
-size_t LocalClock::consoleDateTime(uint32_t seconds, char* out) {
-    SYSTEMTIME local;
-    if (!localTimeOf(seconds, &local) || !today_)
-        return 0;
-    // As writeDateTime: a part that cannot be made is left out, one that does not fit is
-    // formatDateTimeInto's to make.
-    Day& d = *today_;
-    if (d.consoleBytes == 0) {
-        WCHAR date[40];
-        int units = shortDate(local, date, 40);
-        if (units <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-            return 0;
-        if (units <= 0)
-            date[0] = 0;
-        size_t bytes = consoleTextOf(date, d.console, sizeof d.console - 1);
-        if (bytes == 0)
-            return 0;
-        d.console[bytes - 1] = ' ';
-        d.consoleBytes = bytes;
-    }
-    if (!times_)
-        times_.reset(static_cast<TimeOfDay*>(std::calloc(86400, sizeof(TimeOfDay))));
-    if (!times_)
-        return 0;
-    TimeOfDay& t = times_[local.wHour * 3600u + local.wMinute * 60u + local.wSecond];
-    if (t.bytes == 0 || t.offset != offset_) {
-        WCHAR time[20];
-        int units = GetTimeFormatW(LOCALE_USER_DEFAULT, timeFlagsFor(1), &local, nullptr, time, 20);
-        if (units <= 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-            return 0;
-        if (units <= 0)
-            time[0] = 0;
-        size_t bytes = consoleTextOf(time, t.text, sizeof t.text);
-        if (bytes == 0)
-            return 0;
-        t.bytes = static_cast<uint8_t>(bytes);
-        t.offset = offset_;
-    }
-    std::memcpy(out, d.console, d.consoleBytes);
-    std::memcpy(out + d.consoleBytes, t.text, t.bytes);
-    return d.consoleBytes + t.bytes;
-}
-
 int formatDateTimeInto(WCHAR* out, size_t units, uint32_t seconds, const WCHAR* separator,
                        int withSeconds, LocalClock* clock) {
     SYSTEMTIME local;
-    return (clock ? clock->localTimeOf(seconds, &local) : localTimeOf(seconds, &local)) &&
+    return (clock ? clock->localTimeOf(seconds, &local) : systemLocalTime(seconds, &local)) &&
            writeDateTime(local, separator, timeFlagsFor(withSeconds), out, units, clock);
 }
 
