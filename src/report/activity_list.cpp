@@ -1,6 +1,7 @@
 #include "activity_list.h"
 
 #include "eventlog/event_kind.h"
+#include "line_writer.h"
 #include "machine_text.h"
 #include "report_text.h"
 #include "timeline/collect.h"
@@ -13,21 +14,22 @@ namespace {
 const size_t kUserColumn = 22;  // 'domain\user' padded to this width
 const size_t kLabelColumn = 32; // the event label starts after this many characters
 
-const char* labelOf(uint32_t kind) {
+struct Label {
+    const char* text;
+    size_t length;
+};
+
+Label labelOf(uint32_t kind) {
     switch (kind) {
     case Reboot:
-        return " REBOOT  ";
+        return {" REBOOT  ", 9};
     case Logon:
-        return " LOGON   ";
+        return {" LOGON   ", 9};
     case Logoff:
-        return " LOGOFF  ";
+        return {" LOGOFF  ", 9};
     default:
-        return "";
+        return {"", 0};
     }
-}
-
-size_t lengthOf(const WCHAR* s) {
-    return s ? wcslen(s) : 0;
 }
 
 // What every line of a user begins with, made once for the user: the padded name in text, the
@@ -35,7 +37,7 @@ size_t lengthOf(const WCHAR* s) {
 class UserPrefixes {
   public:
     explicit UserPrefixes(int format) : format_(format) {}
-    const char* of(const UserEntry& user);
+    const std::string& of(const UserEntry& user);
 
   private:
     int format_;
@@ -43,14 +45,14 @@ class UserPrefixes {
     std::vector<char> known_;
 };
 
-const char* UserPrefixes::of(const UserEntry& user) {
+const std::string& UserPrefixes::of(const UserEntry& user) {
     if (user.ordinal >= made_.size()) {
         made_.resize(user.ordinal + 1);
         known_.resize(user.ordinal + 1);
     }
     std::string& text = made_[user.ordinal];
     if (known_[user.ordinal])
-        return text.c_str();
+        return text;
     known_[user.ordinal] = 1;
     if (format_ == FormatCsv) {
         formatText(text, "%C,%C,", user.domain, user.userName);
@@ -61,26 +63,31 @@ const char* UserPrefixes::of(const UserEntry& user) {
         formatText(text, "%S\\%S %s", user.domain, user.userName,
                    width < kUserColumn ? spaces(kUserColumn - width) : "");
     }
-    return text.c_str();
+    return text;
 }
 
-// Longer names push the later columns right instead of being cut. One line is one call.
+// Longer names push the later columns right instead of being cut.
 void printActivityLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock,
                        UserPrefixes& prefixes) {
-    size_t width = user.nameWidth;
-    if (width < kUserColumn)
-        width = kUserColumn;
-    if (event.kind != Reboot)
-        width += lengthOf(event.sessionName) + 1;
+    LineWriter line;
+    line.console(prefixes.of(user));
+    size_t width = user.nameWidth < kUserColumn ? kUserColumn : user.nameWidth;
+    if (event.kind != Reboot) {
+        width += line.name(event.sessionName) + 1;
+        line.ascii(" ", 1);
+    }
     width += 1; // the space after the user
-    const char* labelPadding = width < kLabelColumn ? spaces(kLabelColumn - width) : "";
-    ConsoleDateTime when(event.time, clock);
-    if (event.kind != Reboot)
-        printOut("%P%S %s%s%4d   %P\n", prefixes.of(user), event.sessionName, labelPadding,
-                 labelOf(event.kind), static_cast<int>(event.sessionId), when.text());
-    else
-        printOut("%P%s%s       %P\n", prefixes.of(user), labelPadding, labelOf(event.kind),
-                 when.text());
+    line.spaces(width < kLabelColumn ? kLabelColumn - width : 0);
+    Label label = labelOf(event.kind);
+    line.ascii(label.text, label.length);
+    if (event.kind != Reboot) {
+        line.number(static_cast<int>(event.sessionId), 4);
+        line.ascii("   ", 3);
+    } else {
+        line.ascii("       ", 7);
+    }
+    line.dateTime(event.time, clock);
+    line.end();
 }
 
 const char* eventName(uint32_t kind) {
@@ -94,8 +101,9 @@ void printCsvLine(const UserEntry& user, const SessionEvent& event, LocalClock& 
     if (event.kind == Reboot)
         printOut("%s,%u,REBOOT,,,,%s", when, event.time, kCsvLineEnd);
     else
-        printOut("%s,%u,%s,%P%C,%d%s", when, event.time, eventName(event.kind), prefixes.of(user),
-                 event.sessionName, static_cast<int>(event.sessionId), kCsvLineEnd);
+        printOut("%s,%u,%s,%P%C,%d%s", when, event.time, eventName(event.kind),
+                 prefixes.of(user).c_str(), event.sessionName, static_cast<int>(event.sessionId),
+                 kCsvLineEnd);
 }
 
 void printJsonLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock, int first,
@@ -109,8 +117,8 @@ void printJsonLine(const UserEntry& user, const SessionEvent& event, LocalClock&
     else
         printOut("%s\n  {\"time\": \"%s\", \"epoch\": %u, \"event\": \"%s\", %P\"session\": %J, "
                  "\"session_number\": %d}",
-                 first ? "" : ",", when, event.time, eventName(event.kind), prefixes.of(user),
-                 event.sessionName ? event.sessionName : WSTR(""),
+                 first ? "" : ",", when, event.time, eventName(event.kind),
+                 prefixes.of(user).c_str(), event.sessionName ? event.sessionName : WSTR(""),
                  static_cast<int>(event.sessionId));
 }
 

@@ -2,6 +2,7 @@
 
 #include "eventlog/event_kind.h"
 #include "day_totals.h"
+#include "line_writer.h"
 #include "machine_text.h"
 #include "report_text.h"
 #include "time_text.h"
@@ -85,17 +86,22 @@ int sessionOf(RebootCursor& reboots, SessionEvent& logon, const SessionEvent* en
            (session->endTime > options.since || logon.time >= options.since);
 }
 
-// Writes the line of one logon, in one write.
+// Writes the line of one logon.
 void printLogonLine(const Session& session, LineText& with) {
     const SessionEvent& logon = *session.logon;
-    size_t width = 3 + (logon.sessionName ? wcslen(logon.sessionName) : 0);
-    WCHAR duration[kDurationUnits];
-    formatDuration(duration, static_cast<uint32_t>(session.counted), with.duration);
-    ConsoleDateTime start(logon.time, with.clock), finish(session.endTime, with.clock);
-    printOut("   %S%s %d LOGON:%P%s%P Total:%S\n", logon.sessionName,
-             width < kSessionColumn ? spaces(kSessionColumn - width) : "",
-             static_cast<int>(logon.sessionId), start.text(), labelOf(session.end), finish.text(),
-             duration);
+    LineWriter line;
+    line.ascii("   ", 3);
+    size_t width = 3 + line.name(logon.sessionName);
+    line.spaces(width < kSessionColumn ? kSessionColumn - width : 0);
+    line.ascii(" ", 1);
+    line.number(static_cast<int>(logon.sessionId));
+    line.ascii(" LOGON:", 7);
+    line.dateTime(logon.time, with.clock);
+    line.ascii(labelOf(session.end), 8);
+    line.dateTime(session.endTime, with.clock);
+    line.ascii(" Total:", 7);
+    line.duration(static_cast<uint32_t>(session.counted), with.duration);
+    line.end();
 }
 
 // The lines of a report in its format: text, CSV or JSON. A user's lines begin with the first

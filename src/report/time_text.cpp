@@ -14,23 +14,30 @@ WCHAR foldLetter(WCHAR c) {
     return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c;
 }
 
-// Appends value as at least two decimal digits, within the limit of out.
-void putNumber(WCHAR* out, size_t& used, uint32_t value) {
-    WCHAR digits[12];
+// Appends value as at least two decimal digits at p, up to last; returns the new end.
+template <typename Unit> Unit* putNumber(Unit* p, const Unit* last, uint32_t value) {
+    if (value < 100 && last - p >= 2) { // the usual minutes, seconds and hours
+        p[0] = static_cast<Unit>('0' + value / 10);
+        p[1] = static_cast<Unit>('0' + value % 10);
+        return p + 2;
+    }
+    Unit digits[12];
     int count = 0;
     do {
-        digits[count++] = static_cast<WCHAR>('0' + value % 10);
+        digits[count++] = static_cast<Unit>('0' + value % 10);
         value /= 10;
     } while (value > 0);
     if (count < 2)
         digits[count++] = '0';
-    while (count > 0 && used + 1 < kDurationUnits)
-        out[used++] = digits[--count];
+    while (count > 0 && p < last)
+        *p++ = digits[--count];
+    return p;
 }
 
-void putText(WCHAR* out, size_t& used, const WCHAR* text) {
-    while (*text && used + 1 < kDurationUnits)
-        out[used++] = *text++;
+template <typename Unit> Unit* putText(Unit* p, const Unit* last, const Unit* text) {
+    while (*text && p < last)
+        *p++ = *text++;
+    return p;
 }
 
 const int64_t kSecondsFrom1601To1970 = 11644473600LL;
@@ -146,16 +153,26 @@ void slotsOf(const WCHAR* picture, int* slots) {
         slots[filled] = 3;
 }
 
-void writeDuration(WCHAR* out, uint32_t seconds, const int* slots, const WCHAR* separator) {
+// The units written, the terminator left out; putSeparator(p) writes the separator at p and
+// returns its end.
+template <typename Unit, typename PutSeparator>
+size_t writeDuration(Unit* out, const Unit* last, uint32_t seconds, const int* slots,
+                     PutSeparator putSeparator) {
     uint32_t hours = seconds / 3600;
     uint32_t values[4] = {hours, (seconds - hours * 3600) / 60, seconds % 60, 0};
-    size_t used = 0;
+    Unit* p = out;
     for (int i = 0; i < 3; ++i) {
         if (i > 0)
-            putText(out, used, separator);
-        putNumber(out, used, values[slots[i]]);
+            p = putSeparator(p);
+        p = putNumber(p, last, values[slots[i]]);
     }
-    out[used] = 0;
+    *p = 0;
+    return static_cast<size_t>(p - out);
+}
+
+void writeDuration(WCHAR* out, uint32_t seconds, const int* slots, const WCHAR* separator) {
+    const WCHAR* last = out + kDurationUnits - 1; // the terminator's
+    writeDuration(out, last, seconds, slots, [=](WCHAR* p) { return putText(p, last, separator); });
 }
 
 } // namespace
@@ -173,10 +190,26 @@ DurationFormat::DurationFormat() {
     if (!GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIMEFORMAT, picture, kPictureUnits))
         wcscpy(picture, kDefaultPicture);
     slotsOf(picture, slots);
+    consoleSeparatorBytes = consoleTextOf(separator, consoleSeparator, sizeof consoleSeparator);
 }
 
 void formatDuration(WCHAR* out, uint32_t seconds, const DurationFormat& format) {
     writeDuration(out, seconds, format.slots, format.separator);
+}
+
+// The separator is copied as a whole block: out has room for it at any place.
+size_t consoleDuration(char* out, uint32_t seconds, const DurationFormat& format) {
+    static_assert(7 + 2 * (sizeof format.consoleSeparator + 2) < kConsoleDurationBytes,
+                  "room for the longest duration");
+    if (format.consoleSeparatorBytes == 0)
+        return 0;
+    return writeDuration(out, out + kConsoleDurationBytes - 1, seconds, format.slots,
+                         [&](char* p) {
+                             std::memcpy(p, format.consoleSeparator,
+                                         sizeof format.consoleSeparator);
+                             return p + format.consoleSeparatorBytes - 1;
+                         }) +
+           1;
 }
 
 void formatDuration(WCHAR* out, uint32_t seconds) {

@@ -37,12 +37,20 @@ struct DurationFormat {
     WCHAR separator[10];
     WCHAR picture[20];
     int slots[3]; // the picture's order, as formatDurationWith reads it
+    // The separator as the console writes it (three bytes a unit at most), and its bytes with
+    // the terminator: none when it is longer than its array.
+    char consoleSeparator[32];
+    size_t consoleSeparatorBytes;
 };
 
 // Hours (not reduced modulo 24), minutes and seconds, in the order of the locale's time format
 // and with its time separator. out holds kDurationUnits units.
 void formatDuration(WCHAR* out, uint32_t seconds);
 void formatDuration(WCHAR* out, uint32_t seconds, const DurationFormat& format);
+// The same as the console writes it (the UTF-8 of %S), zero-terminated, into out
+// (kConsoleDurationBytes); its bytes with the terminator, or 0 when it is not made this way.
+constexpr size_t kConsoleDurationBytes = 96;
+size_t consoleDuration(char* out, uint32_t seconds, const DurationFormat& format);
 
 // The same with the picture and separator given: each H/h, M/m or S/s of the picture (two of
 // the same letter count once) fills the next of three slots; everything else is skipped.

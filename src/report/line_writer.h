@@ -1,0 +1,71 @@
+// The reports' lines written straight into standard output's buffer, piece by piece, as
+// printOut would write them, without a format to read for each line.
+#pragma once
+
+#include "output_buffer.h"
+#include "time_text.h"
+
+#include <cstring>
+#include <string>
+
+// One line (or, for a document, the text up to the next line end) at a time: the pieces, then
+// end or close. Fixed pieces are copied as whole blocks into the room the buffer keeps, past
+// their own end.
+class LineWriter {
+  public:
+    LineWriter() : out_(standardOutputBuffer()), at_(out_.cursor(0)), limit_(out_.limit()) {}
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    // ASCII text without a line end; at most kMostAscii bytes.
+    static constexpr size_t kMostAscii = 32;
+    void ascii(const char* text, size_t length) {
+        char* at = room(kMostAscii);
+        if (length >= 8) { // eight bytes a step, the last step ending where the text does
+            for (size_t i = 0; i + 8 < length; i += 8)
+                std::memcpy(at + i, text + i, 8);
+            std::memcpy(at + length - 8, text + length - 8, 8);
+        } else {
+            for (size_t i = 0; i < length; ++i)
+                at[i] = text[i];
+        }
+        at_ = at + length;
+    }
+    // count spaces, count at most kMostAscii.
+    void spaces(size_t count);
+    // value in decimal, right-aligned in width characters (width at most kMostAscii).
+    void number(long long value, size_t width = 0);
+    // Text made ready for the console (as %P), of any length.
+    void console(const char* text, size_t length);
+    void console(const std::string& text) { console(text.data(), text.size()); }
+    // A UTF-16 text as %S writes it (nothing for a null pointer); the units it holds.
+    size_t name(const WCHAR* text);
+    // As %C and %J write it.
+    void csv(const WCHAR* text);
+    void json(const WCHAR* text);
+    // The local date and time of seconds as the reports show them (as %P of ConsoleDateTime).
+    void dateTime(uint32_t seconds, LocalClock& clock);
+    // A duration as %S of formatDuration writes it.
+    void duration(uint32_t seconds, const DurationFormat& format);
+    // Ends the line ("\n") and hands the finished lines over as printOut does.
+    void end();
+    // Leaves the text where it stands, without a line end, handing lines over as printOut does.
+    void close();
+
+  private:
+    // At least bytes of room (at most the buffer's) at the end of the line.
+    char* room(size_t bytes) {
+        if (static_cast<size_t>(limit_ - at_) < bytes) {
+            out_.setEnd(at_, 0);
+            at_ = out_.cursor(bytes);
+            limit_ = out_.limit();
+        }
+        return at_;
+    }
+    // Hands the line so far to the buffer, for a piece the buffer writes itself.
+    void sync() { out_.setEnd(at_, 0); }
+    void resume() { at_ = out_.cursor(0); }
+    OutputBuffer& out_;
+    char* at_;
+    char* limit_;
+};
