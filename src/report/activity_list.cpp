@@ -14,12 +14,7 @@ namespace {
 const size_t kUserColumn = 22;  // 'domain\user' padded to this width
 const size_t kLabelColumn = 32; // the event label starts after this many characters
 
-struct Label {
-    const char* text;
-    size_t length;
-};
-
-Label labelOf(uint32_t kind) {
+AsciiText labelOf(uint32_t kind) {
     switch (kind) {
     case Reboot:
         return {" REBOOT  ", 9};
@@ -74,52 +69,72 @@ void printActivityLine(const UserEntry& user, const SessionEvent& event, LocalCl
     size_t width = user.nameWidth < kUserColumn ? kUserColumn : user.nameWidth;
     if (event.kind != Reboot) {
         width += line.name(event.sessionName) + 1;
-        line.ascii(" ", 1);
+        line.literal(" ");
     }
     width += 1; // the space after the user
     line.spaces(width < kLabelColumn ? kLabelColumn - width : 0);
-    Label label = labelOf(event.kind);
-    line.ascii(label.text, label.length);
+    line.ascii(labelOf(event.kind));
     if (event.kind != Reboot) {
         line.number(static_cast<int>(event.sessionId), 4);
-        line.ascii("   ", 3);
+        line.literal("   ");
     } else {
-        line.ascii("       ", 7);
+        line.literal("       ");
     }
     line.dateTime(event.time, clock);
     line.end();
 }
 
-const char* eventName(uint32_t kind) {
-    return kind == Reboot ? "REBOOT" : kind == Logon ? "LOGON" : "LOGOFF";
+AsciiText eventName(uint32_t kind) {
+    return kind == Reboot  ? AsciiText{"REBOOT", 6}
+           : kind == Logon ? AsciiText{"LOGON", 5}
+                           : AsciiText{"LOGOFF", 6};
 }
 
 void printCsvLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock,
                   UserPrefixes& prefixes) {
-    char when[kIsoTimeBytes];
-    isoTime(clock, event.time, when);
-    if (event.kind == Reboot)
-        printOut("%s,%u,REBOOT,,,,%s", when, event.time, kCsvLineEnd);
-    else
-        printOut("%s,%u,%s,%P%C,%d%s", when, event.time, eventName(event.kind),
-                 prefixes.of(user).c_str(), event.sessionName, static_cast<int>(event.sessionId),
-                 kCsvLineEnd);
+    LineWriter line;
+    line.isoTime(event.time, clock);
+    line.literal(",");
+    line.number(event.time);
+    if (event.kind == Reboot) {
+        line.literal(",REBOOT,,,,");
+    } else {
+        line.literal(",");
+        line.ascii(eventName(event.kind));
+        line.literal(",");
+        line.console(prefixes.of(user));
+        line.csv(event.sessionName);
+        line.literal(",");
+        line.number(static_cast<int>(event.sessionId));
+    }
+    line.endCsv();
 }
 
 void printJsonLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock, int first,
                    UserPrefixes& prefixes) {
-    char when[kIsoTimeBytes];
-    isoTime(clock, event.time, when);
-    if (event.kind == Reboot)
-        printOut("%s\n  {\"time\": \"%s\", \"epoch\": %u, \"event\": \"%s\", \"domain\": null, "
-                 "\"user\": null, \"session\": null, \"session_number\": null}",
-                 first ? "" : ",", when, event.time, eventName(event.kind));
-    else
-        printOut("%s\n  {\"time\": \"%s\", \"epoch\": %u, \"event\": \"%s\", %P\"session\": %J, "
-                 "\"session_number\": %d}",
-                 first ? "" : ",", when, event.time, eventName(event.kind),
-                 prefixes.of(user).c_str(), event.sessionName ? event.sessionName : WSTR(""),
-                 static_cast<int>(event.sessionId));
+    LineWriter line;
+    if (!first)
+        line.literal(",");
+    line.newline();
+    line.literal("  {\"time\": \"");
+    line.isoTime(event.time, clock);
+    line.literal("\", \"epoch\": ");
+    line.number(event.time);
+    line.literal(", \"event\": \"");
+    line.ascii(eventName(event.kind));
+    if (event.kind == Reboot) {
+        line.literal("\", \"domain\": null, \"user\": null, \"session\": null, "
+                     "\"session_number\": null}");
+    } else {
+        line.literal("\", ");
+        line.console(prefixes.of(user));
+        line.literal("\"session\": ");
+        line.json(event.sessionName ? event.sessionName : WSTR(""));
+        line.literal(", \"session_number\": ");
+        line.number(static_cast<int>(event.sessionId));
+        line.literal("}");
+    }
+    line.close();
 }
 
 // By user ordinal, whether the user's events are shown (reboots always are).
