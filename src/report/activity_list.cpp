@@ -90,51 +90,55 @@ AsciiText eventName(uint32_t kind) {
                            : AsciiText{"LOGOFF", 6};
 }
 
-void printCsvLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock,
-                  UserPrefixes& prefixes) {
-    LineWriter line;
-    line.isoTime(event.time, clock);
-    line.literal(",");
-    line.number(event.time);
-    if (event.kind == Reboot) {
-        line.literal(",REBOOT,,,,");
-    } else {
-        line.literal(",");
-        line.ascii(eventName(event.kind));
-        line.literal(",");
-        line.console(prefixes.of(user));
-        line.csv(event.sessionName);
-        line.literal(",");
-        line.number(static_cast<int>(event.sessionId));
-    }
-    line.endCsv();
-}
+// What stands before each field of a line in CSV and in JSON (the time, the epoch, the event,
+// the user's fields, the session name and number) and after the last; and after the event of a
+// reboot, which has no more.
+struct LineTexts {
+    AsciiText before[7];
+    AsciiText afterReboot;
+};
+constexpr LineTexts kCsvLine = {{asciiText(""), asciiText(","), asciiText(","), asciiText(","),
+                                 asciiText(""), asciiText(","), asciiText("")},
+                                asciiText(",,,,")};
+constexpr LineTexts kJsonLine = {
+    {asciiText("  {\"time\": \""), asciiText("\", \"epoch\": "), asciiText(", \"event\": \""),
+     asciiText("\", "), asciiText("\"session\": "), asciiText(", \"session_number\": "),
+     asciiText("}")},
+    asciiText(
+        "\", \"domain\": null, \"user\": null, \"session\": null, \"session_number\": null}")};
 
-void printJsonLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock, int first,
-                   UserPrefixes& prefixes) {
+// A line of CSV, or an object of JSON (after a comma unless it is the first): one function for
+// each, so that each text is a constant.
+template <int json>
+void printMachineLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock,
+                      int first, UserPrefixes& prefixes) {
+    constexpr const LineTexts& texts = json ? kJsonLine : kCsvLine;
     LineWriter line;
-    if (!first)
+    if (json && !first)
         line.literal(",");
-    line.newline();
-    line.literal("  {\"time\": \"");
+    if (json)
+        line.newline();
+    line.ascii(texts.before[0]);
     line.isoTime(event.time, clock);
-    line.literal("\", \"epoch\": ");
+    line.ascii(texts.before[1]);
     line.number(event.time);
-    line.literal(", \"event\": \"");
+    line.ascii(texts.before[2]);
     line.ascii(eventName(event.kind));
     if (event.kind == Reboot) {
-        line.literal("\", \"domain\": null, \"user\": null, \"session\": null, "
-                     "\"session_number\": null}");
+        line.ascii(texts.afterReboot);
     } else {
-        line.literal("\", ");
+        line.ascii(texts.before[3]);
         line.console(prefixes.of(user));
-        line.literal("\"session\": ");
-        line.json(event.sessionName ? event.sessionName : WSTR(""));
-        line.literal(", \"session_number\": ");
+        line.ascii(texts.before[4]);
+        line.field(event.sessionName, json);
+        line.ascii(texts.before[5]);
         line.number(static_cast<int>(event.sessionId));
-        line.literal("}");
+        line.ascii(texts.before[6]);
     }
-    line.close();
+    if (json)
+        line.close();
+    else
+        line.endCsv();
 }
 
 // By user ordinal, whether the user's events are shown (reboots always are).
@@ -178,9 +182,9 @@ void printActivityList(EventLogReader& reader, const ReportOptions& options) {
                          event.time < options.since || event.time >= options.until))
             continue;
         if (options.format == FormatCsv)
-            printCsvLine(*user, event, clock, prefixes);
+            printMachineLine<0>(*user, event, clock, first, prefixes);
         else if (options.format == FormatJson)
-            printJsonLine(*user, event, clock, first, prefixes);
+            printMachineLine<1>(*user, event, clock, first, prefixes);
         else
             printActivityLine(*user, event, clock, prefixes);
         first = 0;

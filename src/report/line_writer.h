@@ -50,6 +50,13 @@ class LineWriter {
     // Text made ready for the console (as %P), of any length.
     void console(const char* text, size_t length);
     void console(const std::string& text) { console(text.data(), text.size()); }
+    // A name as one CSV field (nothing for a null pointer), or as a JSON string ("" for none).
+    void field(const WCHAR* text, int json) {
+        if (json)
+            this->json(text ? text : WSTR(""));
+        else
+            csv(text);
+    }
     // A UTF-16 text as %S writes it (nothing for a null pointer); the units it holds.
     size_t name(const WCHAR* text);
     // As %C and %J write it.
@@ -87,3 +94,9 @@ class LineWriter {
     char* at_;
     char* limit_;
 };
+
+// The AsciiText of a string literal.
+template <size_t N> constexpr AsciiText asciiText(const char (&text)[N]) {
+    static_assert(N - 1 <= LineWriter::kMostAscii, "a short literal");
+    return {text, N - 1};
+}

@@ -104,49 +104,51 @@ void printLogonLine(const Session& session, LineText& with) {
     line.end();
 }
 
-void printCsvSession(const Session& session, const std::string& userFields, LocalClock& clock) {
-    const SessionEvent& logon = *session.logon;
-    LineWriter line;
-    line.console(userFields);
-    line.csv(logon.sessionName);
-    line.literal(",");
-    line.number(static_cast<int>(logon.sessionId));
-    line.literal(",");
-    line.isoTime(logon.time, clock);
-    line.literal(",");
-    line.number(logon.time);
-    line.literal(",");
-    line.ascii(endName(session.end));
-    line.literal(",");
-    line.isoTime(session.endTime, clock);
-    line.literal(",");
-    line.number(session.endTime);
-    line.literal(",");
-    line.number(session.counted);
-    line.endCsv();
-}
+// What stands before each field of a session in CSV and in JSON (the session name and number,
+// the logon and its epoch, the end, its time and epoch, the seconds) and after the last.
+constexpr AsciiText kCsvSession[] = {asciiText(""),  asciiText(","), asciiText(","),
+                                     asciiText(","), asciiText(","), asciiText(","),
+                                     asciiText(","), asciiText(","), asciiText("")};
+constexpr AsciiText kJsonSession[] = {asciiText("\"session\": "),
+                                      asciiText(", \"session_number\": "),
+                                      asciiText(", \"logon\": \""),
+                                      asciiText("\", \"logon_epoch\": "),
+                                      asciiText(", \"end\": \""),
+                                      asciiText("\", \"end_time\": \""),
+                                      asciiText("\", \"end_epoch\": "),
+                                      asciiText(", \"seconds\": "),
+                                      asciiText("}")};
 
-void printJsonSession(const Session& session, LocalClock& clock) {
+// A session's line of CSV (after the user's fields), or the rest of its object of JSON: one
+// function for each, so that each text is a constant.
+template <int json>
+void printMachineSession(const Session& session, const std::string& userFields, LocalClock& clock) {
     const SessionEvent& logon = *session.logon;
+    constexpr const AsciiText* before = json ? kJsonSession : kCsvSession;
     LineWriter line;
-    line.literal("\"session\": ");
-    line.json(logon.sessionName ? logon.sessionName : WSTR(""));
-    line.literal(", \"session_number\": ");
+    if (!json)
+        line.console(userFields);
+    line.ascii(before[0]);
+    line.field(logon.sessionName, json);
+    line.ascii(before[1]);
     line.number(static_cast<int>(logon.sessionId));
-    line.literal(", \"logon\": \"");
+    line.ascii(before[2]);
     line.isoTime(logon.time, clock);
-    line.literal("\", \"logon_epoch\": ");
+    line.ascii(before[3]);
     line.number(logon.time);
-    line.literal(", \"end\": \"");
+    line.ascii(before[4]);
     line.ascii(endName(session.end));
-    line.literal("\", \"end_time\": \"");
+    line.ascii(before[5]);
     line.isoTime(session.endTime, clock);
-    line.literal("\", \"end_epoch\": ");
+    line.ascii(before[6]);
     line.number(session.endTime);
-    line.literal(", \"seconds\": ");
+    line.ascii(before[7]);
     line.number(session.counted);
-    line.literal("}");
-    line.close();
+    line.ascii(before[8]);
+    if (json)
+        line.close();
+    else
+        line.endCsv();
 }
 
 // The lines of a report in its format: text, CSV or JSON. A user's lines begin with the first
@@ -227,9 +229,9 @@ void TimesWriter::session(const UserEntry& user, const Session& session) {
     if (format() == FormatText)
         printLogonLine(session, with_);
     else if (format() == FormatCsv)
-        printCsvSession(session, userFields_, with_.clock);
+        printMachineSession<0>(session, userFields_, with_.clock);
     else
-        printJsonSession(session, with_.clock);
+        printMachineSession<1>(session, userFields_, with_.clock);
 }
 
 void TimesWriter::day(const UserEntry& user, int64_t day, int64_t seconds) {
