@@ -77,8 +77,8 @@ class OutputBuffer {
         if (lineEnd)
             lineEnd_ = used_;
     }
-    // value in decimal, written to end at end (24 bytes before it are enough); returns where it
-    // begins.
+    // value in decimal, written backwards from end (the 20 bytes before it are enough); returns
+    // where it begins.
     static char* decimal(char* end, long long value) {
         char* p = end;
         unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
