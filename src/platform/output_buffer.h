@@ -77,8 +77,8 @@ class OutputBuffer {
         if (lineEnd)
             lineEnd_ = used_;
     }
-    // value in decimal, written to end at end (24 bytes before it are enough); returns where it
-    // begins.
+    // value in decimal, written backwards from end (the 20 bytes before it are enough); returns
+    // where it begins.
     static char* decimal(char* end, long long value) {
         char* p = end;
         unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
@@ -297,15 +297,18 @@ class OutputBuffer {
   private:
     // A text of printable ASCII only, without either of two characters, as it stands: 1 when it
     // was one (and is written), 0 when it needs the careful way (nothing is written).
+    // (It is copied as it is read, into the free bytes, and counted only when it was one.)
     int putPlain(const WCHAR* text, WCHAR a, WCHAR b) {
+        char* bytes = bytes_ + used_;
+        const size_t room = kBytes - used_;
         size_t length = 0;
-        for (; isPrintableAscii(text[length]); ++length)
-            if (text[length] == a || text[length] == b)
+        for (; isPrintableAscii(text[length]); ++length) {
+            if (text[length] == a || text[length] == b || length == room)
                 return 0;
-        if (text[length] != 0 || length > kBytes - used_)
+            bytes[length] = static_cast<char>(text[length]);
+        }
+        if (text[length] != 0)
             return 0;
-        for (size_t i = 0; i < length; ++i)
-            bytes_[used_ + i] = static_cast<char>(text[i]);
         used_ += length;
         return 1;
     }

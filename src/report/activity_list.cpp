@@ -14,12 +14,7 @@ namespace {
 const size_t kUserColumn = 22;  // 'domain\user' padded to this width
 const size_t kLabelColumn = 32; // the event label starts after this many characters
 
-struct Label {
-    const char* text;
-    size_t length;
-};
-
-Label labelOf(uint32_t kind) {
+AsciiText labelOf(uint32_t kind) {
     switch (kind) {
     case Reboot:
         return {" REBOOT  ", 9};
@@ -74,52 +69,76 @@ void printActivityLine(const UserEntry& user, const SessionEvent& event, LocalCl
     size_t width = user.nameWidth < kUserColumn ? kUserColumn : user.nameWidth;
     if (event.kind != Reboot) {
         width += line.name(event.sessionName) + 1;
-        line.ascii(" ", 1);
+        line.literal(" ");
     }
     width += 1; // the space after the user
     line.spaces(width < kLabelColumn ? kLabelColumn - width : 0);
-    Label label = labelOf(event.kind);
-    line.ascii(label.text, label.length);
+    line.ascii(labelOf(event.kind));
     if (event.kind != Reboot) {
         line.number(static_cast<int>(event.sessionId), 4);
-        line.ascii("   ", 3);
+        line.literal("   ");
     } else {
-        line.ascii("       ", 7);
+        line.literal("       ");
     }
     line.dateTime(event.time, clock);
     line.end();
 }
 
-const char* eventName(uint32_t kind) {
-    return kind == Reboot ? "REBOOT" : kind == Logon ? "LOGON" : "LOGOFF";
+AsciiText eventName(uint32_t kind) {
+    return kind == Reboot  ? AsciiText{"REBOOT", 6}
+           : kind == Logon ? AsciiText{"LOGON", 5}
+                           : AsciiText{"LOGOFF", 6};
 }
 
-void printCsvLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock,
-                  UserPrefixes& prefixes) {
-    char when[kIsoTimeBytes];
-    isoTime(clock, event.time, when);
-    if (event.kind == Reboot)
-        printOut("%s,%u,REBOOT,,,,%s", when, event.time, kCsvLineEnd);
-    else
-        printOut("%s,%u,%s,%P%C,%d%s", when, event.time, eventName(event.kind),
-                 prefixes.of(user).c_str(), event.sessionName, static_cast<int>(event.sessionId),
-                 kCsvLineEnd);
-}
+// What stands before each field of a line in CSV and in JSON (the time, the epoch, the event,
+// the user's fields, the session name and number) and after the last; and after the event of a
+// reboot, which has no more.
+struct LineTexts {
+    AsciiText before[7];
+    AsciiText afterReboot;
+};
+constexpr LineTexts kCsvLine = {{asciiText(""), asciiText(","), asciiText(","), asciiText(","),
+                                 asciiText(""), asciiText(","), asciiText("")},
+                                asciiText(",,,,")};
+constexpr LineTexts kJsonLine = {
+    {asciiText("  {\"time\": \""), asciiText("\", \"epoch\": "), asciiText(", \"event\": \""),
+     asciiText("\", "), asciiText("\"session\": "), asciiText(", \"session_number\": "),
+     asciiText("}")},
+    asciiText(
+        "\", \"domain\": null, \"user\": null, \"session\": null, \"session_number\": null}")};
 
-void printJsonLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock, int first,
-                   UserPrefixes& prefixes) {
-    char when[kIsoTimeBytes];
-    isoTime(clock, event.time, when);
-    if (event.kind == Reboot)
-        printOut("%s\n  {\"time\": \"%s\", \"epoch\": %u, \"event\": \"%s\", \"domain\": null, "
-                 "\"user\": null, \"session\": null, \"session_number\": null}",
-                 first ? "" : ",", when, event.time, eventName(event.kind));
+// A line of CSV, or an object of JSON (after a comma unless it is the first): one function for
+// each, so that each text is a constant.
+template <int json>
+void printMachineLine(const UserEntry& user, const SessionEvent& event, LocalClock& clock,
+                      int first, UserPrefixes& prefixes) {
+    constexpr const LineTexts& texts = json ? kJsonLine : kCsvLine;
+    LineWriter line;
+    if (json && !first)
+        line.literal(",");
+    if (json)
+        line.newline();
+    line.ascii(texts.before[0]);
+    line.isoTime(event.time, clock);
+    line.ascii(texts.before[1]);
+    line.number(event.time);
+    line.ascii(texts.before[2]);
+    line.ascii(eventName(event.kind));
+    if (event.kind == Reboot) {
+        line.ascii(texts.afterReboot);
+    } else {
+        line.ascii(texts.before[3]);
+        line.console(prefixes.of(user));
+        line.ascii(texts.before[4]);
+        line.field(event.sessionName, json);
+        line.ascii(texts.before[5]);
+        line.number(static_cast<int>(event.sessionId));
+        line.ascii(texts.before[6]);
+    }
+    if (json)
+        line.close();
     else
-        printOut("%s\n  {\"time\": \"%s\", \"epoch\": %u, \"event\": \"%s\", %P\"session\": %J, "
-                 "\"session_number\": %d}",
-                 first ? "" : ",", when, event.time, eventName(event.kind),
-                 prefixes.of(user).c_str(), event.sessionName ? event.sessionName : WSTR(""),
-                 static_cast<int>(event.sessionId));
+        line.endCsv();
 }
 
 // By user ordinal, whether the user's events are shown (reboots always are).
@@ -163,9 +182,9 @@ void printActivityList(EventLogReader& reader, const ReportOptions& options) {
                          event.time < options.since || event.time >= options.until))
             continue;
         if (options.format == FormatCsv)
-            printCsvLine(*user, event, clock, prefixes);
+            printMachineLine<0>(*user, event, clock, first, prefixes);
         else if (options.format == FormatJson)
-            printJsonLine(*user, event, clock, first, prefixes);
+            printMachineLine<1>(*user, event, clock, first, prefixes);
         else
             printActivityLine(*user, event, clock, prefixes);
         first = 0;

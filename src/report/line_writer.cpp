@@ -1,11 +1,12 @@
 #include "line_writer.h"
 
+#include "machine_text.h"
 #include "report_text.h"
 
 void LineWriter::spaces(size_t count) {
-    static const char kSpaces[kMostAscii + 1] = "                                ";
-    char* at = room(kMostAscii);
-    std::memcpy(at, kSpaces, kMostAscii);
+    static const char kSpaces[kMostSpaces + 1] = "                                ";
+    char* at = room(kMostSpaces);
+    std::memcpy(at, kSpaces, kMostSpaces);
     at_ = at + count;
 }
 
@@ -77,11 +78,27 @@ void LineWriter::duration(uint32_t seconds, const DurationFormat& format) {
     name(text);
 }
 
-void LineWriter::end() {
+void LineWriter::isoTime(uint32_t seconds, LocalClock& clock) {
+    char* at = room(kIsoTimeBytes);
+    at_ = at + ::isoTime(clock, seconds, at);
+}
+
+void LineWriter::newline() {
     char* at = room(1);
     *at = '\n';
-    out_.setEnd(at + 1, 1);
+    at_ = at + 1;
+    out_.setEnd(at_, 1);
+}
+
+void LineWriter::end() {
+    newline();
     handOverLines();
+}
+
+void LineWriter::endCsv() {
+    // kCsvLineEnd ends with its "\n".
+    ascii(kCsvLineEnd, std::strlen(kCsvLineEnd) - 1);
+    end();
 }
 
 void LineWriter::close() {

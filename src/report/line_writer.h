@@ -8,9 +8,15 @@
 #include <cstring>
 #include <string>
 
+// An ASCII text chosen at run time, and its length.
+struct AsciiText {
+    const char* text;
+    size_t length;
+};
+
 // One line (or, for a document, the text up to the next line end) at a time: the pieces, then
-// end or close. Fixed pieces are copied as whole blocks into the room the buffer keeps, past
-// their own end.
+// end or close, with nothing else written to standard output in between. Fixed pieces are
+// copied as whole blocks into the room the buffer keeps, past their own end.
 class LineWriter {
   public:
     LineWriter() : out_(standardOutputBuffer()), at_(out_.cursor(0)), limit_(out_.limit()) {}
@@ -18,7 +24,7 @@ class LineWriter {
     LineWriter& operator=(const LineWriter&) = delete;
 
     // ASCII text without a line end; at most kMostAscii bytes.
-    static constexpr size_t kMostAscii = 32;
+    static constexpr size_t kMostAscii = 96;
     void ascii(const char* text, size_t length) {
         char* at = room(kMostAscii);
         if (length >= 8) { // eight bytes a step, the last step ending where the text does
@@ -31,13 +37,26 @@ class LineWriter {
         }
         at_ = at + length;
     }
-    // count spaces, count at most kMostAscii.
+    void ascii(AsciiText text) { ascii(text.text, text.length); }
+    // A string literal, ASCII without a line end.
+    template <size_t N> void literal(const char (&text)[N]) {
+        static_assert(N - 1 <= kMostAscii, "a short literal");
+        ascii(text, N - 1);
+    }
+    // count spaces, count at most kMostSpaces (report_text.h).
     void spaces(size_t count);
-    // value in decimal, right-aligned in width characters (width at most kMostAscii).
+    // value in decimal, right-aligned in width characters (width at most kMostSpaces).
     void number(long long value, size_t width = 0);
     // Text made ready for the console (as %P), of any length.
     void console(const char* text, size_t length);
     void console(const std::string& text) { console(text.data(), text.size()); }
+    // A name as one CSV field (nothing for a null pointer), or as a JSON string ("" for none).
+    void field(const WCHAR* text, int json) {
+        if (json)
+            this->json(text ? text : WSTR(""));
+        else
+            csv(text);
+    }
     // A UTF-16 text as %S writes it (nothing for a null pointer); the units it holds.
     size_t name(const WCHAR* text);
     // As %C and %J write it.
@@ -47,8 +66,14 @@ class LineWriter {
     void dateTime(uint32_t seconds, LocalClock& clock);
     // A duration as %S of formatDuration writes it.
     void duration(uint32_t seconds, const DurationFormat& format);
+    // The local ISO 8601 time of seconds (isoTime).
+    void isoTime(uint32_t seconds, LocalClock& clock);
+    // A line end within the text.
+    void newline();
     // Ends the line ("\n") and hands the finished lines over as printOut does.
     void end();
+    // The same with a CSV document's line end.
+    void endCsv();
     // Leaves the text where it stands, without a line end, handing lines over as printOut does.
     void close();
 
@@ -69,3 +94,9 @@ class LineWriter {
     char* at_;
     char* limit_;
 };
+
+// The AsciiText of a string literal.
+template <size_t N> constexpr AsciiText asciiText(const char (&text)[N]) {
+    static_assert(N - 1 <= LineWriter::kMostAscii, "a short literal");
+    return {text, N - 1};
+}

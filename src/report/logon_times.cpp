@@ -8,6 +8,7 @@
 #include "time_text.h"
 #include "timeline/collect.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -36,16 +37,16 @@ const char* labelOf(SessionEnd end) {
     }
 }
 
-const char* endName(SessionEnd end) {
+AsciiText endName(SessionEnd end) {
     switch (end) {
     case SessionEnd::Logoff:
-        return "LOGOFF";
+        return {"LOGOFF", 6};
     case SessionEnd::Reboot:
-        return "REBOOT";
+        return {"REBOOT", 6};
     case SessionEnd::Running:
-        return "RUNNING";
+        return {"RUNNING", 7};
     default:
-        return "LOGON";
+        return {"LOGON", 5};
     }
 }
 
@@ -90,18 +91,65 @@ int sessionOf(RebootCursor& reboots, SessionEvent& logon, const SessionEvent* en
 void printLogonLine(const Session& session, LineText& with) {
     const SessionEvent& logon = *session.logon;
     LineWriter line;
-    line.ascii("   ", 3);
+    line.literal("   ");
     size_t width = 3 + line.name(logon.sessionName);
     line.spaces(width < kSessionColumn ? kSessionColumn - width : 0);
-    line.ascii(" ", 1);
+    line.literal(" ");
     line.number(static_cast<int>(logon.sessionId));
-    line.ascii(" LOGON:", 7);
+    line.literal(" LOGON:");
     line.dateTime(logon.time, with.clock);
     line.ascii(labelOf(session.end), 8);
     line.dateTime(session.endTime, with.clock);
-    line.ascii(" Total:", 7);
+    line.literal(" Total:");
     line.duration(static_cast<uint32_t>(session.counted), with.duration);
     line.end();
+}
+
+// What stands before each field of a session in CSV and in JSON (the session name and number,
+// the logon and its epoch, the end, its time and epoch, the seconds) and after the last.
+constexpr AsciiText kCsvSession[] = {asciiText(""),  asciiText(","), asciiText(","),
+                                     asciiText(","), asciiText(","), asciiText(","),
+                                     asciiText(","), asciiText(","), asciiText("")};
+constexpr AsciiText kJsonSession[] = {asciiText("\"session\": "),
+                                      asciiText(", \"session_number\": "),
+                                      asciiText(", \"logon\": \""),
+                                      asciiText("\", \"logon_epoch\": "),
+                                      asciiText(", \"end\": \""),
+                                      asciiText("\", \"end_time\": \""),
+                                      asciiText("\", \"end_epoch\": "),
+                                      asciiText(", \"seconds\": "),
+                                      asciiText("}")};
+
+// A session's line of CSV (after the user's fields), or the rest of its object of JSON: one
+// function for each, so that each text is a constant.
+template <int json>
+void printMachineSession(const Session& session, const std::string& userFields, LocalClock& clock) {
+    const SessionEvent& logon = *session.logon;
+    constexpr const AsciiText* before = json ? kJsonSession : kCsvSession;
+    LineWriter line;
+    if (!json)
+        line.console(userFields);
+    line.ascii(before[0]);
+    line.field(logon.sessionName, json);
+    line.ascii(before[1]);
+    line.number(static_cast<int>(logon.sessionId));
+    line.ascii(before[2]);
+    line.isoTime(logon.time, clock);
+    line.ascii(before[3]);
+    line.number(logon.time);
+    line.ascii(before[4]);
+    line.ascii(endName(session.end));
+    line.ascii(before[5]);
+    line.isoTime(session.endTime, clock);
+    line.ascii(before[6]);
+    line.number(session.endTime);
+    line.ascii(before[7]);
+    line.number(session.counted);
+    line.ascii(before[8]);
+    if (json)
+        line.close();
+    else
+        line.endCsv();
 }
 
 // The lines of a report in its format: text, CSV or JSON. A user's lines begin with the first
@@ -163,8 +211,15 @@ void TimesWriter::beginUser(const UserEntry& user) {
 void TimesWriter::startItem(const UserEntry& user) {
     if (!userOpen_)
         beginUser(user);
-    if (format() == FormatJson)
-        printOut("%s\n    {%P", anyItem_ ? "," : "", userFields_.c_str());
+    if (format() == FormatJson) {
+        LineWriter line;
+        if (anyItem_)
+            line.literal(",");
+        line.newline();
+        line.literal("    {");
+        line.console(userFields_);
+        line.close();
+    }
     anyItem_ = 1;
 }
 
@@ -172,32 +227,19 @@ void TimesWriter::session(const UserEntry& user, const Session& session) {
     startItem(user);
     textTotal_ += static_cast<uint32_t>(session.counted);
     total_ += session.counted;
-    if (format() == FormatText) {
+    if (format() == FormatText)
         printLogonLine(session, with_);
-        return;
-    }
-    const SessionEvent& logon = *session.logon;
-    char start[kIsoTimeBytes], finish[kIsoTimeBytes], seconds[kNumberBytes];
-    isoTime(with_.clock, logon.time, start);
-    isoTime(with_.clock, session.endTime, finish);
-    decimalText(session.counted, seconds);
-    if (format() == FormatCsv)
-        printOut("%P%C,%d,%s,%u,%s,%s,%u,%s%s", userFields_.c_str(), logon.sessionName,
-                 static_cast<int>(logon.sessionId), start, logon.time, endName(session.end), finish,
-                 session.endTime, seconds, kCsvLineEnd);
+    else if (format() == FormatCsv)
+        printMachineSession<0>(session, userFields_, with_.clock);
     else
-        printOut("\"session\": %J, \"session_number\": %d, \"logon\": \"%s\", \"logon_epoch\": "
-                 "%u, \"end\": \"%s\", \"end_time\": \"%s\", \"end_epoch\": %u, \"seconds\": %s}",
-                 logon.sessionName ? logon.sessionName : WSTR(""),
-                 static_cast<int>(logon.sessionId), start, logon.time, endName(session.end), finish,
-                 session.endTime, seconds);
+        printMachineSession<1>(session, userFields_, with_.clock);
 }
 
 void TimesWriter::day(const UserEntry& user, int64_t day, int64_t seconds) {
     startItem(user);
     textTotal_ += static_cast<uint32_t>(seconds);
     total_ += seconds;
-    char date[kIsoTimeBytes], count[kNumberBytes];
+    LineWriter line;
     if (format() == FormatText) {
         int64_t year = 0;
         unsigned month = 0, dayOfMonth = 0;
@@ -210,17 +252,29 @@ void TimesWriter::day(const UserEntry& user, int64_t day, int64_t seconds) {
         WCHAR text[32];
         if (with_.clock.shortDate(local, text, 32) <= 0)
             text[0] = 0;
-        WCHAR duration[kDurationUnits];
-        formatDuration(duration, static_cast<uint32_t>(seconds), with_.duration);
-        printOut("   %S Total:%S\n", text, duration);
+        line.literal("   ");
+        line.name(text);
+        line.literal(" Total:");
+        line.duration(static_cast<uint32_t>(seconds), with_.duration);
+        line.end();
         return;
     }
+    char date[kIsoTimeBytes];
     isoDate(day, date);
-    decimalText(seconds, count);
-    if (format() == FormatCsv)
-        printOut("%P%s,%s%s", userFields_.c_str(), date, count, kCsvLineEnd);
-    else
-        printOut("\"date\": \"%s\", \"seconds\": %s}", date, count);
+    if (format() == FormatCsv) {
+        line.console(userFields_);
+        line.ascii(date, std::strlen(date));
+        line.literal(",");
+        line.number(seconds);
+        line.endCsv();
+    } else {
+        line.literal("\"date\": \"");
+        line.ascii(date, std::strlen(date));
+        line.literal("\", \"seconds\": ");
+        line.number(seconds);
+        line.literal("}");
+        line.close();
+    }
 }
 
 void TimesWriter::endUser() {

@@ -32,11 +32,11 @@ char* putDate(char* out, int64_t year, unsigned month, unsigned day) {
 
 } // namespace
 
-const char* isoTime(LocalClock& clock, uint32_t seconds, char* out) {
+size_t isoTime(LocalClock& clock, uint32_t seconds, char* out) {
     SYSTEMTIME local;
     out[0] = 0;
     if (!clock.localTimeOf(seconds, &local) || local.wYear > 9999)
-        return out;
+        return 0;
     int64_t offset = clockReadingOf(local) - seconds;
     char* p = putDate(out, local.wYear, local.wMonth, local.wDay);
     *p++ = 'T';
@@ -51,7 +51,7 @@ const char* isoTime(LocalClock& clock, uint32_t seconds, char* out) {
     *p++ = ':';
     p = putPair(p, static_cast<unsigned>(magnitude % 60));
     *p = 0;
-    return out;
+    return static_cast<size_t>(p - out);
 }
 
 const char* isoDate(int64_t days, char* out) {

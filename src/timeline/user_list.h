@@ -25,7 +25,7 @@ struct SessionEvent {
     uint32_t time;
     uint32_t sessionId;
     uint32_t kind;
-    WCHAR* sessionName; // its list's copy; none for reboots
+    WCHAR* sessionName; // its list's copy; none for reboots, and for the logoffs of /time
 };
 
 class UserEntry {

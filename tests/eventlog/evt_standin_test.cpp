@@ -7,6 +7,7 @@
 #include "support/support.h"
 #include "wsxlum/evt_record.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
@@ -158,6 +159,42 @@ TEST_F(EvtStandIn, AWrappedLogReadsItsNewestWholeRecords) {
     std::vector<uint32_t> later = walk();
     EXPECT_EQ(later.front(), 2100u);
     EXPECT_EQ(later.size(), times.size());
+}
+
+// A wrapped log of many megabytes, some of its records each larger than a read of the file:
+// the walk reads on part after part and across the wrap, and gives every record whole, as
+// the file read at once does.
+TEST_F(EvtStandIn, AWrappedLogOfManyReadsGivesEveryRecordWhole) {
+    std::vector<EvtRecordFields> records;
+    for (uint32_t i = 1; i <= 40000; ++i) {
+        records.push_back(i % 10000 ? sessionRecord(Logon, i, i % 5, u"rdp#1\\DOM\\user")
+                                    : foreign(i));
+        if (i % 10000 == 0)
+            records.back().data.assign(1500000, 7);
+    }
+    append(records, 6u << 20);
+    std::vector<uint8_t> bytes = readBytes(logPath());
+    ASSERT_TRUE(readLe32(&bytes[36]) & kEvtFlagWrap);
+    EvtFile whole;
+    ASSERT_TRUE(whole.load(bytes));
+    HANDLE log = OpenEventLogW(nullptr, WSTR("wsxlum"));
+    ASSERT_NE(log, nullptr);
+    std::vector<uint8_t> buf(2u << 20), record;
+    DWORD read, needed;
+    size_t i = 0;
+    while (ReadEventLogW(log, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0, buf.data(),
+                         static_cast<DWORD>(buf.size()), &read, &needed)) {
+        for (DWORD at = 0; at < read; at += static_cast<DWORD>(record.size()), ++i) {
+            ASSERT_LT(i, whole.recordCount());
+            record.resize(whole.recordLength(i));
+            whole.copyRecord(i, record.data());
+            ASSERT_TRUE(std::equal(record.begin(), record.end(), buf.begin() + at)) << i;
+        }
+    }
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_EOF));
+    EXPECT_EQ(i, whole.recordCount());
+    EXPECT_GE(i, 20000u);
+    CloseEventLog(log);
 }
 
 TEST_F(EvtStandIn, ADirtyHeaderWithStaleOffsetsFindsTheTrueEnd) {

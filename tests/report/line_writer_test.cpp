@@ -1,5 +1,6 @@
 // Lines written into standard output's buffer in place (both builds).
 #include "report/line_writer.h"
+#include "report/machine_text.h"
 #include "report/report_text.h"
 #include "support/support.h"
 
@@ -32,12 +33,20 @@ std::string written(size_t gathered, const WString& name, int inPlace) {
         line.ascii("> ", 2);
         line.dateTime(1000000000, clock);
         line.duration(100000, duration);
-        line.end();
+        line.csv(name.c_str());
+        line.json(name.c_str());
+        line.json(nullptr);
+        line.newline();
+        line.isoTime(1000000000, clock);
+        line.endCsv();
     } else {
         WCHAR text[kDurationUnits];
         formatDuration(text, 100000, duration);
-        printOut(" <%S     %6d> %P%S\n", name.c_str(), -42,
-                 ConsoleDateTime(1000000000, clock).text(), text);
+        char iso[kIsoTimeBytes];
+        isoTime(clock, 1000000000, iso);
+        printOut(" <%S     %6d> %P%S%C%J%J\n%s%s", name.c_str(), -42,
+                 ConsoleDateTime(1000000000, clock).text(), text, name.c_str(), name.c_str(),
+                 nullptr, iso, kCsvLineEnd);
     }
     flushOutput();
     return testing::internal::GetCapturedStdout();

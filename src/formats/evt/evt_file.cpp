@@ -13,9 +13,10 @@ const uint32_t kEofMarkers[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444}
 
 } // namespace
 
-// A window of a few megabytes: records are read where the walk is, and a log of any size costs
-// no more memory than this.
-constexpr uint32_t kWindow = 4u << 20;
+// A window of a megabyte: records are read where the walk is, and a log of any size costs no
+// more memory than this. One this small is still in the processor's cache when the records are
+// copied out of it.
+constexpr uint32_t kWindow = 1u << 20;
 
 EvtFile::~EvtFile() = default;
 

@@ -62,23 +62,27 @@ void appendAscii(EventBytes& out, const char* text) {
     appendLatin1(out, reinterpret_cast<const uint8_t*>(text), std::strlen(text));
 }
 
+// A number in decimal or upper-case hexadecimal, of width digits at least: its UTF-16LE units are
+// written from the last.
 void appendNumber(EventBytes& out, uint64_t n, int hex, int width = 0) {
-    uint8_t digits[24];
-    int i = sizeof digits;
+    uint8_t units[48];
+    size_t i = sizeof units;
     if (hex) {
         do {
-            digits[--i] = static_cast<uint8_t>("0123456789ABCDEF"[n & 15]);
+            units[--i] = 0;
+            units[--i] = static_cast<uint8_t>("0123456789ABCDEF"[n & 15]);
             n >>= 4;
             --width;
         } while (n > 0 || width > 0);
     } else {
         do {
-            digits[--i] = static_cast<uint8_t>('0' + n % 10);
+            units[--i] = 0;
+            units[--i] = static_cast<uint8_t>('0' + n % 10);
             n /= 10;
             --width;
         } while (n > 0 || width > 0);
     }
-    appendLatin1(out, digits + i, sizeof digits - i);
+    std::memcpy(out.extend(sizeof units - i), units + i, sizeof units - i);
 }
 
 } // namespace
