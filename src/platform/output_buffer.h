@@ -30,6 +30,12 @@ inline int isHidden(char32_t c) {
     return 0;
 }
 
+// The decimal digits of 0 to 99, two characters each.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233"
+    "34353637383940414243444546474849505152535455565758596061626364656667"
+    "6869707172737475767778798081828384858687888990919293949596979899";
+
 // Where gathered text goes: a function, and what it writes into.
 struct Sink {
     void (*write)(void* context, const char* text, size_t length);
@@ -84,10 +90,7 @@ class OutputBuffer {
         unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
                                                  : static_cast<unsigned long long>(value);
         if (magnitude <= UINT32_MAX) { // the usual numbers: two digits a step, in 32 bits
-            static const char kPairs[] =
-                "00010203040506070809101112131415161718192021222324252627282930313233"
-                "34353637383940414243444546474849505152535455565758596061626364656667"
-                "6869707172737475767778798081828384858687888990919293949596979899";
+            const char* kPairs = kDigitPairs;
             uint32_t small = static_cast<uint32_t>(magnitude);
             while (small >= 100) {
                 p -= 2;

@@ -68,7 +68,7 @@ void printActivityLine(const UserEntry& user, const SessionEvent& event, LocalCl
     line.console(prefixes.of(user));
     size_t width = user.nameWidth < kUserColumn ? kUserColumn : user.nameWidth;
     if (event.kind != Reboot) {
-        width += line.name(event.sessionName) + 1;
+        width += line.storedName(event.sessionName) + 1;
         line.literal(" ");
     }
     width += 1; // the space after the user

@@ -46,9 +46,19 @@ class LineWriter {
     // count spaces, count at most kMostSpaces (report_text.h).
     void spaces(size_t count);
     // value in decimal, right-aligned in width characters (width at most kMostSpaces).
-    void number(long long value, size_t width = 0);
+    void number(long long value, size_t width = 0) {
+        if (static_cast<unsigned long long>(value) < 100000000 && width <= 8)
+            smallNumber(static_cast<uint32_t>(value), width);
+        else
+            anyNumber(value, width);
+    }
     // Text made ready for the console (as %P), of any length.
-    void console(const char* text, size_t length);
+    void console(const char* text, size_t length) {
+        if (length <= kMostAscii)
+            ascii(text, length); // copied as it stands
+        else
+            longConsole(text, length);
+    }
     void console(const std::string& text) { console(text.data(), text.size()); }
     // A name as one CSV field (nothing for a null pointer), or as a JSON string ("" for none).
     void field(const WCHAR* text, int json) {
@@ -59,6 +69,9 @@ class LineWriter {
     }
     // A UTF-16 text as %S writes it (nothing for a null pointer); the units it holds.
     size_t name(const WCHAR* text);
+    // The same for a text that may be read some units past its terminator (a session name of a
+    // NameStore, NameStore::kReadPast).
+    size_t storedName(const WCHAR* text);
     // As %C and %J write it.
     void csv(const WCHAR* text);
     void json(const WCHAR* text);
@@ -78,6 +91,9 @@ class LineWriter {
     void close();
 
   private:
+    void smallNumber(uint32_t value, size_t width);
+    void anyNumber(long long value, size_t width);
+    void longConsole(const char* text, size_t length);
     // At least bytes of room (at most the buffer's) at the end of the line.
     char* room(size_t bytes) {
         if (static_cast<size_t>(limit_ - at_) < bytes) {

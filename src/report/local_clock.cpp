@@ -133,6 +133,7 @@ int LocalClock::localTimeOf(uint32_t seconds, SYSTEMTIME* local) {
     int64_t day = (when >= 0 ? when : when - 86399) / 86400;
     Day& d = days_[static_cast<uint64_t>(day) % kDays];
     if (d.day != day) {
+        spanLength_ = 0; // the span's day may be this entry's
         d.units = 0;
         d.consoleBytes = 0;
         d.day = systemTimeOf(day * 86400, &d.date) ? day : INT64_MIN;
@@ -188,6 +189,12 @@ size_t LocalClock::put(const Day& d, const Times& t, uint32_t second, char* out)
 }
 
 size_t LocalClock::consoleDateTime(uint32_t seconds, char* out) {
+    // Mostly a second of the span met last.
+    uint32_t into = seconds - spanStart_;
+    if (into < spanLength_ && spanTimes_->isPut(spanSecond_ + into)) {
+        today_ = spanDay_;
+        return put(*spanDay_, *spanTimes_, spanSecond_ + into, out);
+    }
     // What localTimeOf does, as far as it goes when the day's and the second's texts are made.
     const Hour& h = hours_[seconds / 3600 % kHours];
     if (h.hour == seconds / 3600 && h.known && lastTimes_) {
@@ -198,11 +205,31 @@ size_t LocalClock::consoleDateTime(uint32_t seconds, char* out) {
         uint32_t second = static_cast<uint32_t>(when - day * 86400);
         if (d.day == day && d.consoleBytes != 0 && lastTimes_->offset == offset &&
             lastTimes_->isPut(second)) {
+            setSpan(h, offset, day, d);
             today_ = &d;
             return put(d, *lastTimes_, second, out);
         }
     }
     return makeConsoleDateTime(seconds, out);
+}
+
+// The span of the hour h's part under offset, within day (its entry d), under lastTimes_.
+void LocalClock::setSpan(const Hour& h, int32_t offset, int64_t day, Day& d) {
+    int64_t first = int64_t(h.hour) * 3600 + (offset == h.before ? 0 : h.change);
+    int64_t end = int64_t(h.hour) * 3600 + (offset == h.before ? h.change : 3600);
+    int64_t dayFirst = day * 86400 - offset;
+    if (first < dayFirst)
+        first = dayFirst;
+    if (end > dayFirst + 86400)
+        end = dayFirst + 86400;
+    spanLength_ = 0;
+    if (first >= end || first < 0)
+        return;
+    spanStart_ = static_cast<uint32_t>(first);
+    spanLength_ = static_cast<uint32_t>(end - first);
+    spanSecond_ = static_cast<uint32_t>(first - dayFirst);
+    spanDay_ = &d;
+    spanTimes_ = lastTimes_;
 }
 
 size_t LocalClock::makeConsoleDateTime(uint32_t seconds, char* out) {

@@ -63,6 +63,14 @@ class LocalClock {
     size_t wholeTime(const SYSTEMTIME& local, uint32_t second, char* out);
     static size_t put(const Day& d, const Times& t, uint32_t second, char* out);
 
+    // The seconds since 1970 of one offset from UTC and one local day, the last met by
+    // consoleDateTime: [spanStart_, spanStart_ + spanLength_), the first being spanSecond_ into
+    // spanDay_, under the times of day spanTimes_. None while spanLength_ is 0.
+    uint32_t spanStart_ = 0, spanLength_ = 0, spanSecond_ = 0;
+    Day* spanDay_ = nullptr;
+    Times* spanTimes_ = nullptr;
+    void setSpan(const Hour& h, int32_t offset, int64_t day, Day& d);
+
     int32_t offset_ = 0;                              // of the last local time told
     std::vector<Day> days_ = std::vector<Day>(kDays); // by day, modulo their number
     Day* today_ = nullptr;                            // the day of the last local time told

@@ -92,7 +92,7 @@ void printLogonLine(const Session& session, LineText& with) {
     const SessionEvent& logon = *session.logon;
     LineWriter line;
     line.literal("   ");
-    size_t width = 3 + line.name(logon.sessionName);
+    size_t width = 3 + line.storedName(logon.sessionName);
     line.spaces(width < kSessionColumn ? kSessionColumn - width : 0);
     line.literal(" ");
     line.number(static_cast<int>(logon.sessionId));

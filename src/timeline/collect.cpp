@@ -26,7 +26,8 @@ void fileUnderUser(EventLogReader& reader, UserList& list, const WCHAR* sessionN
     if (!entry)
         entry = list.addUser(reader.domain(), reader.userName());
     if (entry)
-        list.fileEvent(*entry, sessionName, reader.sessionId(), reader.kind(), reader.time());
+        list.fileEvent(*entry, sessionName, reader.sessionNameUnits(), reader.sessionId(),
+                       reader.kind(), reader.time());
 }
 
 } // namespace

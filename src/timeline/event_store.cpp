@@ -27,14 +27,17 @@ NameStore::~NameStore() {
 // A name longer than a block has one of its own, at place 0. Place 0 of the first block is
 // number 0, which names none.
 uint32_t NameStore::add(const WCHAR* text, size_t units) {
-    if (blocks_.empty() || blocks_.back().units - used_ < units + 1) {
+    if (blocks_.empty() || blocks_.back().units - used_ < units + 1 + kReadPast) {
         if (blocks_.size() == size_t(1) << (32 - kPlaceBits))
             return 0;
-        size_t size = units < kPlaceMask ? size_t(kPlaceMask) + 1 : units + 1;
+        size_t start = blocks_.empty() ? 1 : 0;
+        size_t size = start + units + 1 + kReadPast;
+        if (size < size_t(kPlaceMask) + 1)
+            size = size_t(kPlaceMask) + 1;
         void* memory = reserveBlock(sizeof(WCHAR) * size);
         if (!memory)
             return 0;
-        used_ = blocks_.empty() ? 1 : 0;
+        used_ = start;
         blocks_.push_back({static_cast<WCHAR*>(memory), size});
     }
     Block& block = blocks_.back();

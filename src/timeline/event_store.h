@@ -73,6 +73,10 @@ class NameStore {
     NameStore(const NameStore&) = delete;
     NameStore& operator=(const NameStore&) = delete;
 
+    // Units that may be read past the terminator of every copy (their values are any), so that
+    // a copy can be read many units a step.
+    static constexpr size_t kReadPast = 8;
+
     // The number of a copy of the units of text and a terminator; 0 when memory or numbers run
     // out.
     uint32_t add(const WCHAR* text, size_t units);

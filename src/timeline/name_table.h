@@ -17,6 +17,28 @@ struct NameText {
     size_t units;
 };
 
+// Whether units units at a and at b are the same: four a step (in the steps of a hash of a name
+// as spelled), the last step ending with them.
+inline int sameUnits(const WCHAR* a, const WCHAR* b, size_t units) {
+    if (units < 4) {
+        for (size_t i = 0; i < units; ++i)
+            if (a[i] != b[i])
+                return 0;
+        return 1;
+    }
+    uint64_t x, y;
+    size_t last = units - 4;
+    for (size_t i = 0; i < last; i += 4) {
+        std::memcpy(&x, a + i, 8);
+        std::memcpy(&y, b + i, 8);
+        if (x != y)
+            return 0;
+    }
+    std::memcpy(&x, a + last, 8);
+    std::memcpy(&y, b + last, 8);
+    return x == y;
+}
+
 class NameTable {
   public:
     // Folding tables match names without regard to ASCII case, a unit at a time; the others as
@@ -103,20 +125,6 @@ class NameTable {
         return hashSpelled(hashSpelled(hash, userName), domain);
     }
 
-    // Whether a key's units are a name's, their lengths being equal: in the steps of hashSpelled.
-    static int sameUnits(const WCHAR* key, const WCHAR* text, size_t units) {
-        if (units < 4) {
-            for (size_t i = 0; i < units; ++i)
-                if (key[i] != text[i])
-                    return 0;
-            return 1;
-        }
-        size_t last = units - 4;
-        for (size_t i = 0; i < last; i += 4)
-            if (load4(key + i) != load4(text + i))
-                return 0;
-        return load4(key + last) == load4(text + last);
-    }
     static int sameFolded(const WCHAR* key, const WCHAR* text, size_t units) {
         for (size_t i = 0; i < units; ++i)
             if (key[i] != folded(text[i]))

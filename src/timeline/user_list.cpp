@@ -106,23 +106,18 @@ UserEntry* UserList::next() {
 
 // A logon and its logoff usually follow one another and name the same session: they share one
 // copy of the name. 0 when the copy could not be made.
-uint32_t UserList::nameOf(Owner& owner, const WCHAR* sessionName) {
-    size_t units = 0;
-    if (const WCHAR* last = names_.text(owner.lastName)) {
-        while (sessionName[units] && sessionName[units] == last[units])
-            ++units;
-        if (sessionName[units] == last[units])
-            return owner.lastName;
-    }
-    while (sessionName[units])
-        ++units;
+uint32_t UserList::nameOf(Owner& owner, const WCHAR* sessionName, size_t units) {
+    if (owner.lastName && owner.lastUnits == units &&
+        sameUnits(names_.text(owner.lastName), sessionName, units))
+        return owner.lastName;
+    owner.lastUnits = units;
     return owner.lastName = names_.add(sessionName, units);
 }
 
-int UserList::fileEvent(UserEntry& user, const WCHAR* sessionName, uint32_t sessionId,
-                        uint32_t kind, uint32_t time) {
+int UserList::fileEvent(UserEntry& user, const WCHAR* sessionName, size_t nameUnits,
+                        uint32_t sessionId, uint32_t kind, uint32_t time) {
     Owner& owner = owners_[user.ordinal];
-    uint32_t name = sessionName ? nameOf(owner, sessionName) : 0;
+    uint32_t name = sessionName ? nameOf(owner, sessionName, nameUnits) : 0;
     if ((sessionName && !name) ||
         !events_.append({time, sessionId, name, user.ordinal << 2 | (kind & 3)}))
         return 0;

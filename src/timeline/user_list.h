@@ -80,7 +80,13 @@ class UserList {
     // shared with an earlier event of the user that has the same. 0 when the event could not be
     // kept (it is dropped).
     int fileEvent(UserEntry& user, const WCHAR* sessionName, uint32_t sessionId, uint32_t kind,
-                  uint32_t time);
+                  uint32_t time) {
+        return fileEvent(user, sessionName, sessionName ? wcslen(sessionName) : 0, sessionId, kind,
+                         time);
+    }
+    // The same with the units of the session name known.
+    int fileEvent(UserEntry& user, const WCHAR* sessionName, size_t nameUnits, uint32_t sessionId,
+                  uint32_t kind, uint32_t time);
     size_t eventCount(const UserEntry& user) const { return owners_[user.ordinal].count; }
     // The user's timeline into events: its events in time order, those of one time the last
     // filed first.
@@ -110,8 +116,9 @@ class UserList {
         uint32_t lastTime = UINT32_MAX; // of the last event filed
         uint32_t lastName = 0;          // the last session name filed
         uint32_t outOfOrder = 0;        // whether an event was filed later than the one before
+        size_t lastUnits = 0;           // of the last session name filed
     };
-    uint32_t nameOf(Owner& owner, const WCHAR* sessionName);
+    uint32_t nameOf(Owner& owner, const WCHAR* sessionName, size_t units);
     SessionEvent eventOf(const FiledEvent& filed) const {
         return {filed.time, filed.sessionId, filed.kind(), names_.text(filed.name)};
     }
