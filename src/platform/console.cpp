@@ -205,8 +205,6 @@ void writeStandardOutput(void*, const char* text, size_t length) {
 }
 
 constexpr size_t kStandardOutputBytes = 64u << 10;
-// Room kept for the next lines before the finished ones are handed over.
-constexpr size_t kLineRoom = 4u << 10;
 
 FormatCache& formats() {
     static FormatCache cache;

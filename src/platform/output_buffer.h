@@ -337,8 +337,12 @@ class OutputBuffer {
     size_t lineEnd_ = 0; // bytes up to the end of the last line put; names hold no line end
 };
 
+// Room kept in standard output's buffer for the next lines before the finished ones are handed
+// over.
+constexpr size_t kLineRoom = 4u << 10;
+
 // Standard output's buffer, for lines written into it in place rather than through printOut's
-// formats; handOverLines after each line hands the finished ones to the console as printOut
-// does.
+// formats; handOverLines after each line (flushLines(kLineRoom) of this buffer) hands the
+// finished ones to the console as printOut does.
 OutputBuffer& standardOutputBuffer();
 void handOverLines();

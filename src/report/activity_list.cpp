@@ -32,15 +32,20 @@ AsciiText labelOf(uint32_t kind) {
 class UserPrefixes {
   public:
     explicit UserPrefixes(int format) : format_(format) {}
-    const std::string& of(const UserEntry& user);
+    const std::string& of(const UserEntry& user) {
+        if (user.ordinal < known_.size() && known_[user.ordinal])
+            return made_[user.ordinal];
+        return make(user);
+    }
 
   private:
+    const std::string& make(const UserEntry& user);
     int format_;
     std::vector<std::string> made_; // by ordinal; empty until made
     std::vector<char> known_;
 };
 
-const std::string& UserPrefixes::of(const UserEntry& user) {
+const std::string& UserPrefixes::make(const UserEntry& user) {
     if (user.ordinal >= made_.size()) {
         made_.resize(user.ordinal + 1);
         known_.resize(user.ordinal + 1);

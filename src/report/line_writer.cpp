@@ -8,13 +8,6 @@
 #include <emmintrin.h>
 #endif
 
-void LineWriter::spaces(size_t count) {
-    static const char kSpaces[kMostSpaces + 1] = "                                ";
-    char* at = room(kMostSpaces);
-    std::memcpy(at, kSpaces, kMostSpaces);
-    at_ = at + count;
-}
-
 namespace {
 
 // The two digits of 0 to 99 as a little-endian word.
@@ -173,7 +166,7 @@ void LineWriter::newline() {
 
 void LineWriter::end() {
     newline();
-    handOverLines();
+    out_.flushLines(kLineRoom); // handOverLines, on the buffer at hand
 }
 
 void LineWriter::endCsv() {

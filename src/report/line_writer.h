@@ -3,6 +3,7 @@
 #pragma once
 
 #include "output_buffer.h"
+#include "report_text.h"
 #include "time_text.h"
 
 #include <cstring>
@@ -44,7 +45,11 @@ class LineWriter {
         ascii(text, N - 1);
     }
     // count spaces, count at most kMostSpaces (report_text.h).
-    void spaces(size_t count);
+    void spaces(size_t count) {
+        char* at = room(kMostSpaces);
+        std::memset(at, ' ', kMostSpaces);
+        at_ = at + count;
+    }
     // value in decimal, right-aligned in width characters (width at most kMostSpaces).
     void number(long long value, size_t width = 0) {
         if (static_cast<unsigned long long>(value) < 100000000 && width <= 8)

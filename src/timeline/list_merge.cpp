@@ -43,9 +43,7 @@ void UserList::resetCursors() {
 
 // One step of the merge: ties go to the entry nearer the head, as a walk from the head that
 // keeps the first of equal times would choose.
-UserEntry* UserList::nextEarliest() {
-    if (backwards_)
-        return nextFiledBackwards();
+UserEntry* UserList::nextMerged() {
     if (selected) {
         ++taken_[selected->ordinal];
         push(selected->ordinal);

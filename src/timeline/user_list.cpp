@@ -110,7 +110,7 @@ uint32_t UserList::nameOf(Owner& owner, const WCHAR* sessionName, size_t units) 
     if (owner.lastName && owner.lastUnits == units &&
         sameUnits(names_.text(owner.lastName), sessionName, units))
         return owner.lastName;
-    owner.lastUnits = units;
+    owner.lastUnits = static_cast<uint32_t>(units);
     return owner.lastName = names_.add(sessionName, units);
 }
 

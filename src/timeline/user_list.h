@@ -98,7 +98,7 @@ class UserList {
     // The merge over all users: after resetCursors, each nextEarliest returns the entry whose
     // current event is the earliest not yet visited (ties to the entry nearer the head).
     void resetCursors();
-    UserEntry* nextEarliest();
+    UserEntry* nextEarliest() { return backwards_ ? nextFiledBackwards() : nextMerged(); }
 
     // The reboots of the log, in time order, kept once for all users: the logon time report
     // finds the reboot that ends a session here instead of in a copy in every timeline.
@@ -116,7 +116,7 @@ class UserList {
         uint32_t lastTime = UINT32_MAX; // of the last event filed
         uint32_t lastName = 0;          // the last session name filed
         uint32_t outOfOrder = 0;        // whether an event was filed later than the one before
-        size_t lastUnits = 0;           // of the last session name filed
+        uint32_t lastUnits = 0;         // of the last session name filed
     };
     uint32_t nameOf(Owner& owner, const WCHAR* sessionName, size_t units);
     SessionEvent eventOf(const FiledEvent& filed) const {
@@ -150,6 +150,7 @@ class UserList {
     static bool later(const Pending& a, const Pending& b);
     void push(uint32_t ordinal);
     UserEntry* select(const FiledEvent& filed);
+    UserEntry* nextMerged();
     std::vector<Pending> pending_;
     std::vector<uint32_t> taken_;
     // The merge of events filed newest first: the store walked backwards, each run of equal
