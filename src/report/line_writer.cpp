@@ -128,14 +128,8 @@ void LineWriter::json(const WCHAR* text) {
     resume();
 }
 
-void LineWriter::dateTime(uint32_t seconds, LocalClock& clock) {
-    char* at = room(kConsoleDateTimeBytes);
-    size_t bytes = clock.consoleDateTime(seconds, at);
-    if (bytes > 0) {
-        at_ = at + bytes - 1;
-        return;
-    }
-    // The clock does not make this one: the text it stands for.
+// A date and time the clock does not make: the text it stands for.
+void LineWriter::dateTimeText(uint32_t seconds, LocalClock& clock) {
     DateTimeText when(seconds, &clock);
     name(when.text());
 }

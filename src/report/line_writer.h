@@ -81,7 +81,14 @@ class LineWriter {
     void csv(const WCHAR* text);
     void json(const WCHAR* text);
     // The local date and time of seconds as the reports show them (as %P of ConsoleDateTime).
-    void dateTime(uint32_t seconds, LocalClock& clock);
+    void dateTime(uint32_t seconds, LocalClock& clock) {
+        char* at = room(kConsoleDateTimeBytes);
+        size_t bytes = clock.consoleDateTime(seconds, at);
+        if (bytes > 0)
+            at_ = at + bytes - 1;
+        else
+            dateTimeText(seconds, clock);
+    }
     // A duration as %S of formatDuration writes it.
     void duration(uint32_t seconds, const DurationFormat& format);
     // The local ISO 8601 time of seconds (isoTime).
@@ -97,6 +104,7 @@ class LineWriter {
 
   private:
     void smallNumber(uint32_t value, size_t width);
+    void dateTimeText(uint32_t seconds, LocalClock& clock);
     void anyNumber(long long value, size_t width);
     void longConsole(const char* text, size_t length);
     // At least bytes of room (at most the buffer's) at the end of the line.
