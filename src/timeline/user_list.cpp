@@ -64,9 +64,7 @@ UserEntry* UserList::findUser(const WCHAR* domain, const WCHAR* userName) const 
     return findUser(nameText(domain), nameText(userName));
 }
 
-UserEntry* UserList::findUser(NameText domain, NameText userName) const {
-    if (uint32_t spelled = spelled_.find(domain, userName))
-        return byOrdinal_[spelled - 1];
+UserEntry* UserList::findFolded(NameText domain, NameText userName) const {
     uint32_t found = folded_.find(domain, userName);
     if (!found)
         return nullptr;

@@ -71,7 +71,11 @@ class UserList {
     // Domain and user name compare without regard to case, the user name first.
     UserEntry* findUser(const WCHAR* domain, const WCHAR* userName) const;
     // The same with the lengths of the names known.
-    UserEntry* findUser(NameText domain, NameText userName) const;
+    UserEntry* findUser(NameText domain, NameText userName) const {
+        if (uint32_t spelled = spelled_.find(domain, userName))
+            return byOrdinal_[spelled - 1];
+        return findFolded(domain, userName);
+    }
     // Links a new entry in front of the list, without looking for an existing one; none when it
     // cannot be allocated.
     UserEntry* addUser(const WCHAR* domain, const WCHAR* userName);
@@ -119,6 +123,8 @@ class UserList {
         uint32_t lastUnits = 0;         // of the last session name filed
     };
     uint32_t nameOf(Owner& owner, const WCHAR* sessionName, size_t units);
+    // findUser for a spelling not met lately.
+    UserEntry* findFolded(NameText domain, NameText userName) const;
     SessionEvent eventOf(const FiledEvent& filed) const {
         return {filed.time, filed.sessionId, filed.kind(), names_.text(filed.name)};
     }
