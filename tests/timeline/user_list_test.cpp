@@ -206,3 +206,19 @@ TEST(Arena, HandsOutAlignedPiecesThatNeverOverlap) {
 }
 
 } // namespace
+
+// A session name longer than a block of names gets a block of its own, the list's first name
+// too (which starts one unit in), and the names after it are kept whole.
+TEST(UserList, KeepsANameLongerThanABlockWhole) {
+    UserList list;
+    UserEntry* entry = list.addUser(WSTR("D"), WSTR("u"));
+    std::vector<WCHAR> longName((size_t(1) << 20) + 3, WCHAR('n'));
+    longName.back() = 0;
+    list.fileEvent(*entry, longName.data(), 1, Logon, 10);
+    list.fileEvent(*entry, WSTR("after"), 2, Logon, 20);
+    std::vector<SessionEvent> events = timeline(list, entry);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(std::memcmp(events[0].sessionName, longName.data(), sizeof(WCHAR) * longName.size()),
+              0);
+    EXPECT_EQ(toUtf8(events[1].sessionName), "after");
+}
