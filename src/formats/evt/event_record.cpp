@@ -117,9 +117,9 @@ int appendEvtRecord(const EvtRecordFields& fields, const EvtRecordParts& parts,
 
 namespace {
 
-// Bytes copied where the sizes are those of a record's names and small parts, a few dozen
+// Bytes copied where the sizes are those of a record's names and small blocks, a few dozen
 // bytes: in words that overlap, rather than by a call.
-inline void copyPart(uint8_t* to, const uint8_t* from, size_t n) {
+inline void copySmall(uint8_t* to, const uint8_t* from, size_t n) {
     if (n >= 8 && n <= 32) {
         if (n > 16) {
             std::memcpy(to, from, 16);
@@ -140,15 +140,15 @@ void writeEvtRecord(const EvtRecordFields& fields, const EvtRecordBlocks& b,
     writeFrame(fields, at, recordNumber, static_cast<uint32_t>(b.userSid.size),
                static_cast<uint16_t>(b.stringCount), static_cast<uint32_t>(b.data.size), h);
     uint8_t* names = h + kEventRecordHeaderSize;
-    copyPart(names, b.source.bytes, b.source.size);
+    copySmall(names, b.source.bytes, b.source.size);
     names += b.source.size;
     names[0] = names[1] = 0;
-    copyPart(names + 2, b.computer.bytes, b.computer.size);
+    copySmall(names + 2, b.computer.bytes, b.computer.size);
     names += 2 + b.computer.size;
     names[0] = names[1] = 0;
-    copyPart(h + at.sidOffset, b.userSid.bytes, b.userSid.size);
-    copyPart(h + at.stringOffset, b.strings.bytes, b.strings.size);
-    copyPart(h + at.dataOffset, b.data.bytes, b.data.size);
+    copySmall(h + at.sidOffset, b.userSid.bytes, b.userSid.size);
+    copySmall(h + at.stringOffset, b.strings.bytes, b.strings.size);
+    copySmall(h + at.dataOffset, b.data.bytes, b.data.size);
 }
 
 namespace {
