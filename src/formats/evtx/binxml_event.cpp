@@ -109,13 +109,6 @@ int EventBuilder::putText(const TypedValue& v, Target target) {
 
 int EventBuilder::putGrowing(const TypedValue& v, Target target) {
     switch (target) {
-    case UserSidTarget:
-        if (v.type != SidType)
-            break;
-        if (!grow(v.size))
-            return 0;
-        event_.userSid.refer(v.bytes, v.size);
-        break;
     case DataTarget:
         return dataValue(v);
     case BinaryTarget:

@@ -92,6 +92,20 @@ class EventBuilder {
             return putText(v, target);
         case NoTarget:
             return 1;
+        case UserSidTarget:
+            if (v.type != SidType)
+                return 1;
+            if (!grow(v.size))
+                return 0;
+            event_.userSid.refer(v.bytes, v.size);
+            return 1;
+        case BinaryTarget:
+            if (v.type != BinaryType)
+                return putGrowing(v, target);
+            if (!grow(v.size))
+                return 0;
+            event_.binary.add(v.bytes, v.size);
+            return 1;
         default:
             return putGrowing(v, target);
         }
