@@ -55,26 +55,6 @@ int buildEvtRecordInto(const EvtRecordFields& fields, const EvtRecordParts& part
 
 namespace {
 
-uint64_t round4(uint64_t n) {
-    return (n + 3) & ~uint64_t(3);
-}
-
-// Where the parts go, from their sizes in bytes (the names without their zero units); 0 when the
-// record would be larger than kLargestEventRecord. Each size is at most a few times that: the sums
-// stay far from wrapping.
-int layOut(uint64_t sourceBytes, uint64_t computerBytes, uint64_t sidBytes, uint64_t stringBytes,
-           uint64_t dataBytes, EvtRecordLayout& at) {
-    const uint64_t namesEnd = kEventRecordHeaderSize + sourceBytes + computerBytes + 4;
-    const uint64_t sid = round4(namesEnd), strings = sid + sidBytes, data = strings + stringBytes;
-    const uint64_t length = round4(data + dataBytes) + 4;
-    if (length > kLargestEventRecord)
-        return 0;
-    at = {static_cast<uint32_t>(namesEnd), static_cast<uint32_t>(sid),
-          static_cast<uint32_t>(strings), static_cast<uint32_t>(data),
-          static_cast<uint32_t>(length)};
-    return 1;
-}
-
 // All of a record but its parts' bytes: the header, the padding (written first: a part may
 // follow it closely) and the length at the end.
 void writeFrame(const EvtRecordFields& fields, const EvtRecordLayout& at, uint32_t recordNumber,
@@ -116,8 +96,8 @@ int appendEvtRecord(const EvtRecordFields& fields, const EvtRecordParts& parts,
         stringBytes += 2 * uint64_t(s.size()) + 2;
     }
     EvtRecordLayout at;
-    if (!layOut(2 * uint64_t(parts.source.size()), 2 * uint64_t(parts.computer.size()),
-                parts.userSid.size(), stringBytes, parts.data.size(), at))
+    if (!layOutEvtRecord(2 * uint64_t(parts.source.size()), 2 * uint64_t(parts.computer.size()),
+                         parts.userSid.size(), stringBytes, parts.data.size(), at))
         return 0;
     const size_t start = r.size();
     r.resize(start + at.length);
@@ -135,34 +115,40 @@ int appendEvtRecord(const EvtRecordFields& fields, const EvtRecordParts& parts,
     return 1;
 }
 
-int layOutEvtRecord(const EvtRecordBlocks& b, EvtRecordLayout& layout) {
-    const size_t kMost = kLargestEventRecord;
-    if (b.source.size > kMost || b.computer.size > kMost || b.userSid.size > kMost ||
-        b.strings.size > kMost || b.data.size > kMost || b.stringCount > 0xFFFF)
-        return 0;
-    return layOut(b.source.size, b.computer.size, b.userSid.size, b.strings.size, b.data.size,
-                  layout);
+namespace {
+
+// Bytes copied where the sizes are those of a record's names and small blocks, a few dozen
+// bytes: in words that overlap, rather than by a call.
+inline void copySmall(uint8_t* to, const uint8_t* from, size_t n) {
+    if (n >= 8 && n <= 32) {
+        if (n > 16) {
+            std::memcpy(to, from, 16);
+            std::memcpy(to + n - 16, from + n - 16, 16);
+        } else {
+            std::memcpy(to, from, 8);
+            std::memcpy(to + n - 8, from + n - 8, 8);
+        }
+    } else if (n > 0) {
+        std::memcpy(to, from, n);
+    }
 }
+
+} // namespace
 
 void writeEvtRecord(const EvtRecordFields& fields, const EvtRecordBlocks& b,
                     const EvtRecordLayout& at, uint32_t recordNumber, uint8_t* h) {
     writeFrame(fields, at, recordNumber, static_cast<uint32_t>(b.userSid.size),
                static_cast<uint16_t>(b.stringCount), static_cast<uint32_t>(b.data.size), h);
     uint8_t* names = h + kEventRecordHeaderSize;
-    if (b.source.size > 0)
-        std::memcpy(names, b.source.bytes, b.source.size);
+    copySmall(names, b.source.bytes, b.source.size);
     names += b.source.size;
     names[0] = names[1] = 0;
-    if (b.computer.size > 0)
-        std::memcpy(names + 2, b.computer.bytes, b.computer.size);
+    copySmall(names + 2, b.computer.bytes, b.computer.size);
     names += 2 + b.computer.size;
     names[0] = names[1] = 0;
-    if (b.userSid.size > 0)
-        std::memcpy(h + at.sidOffset, b.userSid.bytes, b.userSid.size);
-    if (b.strings.size > 0)
-        std::memcpy(h + at.stringOffset, b.strings.bytes, b.strings.size);
-    if (b.data.size > 0)
-        std::memcpy(h + at.dataOffset, b.data.bytes, b.data.size);
+    copySmall(h + at.sidOffset, b.userSid.bytes, b.userSid.size);
+    copySmall(h + at.stringOffset, b.strings.bytes, b.strings.size);
+    copySmall(h + at.dataOffset, b.data.bytes, b.data.size);
 }
 
 namespace {

@@ -65,8 +65,31 @@ struct EvtRecordBlocks {
 struct EvtRecordLayout {
     uint32_t namesEnd, sidOffset, stringOffset, dataOffset, length;
 };
-// 0 when the record would be larger than kLargestEventRecord.
-int layOutEvtRecord(const EvtRecordBlocks& blocks, EvtRecordLayout& layout);
+// Where the parts go, from their sizes in bytes (the names without their zero units); 0 when the
+// record would be larger than kLargestEventRecord. Each size is at most a few times that: the sums
+// stay far from wrapping.
+inline int layOutEvtRecord(uint64_t sourceBytes, uint64_t computerBytes, uint64_t sidBytes,
+                           uint64_t stringBytes, uint64_t dataBytes, EvtRecordLayout& at) {
+    const uint64_t namesEnd = kEventRecordHeaderSize + sourceBytes + computerBytes + 4;
+    const uint64_t sid = (namesEnd + 3) & ~uint64_t(3), strings = sid + sidBytes,
+                   data = strings + stringBytes;
+    const uint64_t length = ((data + dataBytes + 3) & ~uint64_t(3)) + 4;
+    if (length > kLargestEventRecord)
+        return 0;
+    at = {static_cast<uint32_t>(namesEnd), static_cast<uint32_t>(sid),
+          static_cast<uint32_t>(strings), static_cast<uint32_t>(data),
+          static_cast<uint32_t>(length)};
+    return 1;
+}
+// The same for blocks; 0 too when a block or the count of strings is too large.
+inline int layOutEvtRecord(const EvtRecordBlocks& b, EvtRecordLayout& layout) {
+    const size_t kMost = kLargestEventRecord;
+    if (b.source.size > kMost || b.computer.size > kMost || b.userSid.size > kMost ||
+        b.strings.size > kMost || b.data.size > kMost || b.stringCount > 0xFFFF)
+        return 0;
+    return layOutEvtRecord(b.source.size, b.computer.size, b.userSid.size, b.strings.size,
+                           b.data.size, layout);
+}
 // The record written whole at out (layout.length bytes, the padding zeroed): only the numbers are
 // taken from fields.
 void writeEvtRecord(const EvtRecordFields& fields, const EvtRecordBlocks& blocks,

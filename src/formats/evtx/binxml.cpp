@@ -263,22 +263,22 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
     pos += 4;
     if (count > (end - pos) / 4 || !event_.spendNodes(count))
         return 0;
-    // Templates have a few dozen values: those live on the stack.
-    TypedValue local[32];
-    std::vector<TypedValue> more(count > 32 ? count : 0);
-    TypedValue* values = count > 32 ? more.data() : local;
+    // Templates have a few dozen values: where they start lives on the stack.
+    uint32_t local[33];
+    std::vector<uint32_t> more(count > 32 ? count + 1 : 0);
+    uint32_t* starts = count > 32 ? more.data() : local;
     // The sizes are summed before any is checked: below 2^16 each, they cannot wrap.
-    const uint8_t* sizes = chunk_ + pos;
+    const uint8_t* pairs = chunk_ + pos;
     uint32_t data = pos + 4 * count;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t size = readLe16(sizes + 4 * i);
-        values[i] = {chunk_ + data, size, sizes[4 * i + 2]};
-        data += size;
+        starts[i] = data;
+        data += readLe16(pairs + 4 * i);
     }
+    starts[count] = data;
     if (data > end)
         return 0;
     pos = data;
-    return instantiate(body, bodySize, Substitutions{values, count}, nesting);
+    return instantiate(body, bodySize, Substitutions{chunk_, pairs, starts, count}, nesting);
 }
 
 int Decoder::fragment(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting,

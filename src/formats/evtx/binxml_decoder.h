@@ -16,9 +16,17 @@ namespace binxml {
 constexpr int kMaxNesting = 16;
 constexpr int kMaxDepth = 64; // elements inside elements
 
+// A template instance's values: their (size, type) pairs as the record has them, and where each
+// starts in the chunk (starts[count] where the last ends).
 struct Substitutions {
-    const TypedValue* values = nullptr;
+    const uint8_t* chunk = nullptr;
+    const uint8_t* pairs = nullptr;
+    const uint32_t* starts = nullptr;
     uint32_t count = 0;
+
+    TypedValue value(uint32_t i) const {
+        return {chunk + starts[i], starts[i + 1] - starts[i], pairs[4 * i + 2]};
+    }
 };
 
 // A walk over the binary XML of one record, which fills an EvtxEvent.
@@ -81,6 +89,13 @@ class Decoder {
     TemplatePlan* planFor(uint32_t body, uint32_t bodySize, int nesting);
     TemplatePlan* findPlan(const PlanKey& key, uint32_t bodySize, int nesting);
     int runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting);
+    int runSteps(const TemplatePlan& plan, const Substitutions& subs, int nesting);
+    int runStep(const TemplatePlan& plan, const PlanStep& step, const Substitutions& subs,
+                int nesting);
+    // Whether the record's values have the types the plan's quick steps take them with.
+    static int expectedValues(const TemplatePlan& plan, const Substitutions& subs);
+    int runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting);
+    static void makeQuick(TemplatePlan& plan);
 
     const uint8_t* chunk_;
     uint32_t chunkSize_;

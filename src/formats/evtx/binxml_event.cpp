@@ -86,11 +86,7 @@ int EventBuilder::dataValue(const TypedValue& v) {
     return 1;
 }
 
-int EventBuilder::closeData() {
-    int none = data_.open && !data_.given && !data_.emptyValue;
-    data_ = {0, 0, 0, 0};
-    if (!none)
-        return 1;
+int EventBuilder::closeEmptyData() {
     if (!grow(kStringCost))
         return 0;
     openString();
@@ -107,22 +103,12 @@ void EventBuilder::openString() {
 int EventBuilder::putText(const TypedValue& v, Target target) {
     if (!grow(2 * textUnitsBound(v)))
         return 0;
-    appendText(target == ProviderTarget     ? event_.provider
-               : target == SourceNameTarget ? event_.sourceName
-                                            : event_.computer,
-               v);
+    appendText(nameOf(target), v);
     return 1;
 }
 
 int EventBuilder::putGrowing(const TypedValue& v, Target target) {
     switch (target) {
-    case UserSidTarget:
-        if (v.type != SidType)
-            break;
-        if (!grow(v.size))
-            return 0;
-        event_.userSid.refer(v.bytes, v.size);
-        break;
     case DataTarget:
         return dataValue(v);
     case BinaryTarget:

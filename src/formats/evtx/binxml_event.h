@@ -92,6 +92,20 @@ class EventBuilder {
             return putText(v, target);
         case NoTarget:
             return 1;
+        case UserSidTarget:
+            if (v.type != SidType)
+                return 1;
+            if (!grow(v.size))
+                return 0;
+            event_.userSid.refer(v.bytes, v.size);
+            return 1;
+        case BinaryTarget:
+            if (v.type != BinaryType)
+                return putGrowing(v, target);
+            if (!grow(v.size))
+                return 0;
+            event_.binary.add(v.bytes, v.size);
+            return 1;
         default:
             return putGrowing(v, target);
         }
@@ -99,14 +113,33 @@ class EventBuilder {
     void setNumber(Target target, uint64_t number) { event_.numbers[target] = number; }
     // A name's text; appended, as an attribute's value may come in parts.
     int putText(const TypedValue& v, Target target);
+    // The same for a value of StringType.
+    int putString(const TypedValue& v, Target target) {
+        if (!grow(v.size & ~1u)) // its units
+            return 0;
+        size_t count = v.size / 2;
+        while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
+            --count;
+        nameOf(target).add(v.bytes, 2 * count);
+        return 1;
+    }
 
     // A Data element: opened, given values (put to DataTarget), perhaps an empty substitution,
     // closed.
     void openData() { data_ = {1, 0, 0, 0}; }
     void emptyValue() { data_.emptyValue = 1; }
-    int closeData();
+    int closeData() {
+        const int none = data_.open && !data_.given && !data_.emptyValue;
+        data_ = {0, 0, 0, 0};
+        return none ? closeEmptyData() : 1;
+    }
 
   private:
+    EventBytes& nameOf(Target target) {
+        return target == ProviderTarget     ? event_.provider
+               : target == SourceNameTarget ? event_.sourceName
+                                            : event_.computer;
+    }
     int putGrowing(const TypedValue& v, Target target);
     // Takes bytes the event may grow by, before it grows.
     int grow(uint64_t bytes) {
@@ -117,6 +150,7 @@ class EventBuilder {
         return 1;
     }
     int dataValue(const TypedValue& value);
+    int closeEmptyData(); // a Data element given nothing: one empty string
     void openString();
 
     EvtxEvent& event_;

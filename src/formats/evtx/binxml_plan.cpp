@@ -2,6 +2,8 @@
 
 #include "binxml_decoder.h"
 
+#include <cstring>
+
 namespace binxml {
 
 namespace {
@@ -121,7 +123,7 @@ inline int Decoder::putFast(const PlanStep& s, const TypedValue& v) {
         event_.setNumber(s.target, v.size >= 8 ? readLe64(v.bytes) : 0);
         return 1;
     case PlanStep::Text:
-        return event_.putText(v, s.target);
+        return event_.putString(v, s.target);
     default:
         return 1;
     }
@@ -130,7 +132,7 @@ inline int Decoder::putFast(const PlanStep& s, const TypedValue& v) {
 inline int Decoder::substitute(const PlanStep& s, const Substitutions& subs, int nesting) {
     if (s.index >= subs.count)
         return s.optional; // no value to put here
-    const TypedValue& v = subs.values[s.index];
+    const TypedValue v = subs.value(s.index);
     if (v.type == NullType || (s.optional && v.size == 0)) {
         event_.emptyValue();
         return 1;
@@ -175,6 +177,7 @@ TemplatePlan* Decoder::findPlan(const PlanKey& key, uint32_t bodySize, int nesti
     if (!ok || bytes > kMaxPlanBytes - plans.bytes)
         return nullptr; // walked again, to fail where it fails
     plans.bytes += bytes;
+    makeQuick(plan);
     plans.lastKey = key;
     return plans.last = &plans.byKey.emplace(key, std::move(plan)).first->second;
 }
@@ -192,31 +195,156 @@ int Decoder::instantiate(uint32_t body, uint32_t bodySize, const Substitutions& 
 }
 
 // Values go straight where the plan says; the walk is put in a step's place only for a value
-// of binary XML, whose own walk needs it, and put back after the plan.
+// of binary XML, whose own walk needs it, and put back after the plan. A record whose values
+// have the types the plan expects is replayed by its quick steps, without a check a step.
 int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     if (!event_.spendNodes(plan.steps.size())) // a node a step, counted at once
         return 0;
     const Context start = context();
-    const uint8_t* literals = plan.literals.data();
-    for (const PlanStep& s : plan.steps) {
-        if (s.fast != PlanStep::Apply && s.index < subs.count) {
-            const TypedValue& v = subs.values[s.index];
-            if (v.type == s.declared && (v.size > 0 || !s.optional)) {
-                if (!putFast(s, v))
-                    return 0;
-                continue;
-            }
-        }
-        int ok;
-        if (s.op == PlanStep::Literal)
-            ok = event_.put({literals + s.literal, s.bytes, StringType}, s.target);
-        else
-            ok = apply(s, nullptr, subs, nesting);
-        if (!ok)
-            return 0;
-    }
+    if (!(expectedValues(plan, subs) ? runQuick(plan, subs, nesting)
+                                     : runSteps(plan, subs, nesting)))
+        return 0;
     setContext(start);
     return 1;
+}
+
+int Decoder::runSteps(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
+    for (const PlanStep& s : plan.steps)
+        if (!runStep(plan, s, subs, nesting))
+            return 0;
+    return 1;
+}
+
+inline int Decoder::runStep(const TemplatePlan& plan, const PlanStep& s, const Substitutions& subs,
+                            int nesting) {
+    if (s.fast != PlanStep::Apply && s.index < subs.count) {
+        const TypedValue v = subs.value(s.index);
+        if (v.type == s.declared && (v.size > 0 || !s.optional))
+            return putFast(s, v);
+    }
+    if (s.op == PlanStep::Literal)
+        return event_.put({plan.literals.data() + s.literal, s.bytes, StringType}, s.target);
+    return apply(s, nullptr, subs, nesting);
+}
+
+int Decoder::expectedValues(const TemplatePlan& plan, const Substitutions& subs) {
+    if (subs.count < plan.neededValues || !subs.pairs)
+        return 0;
+    uint64_t differ = 0;
+    for (size_t k = 0; k < plan.typeMask.size(); ++k) {
+        uint64_t pairs;
+        std::memcpy(&pairs, subs.pairs + 8 * k, 8);
+        differ |= (pairs & plan.typeMask[k]) ^ plan.typeWanted[k];
+    }
+    return differ == 0;
+}
+
+int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
+    for (const QuickStep& q : plan.quick) {
+        switch (q.op) {
+        case QuickStep::Number1: {
+            const TypedValue v = subs.value(q.index);
+            event_.setNumber(q.target, v.size >= 1 ? v.bytes[0] : 0);
+            break;
+        }
+        case QuickStep::Number2: {
+            const TypedValue v = subs.value(q.index);
+            event_.setNumber(q.target, v.size >= 2 ? readLe16(v.bytes) : 0);
+            break;
+        }
+        case QuickStep::Number4: {
+            const TypedValue v = subs.value(q.index);
+            event_.setNumber(q.target, v.size >= 4 ? readLe32(v.bytes) : 0);
+            break;
+        }
+        case QuickStep::Number8: {
+            const TypedValue v = subs.value(q.index);
+            event_.setNumber(q.target, v.size >= 8 ? readLe64(v.bytes) : 0);
+            break;
+        }
+        case QuickStep::Text:
+            if (!event_.putString(subs.value(q.index), q.target))
+                return 0;
+            break;
+        case QuickStep::Open:
+            event_.openData();
+            break;
+        case QuickStep::Close:
+            if (!event_.closeData())
+                return 0;
+            break;
+        case QuickStep::Value: { // as substitute does it, for a value of binary XML too
+            if (q.index >= subs.count) {
+                if (!q.optional)
+                    return 0;
+                break;
+            }
+            const TypedValue v = subs.value(q.index);
+            if (v.type == NullType || (q.optional && v.size == 0))
+                event_.emptyValue();
+            else if (v.type == BinXmlType ? !substituteXml(plan.steps[q.step], v, subs, nesting)
+                                          : !event_.put(v, q.target))
+                return 0;
+            break;
+        }
+        default:
+            if (!runStep(plan, plan.steps[q.step], subs, nesting))
+                return 0;
+            break;
+        }
+    }
+    return 1;
+}
+
+// The quick steps: a step with a fast way and a value that must be there (no optional one) is
+// taken as it is once the value has its type; one that then puts nothing is left out. A value
+// two such steps want of different types is never taken so. The others do what apply does.
+void Decoder::makeQuick(TemplatePlan& plan) {
+    std::vector<uint8_t> mask, wanted;
+    for (uint32_t k = 0; k < plan.steps.size(); ++k) {
+        const PlanStep& s = plan.steps[k];
+        QuickStep q = {QuickStep::Apply, s.optional, s.target, s.index, k};
+        if (s.fast == PlanStep::Apply || s.optional) {
+            q.op = s.op == PlanStep::DataOpen                                  ? QuickStep::Open
+                   : s.op == PlanStep::DataClose                               ? QuickStep::Close
+                   : s.op == PlanStep::Substitute && s.fast == PlanStep::Apply ? QuickStep::Value
+                                                                               : QuickStep::Apply;
+            plan.quick.push_back(q);
+            continue;
+        }
+        const size_t at = 4u * s.index + 2; // the type of its (size, type) pair
+        if (at >= mask.size()) {
+            mask.resize(at + 1, 0);
+            wanted.resize(at + 1, 0);
+        }
+        if (mask[at] && wanted[at] != s.declared)
+            plan.neededValues = UINT32_MAX;
+        mask[at] = 0xFF;
+        wanted[at] = s.declared;
+        if (s.index >= plan.neededValues)
+            plan.neededValues = s.index + 1u;
+        if (s.fast == PlanStep::Skip)
+            continue;
+        q.op = s.fast == PlanStep::Number1   ? QuickStep::Number1
+               : s.fast == PlanStep::Number2 ? QuickStep::Number2
+               : s.fast == PlanStep::Number4 ? QuickStep::Number4
+               : s.fast == PlanStep::Number8 ? QuickStep::Number8
+                                             : QuickStep::Text;
+        plan.quick.push_back(q);
+    }
+    // The pairs are read two at a time: a record with one fewer than an even number is replayed
+    // step by step.
+    const size_t words = plan.neededValues == UINT32_MAX ? 0 : (plan.neededValues + 1) / 2;
+    if (words > 0)
+        plan.neededValues = static_cast<uint32_t>(2 * words);
+    mask.resize(8 * words, 0);
+    wanted.resize(8 * words, 0);
+    plan.typeMask.resize(words);
+    plan.typeWanted.resize(words);
+    if (words > 0) {
+        std::memcpy(plan.typeMask.data(), mask.data(), mask.size());
+        std::memcpy(plan.typeWanted.data(), wanted.data(), wanted.size());
+    }
 }
 
 } // namespace binxml

@@ -38,10 +38,26 @@ struct PlanStep {
 // What a plan holds is bounded by its steps at this size (kMaxPlanBytes).
 static_assert(sizeof(PlanStep) == 20, "a step takes 20 bytes of a chunk's plans");
 
+// A step of a plan's quick replay, for a record whose values all have the types the fast steps
+// were made for: a fast step's way, or what the other steps do, as apply does it.
+struct QuickStep {
+    enum Op : uint8_t { Number1, Number2, Number4, Number8, Text, Open, Close, Value, Apply } op;
+    uint8_t optional;
+    Target target;
+    uint16_t index; // the value
+    uint32_t step;  // Apply: the plan's step
+};
+
 struct TemplatePlan {
     int usable = 1; // 0: the body holds what a plan cannot (a template instance), so it is walked
     std::vector<PlanStep> steps;
     std::vector<uint8_t> literals;
+    // The quick replay (binxml_plan.cpp, makeQuick): the steps but those that put nothing, for
+    // a record of neededValues values at least whose (size, type) pairs, read eight bytes at a
+    // time, have the types wanted where the mask says.
+    std::vector<QuickStep> quick;
+    std::vector<uint64_t> typeMask, typeWanted;
+    uint32_t neededValues = 0;
 };
 
 // A plan belongs to a template's body in its chunk and to the element the walk is in where the

@@ -17,44 +17,21 @@ namespace {
 const char kFileSignature[8] = {'E', 'l', 'f', 'F', 'i', 'l', 'e', 0};
 const char kChunkSignature[8] = {'E', 'l', 'f', 'C', 'h', 'n', 'k', 0};
 
-constexpr uint64_t kAuditSuccess = 0x0020000000000000ull;
-constexpr uint64_t kAuditFailure = 0x0010000000000000ull;
-
 uint64_t readLe64(const uint8_t* p) {
     return readLe32(p) | static_cast<uint64_t>(readLe32(p + 4)) << 32;
 }
 
-// Seconds since 1970 of a FILETIME, within the 32 bits a legacy record has.
-uint32_t secondsOf(uint64_t fileTime) {
-    const uint64_t k1970 = 116444736000000000ull;
-    if (fileTime <= k1970)
-        return 0;
-    uint64_t seconds = (fileTime - k1970) / 10000000u;
-    return seconds > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(seconds);
-}
-
-// EventType as Windows gives it for an event of the new log: audits by their keywords, the
-// rest by level.
-uint16_t eventTypeOf(const EvtxEvent& event) {
-    const uint64_t keywords = event.numbers[EvtxKeywords];
-    if (keywords & kAuditSuccess)
-        return 0x0008; // EVENTLOG_AUDIT_SUCCESS
-    if (keywords & kAuditFailure)
-        return 0x0010; // EVENTLOG_AUDIT_FAILURE
-    switch (static_cast<uint32_t>(event.numbers[EvtxLevel])) {
-    case 0:
-        return 0x0000; // EVENTLOG_SUCCESS
-    case 1:
-    case 2:
-        return 0x0001; // EVENTLOG_ERROR_TYPE
-    case 3:
-        return 0x0002; // EVENTLOG_WARNING_TYPE
-    default:
-        return 0x0004; // EVENTLOG_INFORMATION_TYPE
-    }
-}
-
 } // namespace
+
+// The memory grows by half again at least; what is held is kept.
+void RecordBytes::makeRoom(size_t size) {
+    const size_t capacity = std::max(size_ + size, capacity_ + capacity_ / 2);
+    std::unique_ptr<uint8_t[]> bytes(new uint8_t[capacity]);
+    if (size_ > 0)
+        std::memcpy(bytes.get(), bytes_.get(), size_);
+    bytes_.swap(bytes);
+    capacity_ = capacity;
+}
 
 void keepLittle(RecordBytes& bytes) {
     if (bytes.capacity() > 2 * kEvtxBatchBytes)
@@ -64,38 +41,6 @@ void keepLittle(RecordBytes& bytes) {
 int isEvtxSignature(const uint8_t* bytes, size_t size) {
     return size >= sizeof kFileSignature &&
            std::memcmp(bytes, kFileSignature, sizeof kFileSignature) == 0;
-}
-
-namespace {
-
-EvtRecordBlock blockOf(const EventBytes& bytes) {
-    return {bytes.data(), bytes.size()};
-}
-
-} // namespace
-
-int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
-                      EvtRecordFields& fields, RecordBytes& out) {
-    fields.eventId = static_cast<uint32_t>((event.numbers[EvtxQualifiers] & 0xFFFF) << 16 |
-                                           (event.numbers[EvtxEventId] & 0xFFFF));
-    fields.eventType = eventTypeOf(event);
-    fields.category = static_cast<uint16_t>(event.numbers[EvtxTask]);
-    fields.timeGenerated = secondsOf(event.numbers[EvtxTimeCreated]);
-    fields.timeWritten = secondsOf(writtenTime);
-    const EvtRecordBlocks blocks = {
-        blockOf(event.sourceName.empty() ? event.provider : event.sourceName),
-        blockOf(event.computer),
-        blockOf(event.userSid),
-        blockOf(event.strings),
-        event.stringCount,
-        blockOf(event.binary)};
-    EvtRecordLayout layout;
-    if (!layOutEvtRecord(blocks, layout))
-        return 0;
-    const size_t at = out.size();
-    out.resize(at + layout.length);
-    writeEvtRecord(fields, blocks, layout, recordNumber, out.data() + at);
-    return 1;
 }
 
 // What decoding one record after another reuses.
@@ -366,8 +311,8 @@ BatchStep EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch,
     return BatchStep::Exhausted;
 }
 
-WalkStep EvtxFile::peek(EvtxCursor& cursor, const EvtxBatch::Record** record,
-                        const uint8_t** bytes) {
+WalkStep EvtxFile::peekBatches(EvtxCursor& cursor, const EvtxBatch::Record** record,
+                               const uint8_t** bytes) {
     while (!cursor.ended && cursor.chunk.index < order_.size()) {
         EvtxBatch& batch = batches_[cursor.backwards ? 0 : 1];
         // The batch holds the cursor's record, or the chunk ends before it.

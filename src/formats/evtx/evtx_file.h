@@ -42,22 +42,34 @@ struct EvtxCursor {
     int broken = 0;      // ended at a record that cannot be decoded
 };
 
-// Memory that is written before it is read: a vector of it grows without zeroing what it adds.
-template <class T> struct UnzeroedAllocator {
-    using value_type = T;
-    UnzeroedAllocator() = default;
-    template <class U> UnzeroedAllocator(const UnzeroedAllocator<U>&) {}
-    T* allocate(size_t n) { return std::allocator<T>().allocate(n); }
-    void deallocate(T* p, size_t n) { std::allocator<T>().deallocate(p, n); }
-    template <class U> void construct(U* p) { ::new (static_cast<void*>(p)) U; }
-    template <class U, class... Args> void construct(U* p, Args&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+// Legacy records one after another, each written whole where it is appended: memory that is
+// written before it is read, so it grows without being zeroed.
+class RecordBytes {
+  public:
+    const uint8_t* data() const { return bytes_.get(); }
+    size_t size() const { return size_; }
+    size_t capacity() const { return capacity_; }
+    void clear() { size_ = 0; }
+    void swap(RecordBytes& other) {
+        bytes_.swap(other.bytes_);
+        std::swap(size_, other.size_);
+        std::swap(capacity_, other.capacity_);
     }
-    bool operator==(const UnzeroedAllocator&) const { return true; }
-    bool operator!=(const UnzeroedAllocator&) const { return false; }
+    // Room for size more bytes at the end, for the caller to write whole.
+    uint8_t* extend(size_t size) {
+        if (capacity_ - size_ < size)
+            makeRoom(size);
+        uint8_t* at = bytes_.get() + size_;
+        size_ += size;
+        return at;
+    }
+
+  private:
+    void makeRoom(size_t size);
+
+    std::unique_ptr<uint8_t[]> bytes_;
+    size_t size_ = 0, capacity_ = 0;
 };
-// Legacy records one after another, each written whole where it is appended.
-using RecordBytes = std::vector<uint8_t, UnzeroedAllocator<uint8_t>>;
 
 // Records of one chunk of a walk, from one of them on, decoded: what a walk takes them from.
 struct EvtxBatch {
@@ -136,7 +148,16 @@ class EvtxFile {
     WalkStep next(EvtxCursor& cursor, std::vector<uint8_t>& out);
     // The same without the copy: the record the cursor is at and its bytes (valid until the walk
     // that way moves on), for take() to pass.
-    WalkStep peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const uint8_t** bytes);
+    // The usual record, the next of the batch held, is given here; peekBatches sees to the rest.
+    WalkStep peek(EvtxCursor& cursor, const EvtxBatch::Record** record, const uint8_t** bytes) {
+        const EvtxBatch& held = batches_[cursor.backwards ? 0 : 1];
+        if (held.chunk.index == cursor.chunk.index && cursor.chunk.index < order_.size() &&
+            held.backwards == cursor.backwards && quickStep(cursor, held, record)) {
+            *bytes = held.bytes.data() + (*record)->offset;
+            return WalkStep::Record;
+        }
+        return peekBatches(cursor, record, bytes);
+    }
 
     // The parts of next(), for a walk whose batches are decoded on other threads.
     // The chunks a walk goes through.
@@ -149,6 +170,20 @@ class EvtxFile {
     // The record the cursor is at, from the batch that holds it, for take() to pass; Broken at
     // a record that ends the walk, and whenever the walk ended so.
     BatchStep step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record);
+    // The usual step, as step() takes it: the record of a sound, undamaged batch the cursor is at,
+    // when it is one the walk gives; 0 for anything else, which step() then sees to.
+    static int quickStep(const EvtxCursor& cursor, const EvtxBatch& batch,
+                         const EvtxBatch::Record** record) {
+        const size_t at = cursor.record - batch.first; // huge before the batch
+        if (cursor.ended || !batch.sound || batch.damaged || at >= batch.records.size())
+            return 0;
+        const EvtxBatch::Record& r = batch.records[at];
+        if (r.state < 0 || (cursor.lastId != 0 &&
+                            (cursor.backwards ? r.id >= cursor.lastId : r.id <= cursor.lastId)))
+            return 0;
+        *record = &r;
+        return 1;
+    }
     static void take(EvtxCursor& cursor, const EvtxBatch::Record& record) {
         ++cursor.record;
         cursor.lastId = record.id;
@@ -169,6 +204,8 @@ class EvtxFile {
     std::string damageText() const;
 
   private:
+    WalkStep peekBatches(EvtxCursor& cursor, const EvtxBatch::Record** record,
+                         const uint8_t** bytes);
     int readAt(uint64_t offset, uint8_t* out, size_t size) const;
     int nextData(uint64_t offset, uint64_t* start, uint64_t* end) const;
     static int chunkHeaderIsFramed(const uint8_t* header);

@@ -109,7 +109,7 @@ void EvtxReadAhead::decode(Worker& worker) {
     worker.filled.notify_one();
 }
 
-WalkStep EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** bytes) {
+WalkStep EvtxReadAhead::peekBatches(const EvtxBatch::Record** record, const uint8_t** bytes) {
     if (drained_)
         return file_.peek(cursor_, record, bytes);
     while (!cursor_.ended && cursor_.chunk.index < file_.walkLength()) {
@@ -121,7 +121,7 @@ WalkStep EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** b
                 drained_ = 1; // stopped before it decoded the cursor's chunk
                 return file_.peek(cursor_, record, bytes);
             }
-            reading_ = 1;
+            reading_ = &worker;
         }
         // A batch of a chunk the walk left early (a damaged chunk ends at a record that cannot be
         // decoded) is passed over.
@@ -149,7 +149,7 @@ WalkStep EvtxReadAhead::peek(const EvtxBatch::Record** record, const uint8_t** b
         }
         if (wake)
             worker.emptied.notify_one();
-        reading_ = 0;
+        reading_ = nullptr;
     }
     return EvtxFile::finish(cursor_);
 }

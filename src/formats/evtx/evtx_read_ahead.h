@@ -29,7 +29,17 @@ class EvtxReadAhead {
     // The record the cursor is at, as EvtxFile::peek gives it (for EvtxFile::take to pass), its
     // bytes valid until the next peek that follows a take. Once the threads were stopped and the
     // batches in the walk's order are read, EvtxFile::peek goes on from the cursor.
-    WalkStep peek(const EvtxBatch::Record** record, const uint8_t** bytes);
+    WalkStep peek(const EvtxBatch::Record** record, const uint8_t** bytes) {
+        if (reading_) { // the usual record: the next one of the batch being read
+            const EvtxBatch& batch = reading_->slots[reading_->head];
+            if (batch.chunk.index == cursor_.chunk.index &&
+                EvtxFile::quickStep(cursor_, batch, record)) {
+                *bytes = batch.bytes.data() + (*record)->offset;
+                return WalkStep::Record;
+            }
+        }
+        return peekBatches(record, bytes);
+    }
 
   private:
     static constexpr size_t kMostThreads = 4;
@@ -47,6 +57,7 @@ class EvtxReadAhead {
         size_t readyBytes = 0;      // and their records' bytes
         std::condition_variable filled, emptied;
     };
+    WalkStep peekBatches(const EvtxBatch::Record** record, const uint8_t** bytes);
     static void* run(void* worker);
     void decode(Worker& worker);
     void stop(size_t started); // the first started threads
@@ -64,7 +75,7 @@ class EvtxReadAhead {
     std::mutex lock_;
     int stopping_ = 0;
     int stopped_ = 0;
-    // The reader: in the batch at the head of its chunk's worker, when reading_.
-    int reading_ = 0;
+    // The reader: in the batch at the head of its chunk's worker, when reading_ (that worker).
+    Worker* reading_ = nullptr;
     int drained_ = 0;
 };

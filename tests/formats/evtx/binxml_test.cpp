@@ -251,6 +251,40 @@ TEST(BinXml, DataStringsFollowOneRuleWhateverTheValuesMix) {
     }
 }
 
+// Records of one template whose values have the types it gives, or others: a value of another
+// type is put as the walk puts it, wherever the replay of the plan would take the given type.
+TEST(BinXml, ValuesOfOtherTypesThanTheTemplateGivesArePutAsTheWalkPutsThem) {
+    auto defined = std::make_shared<uint32_t>(0);
+    const Builder body = [](Xml& t) {
+        t.element(u"Event", [](Xml& e) {
+            e.element(u"System", [](Xml& s) {
+                s.open(u"Provider", 1).attribute(u"Name").sub(0, 0x01);
+                s.u8(0x03);
+                s.element(u"EventID", [](Xml& i) { i.sub(1, 0x06); });
+            });
+        });
+    };
+    auto record = [=](const std::vector<Value>& values) -> Builder {
+        return [=](Xml& x) { instance(x, defined.get(), body, values); };
+    };
+    auto bytes = [](uint8_t type, std::vector<uint8_t> b) -> Value {
+        return {type, [b](uint32_t) { return b; }};
+    };
+    const Value name = units(u"wsxlum"), ansi = bytes(0x02, {'a', 'n', 's', 'i'});
+    WalkStep ended = WalkStep::Record;
+    EXPECT_EQ(walkAll(chunkFile({record({name, bytes(0x06, {7, 0})}), record({name, units(u"9")}),
+                                 record({ansi, bytes(0x06, {8, 0})}),
+                                 record({name, bytes(0x08, {5, 0, 0, 0})}),
+                                 record({name, bytes(0x06, {6, 0})})}),
+                      &ended),
+              (std::vector<Seen>{{u"wsxlum", 7, {}},
+                                 {u"wsxlum", 9, {}},
+                                 {u"ansi", 8, {}},
+                                 {u"wsxlum", 5, {}},
+                                 {u"wsxlum", 6, {}}}));
+    EXPECT_TRUE(ended == WalkStep::End);
+}
+
 TEST(BinXml, RecordsWithoutTemplatesAndValuesOfBinaryXmlDecode) {
     const Builder twoData = [](Xml& x) {
         dataOf([](Xml& d) { d.text(u"s1"); })(x);

@@ -470,8 +470,8 @@ TEST(EvtxWalk, BatchesOfAnySizeGiveTheFilesOwnWalk) {
                 file.decode(cursor.chunk, backwards, cursor.record, decoder, batch, budget);
                 const EvtxBatch::Record* record = nullptr;
                 while ((got = file.step(cursor, batch, &record)) == BatchStep::Record) {
-                    records.emplace_back(&batch.bytes[record->offset],
-                                         &batch.bytes[record->offset] + record->length);
+                    const uint8_t* bytes = batch.bytes.data() + record->offset;
+                    records.emplace_back(bytes, bytes + record->length);
                     EvtxFile::take(cursor, *record);
                 }
             }
