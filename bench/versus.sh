@@ -7,6 +7,7 @@
 #
 #   bench/versus.sh OLD_VLMAUDIT NEW_VLMAUDIT [BUILD_DIR]   (BUILD_DIR has make_bench_log)
 #   SIZE=200000 REPEAT=5 bench/versus.sh old/vlmaudit build-release/vlmaudit build-release
+#   SHAPES=random FORMATS=evtx REPEAT=9 bench/versus.sh ...     (one row only)
 set -euo pipefail
 old=$(realpath "$1") new=$(realpath "$2")
 build=$(cd "${3:-build}" && pwd)
@@ -36,13 +37,13 @@ run() {
 reports=("list:/list" "time:/time" "csv:/time /format:csv" "json:/list /format:json")
 printf '| shape | format | /list | /time | /time csv | /list json | /list 1 CPU | /time 1 CPU | last -f | ac -p -f | /list, /time / ac | 1 CPU / ac | /list, /time / last | 1 CPU / last | csv, json / text | RSS / log |\n'
 printf '|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n'
-for shape in turns random; do
+for shape in ${SHAPES:-turns random}; do
   rm -rf "$work/eventlog" "$work"/wtmp* "$work"/Application.*
   mkdir -p "$work/eventlog"
   "$build/make_bench_log" "$shape" "$size" 1000 "$work/Application.evt" "$work/wtmp.txt" \
     "$work/Application.evtx" 1000
   utmpdump -r < "$work/wtmp.txt" > "$work/wtmp" 2>/dev/null
-  for format in evt evtx; do
+  for format in ${FORMATS:-evt evtx}; do
     best=() rss=()
     rm -f "$work/eventlog"/*
     ln "$work/Application.$format" "$work/eventlog/Application.$format"
