@@ -239,6 +239,20 @@ int Decoder::expectedValues(const TemplatePlan& plan, const Substitutions& subs)
     return differ == 0;
 }
 
+// A value step, as substitute does it, for a value of binary XML too.
+inline int Decoder::quickValue(const TemplatePlan& plan, const QuickStep& q,
+                               const Substitutions& subs, int nesting) {
+    if (q.index >= subs.count)
+        return q.optional;
+    const TypedValue v = subs.value(q.index);
+    if (v.type == NullType || (q.optional && v.size == 0)) {
+        event_.emptyValue();
+        return 1;
+    }
+    return v.type == BinXmlType ? substituteXml(plan.steps[q.step], v, subs, nesting)
+                                : event_.put(v, q.target);
+}
+
 int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     for (const QuickStep& q : plan.quick) {
         switch (q.op) {
@@ -273,21 +287,16 @@ int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int n
             if (!event_.closeData())
                 return 0;
             break;
-        case QuickStep::Value: { // as substitute does it, for a value of binary XML too
-            if (q.index >= subs.count) {
-                if (!q.optional)
-                    return 0;
-                break;
-            }
-            const TypedValue v = subs.value(q.index);
-            if (v.type == NullType || (q.optional && v.size == 0))
-                event_.emptyValue();
-            else if (v.type == BinXmlType ? !substituteXml(plan.steps[q.step], v, subs, nesting)
-                                          : !event_.put(v, q.target))
+        case QuickStep::Value:
+            if (!quickValue(plan, q, subs, nesting))
                 return 0;
             break;
-        }
-        default:
+        case QuickStep::Data:
+            event_.openData();
+            if (!quickValue(plan, q, subs, nesting) || !event_.closeData())
+                return 0;
+            break;
+        case QuickStep::Apply:
             if (!runStep(plan, plan.steps[q.step], subs, nesting))
                 return 0;
             break;
@@ -332,6 +341,7 @@ void Decoder::makeQuick(TemplatePlan& plan) {
                                              : QuickStep::Text;
         plan.quick.push_back(q);
     }
+    fuseData(plan.quick);
     // The pairs are read two at a time: a record with one fewer than an even number is replayed
     // step by step.
     const size_t words = plan.neededValues == UINT32_MAX ? 0 : (plan.neededValues + 1) / 2;
@@ -345,6 +355,22 @@ void Decoder::makeQuick(TemplatePlan& plan) {
         std::memcpy(plan.typeMask.data(), mask.data(), mask.size());
         std::memcpy(plan.typeWanted.data(), wanted.data(), wanted.size());
     }
+}
+
+// Open, Value, Close in a row become one Data step.
+void Decoder::fuseData(std::vector<QuickStep>& quick) {
+    size_t kept = 0;
+    for (size_t k = 0; k < quick.size(); ++k) {
+        QuickStep q = quick[k];
+        if (q.op == QuickStep::Open && k + 2 < quick.size() &&
+            quick[k + 1].op == QuickStep::Value && quick[k + 2].op == QuickStep::Close) {
+            q = quick[k + 1];
+            q.op = QuickStep::Data;
+            k += 2;
+        }
+        quick[kept++] = q;
+    }
+    quick.resize(kept);
 }
 
 } // namespace binxml
