@@ -314,7 +314,12 @@ int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int n
 // taken as it is once the value has its type; one that then puts nothing is left out. A value
 // two such steps want of different types is never taken so. The others do what apply does.
 void Decoder::makeQuick(TemplatePlan& plan) {
-    std::vector<uint8_t> mask, wanted;
+    size_t pairBytes = 0; // of the values the fast steps take, sized once
+    for (const PlanStep& s : plan.steps)
+        if (s.fast != PlanStep::Apply && !s.optional && 4u * s.index + 3u > pairBytes)
+            pairBytes = 4u * s.index + 3u;
+    std::vector<uint8_t> mask(pairBytes, 0), wanted(pairBytes, 0);
+    plan.quick.reserve(plan.steps.size());
     for (uint32_t k = 0; k < plan.steps.size(); ++k) {
         const PlanStep& s = plan.steps[k];
         QuickStep q = {QuickStep::Apply, s.optional, s.target, s.index, k};
@@ -327,10 +332,6 @@ void Decoder::makeQuick(TemplatePlan& plan) {
             continue;
         }
         const size_t at = 4u * s.index + 2; // the type of its (size, type) pair
-        if (at >= mask.size()) {
-            mask.resize(at + 1, 0);
-            wanted.resize(at + 1, 0);
-        }
         if (mask[at] && wanted[at] != s.declared)
             plan.neededValues = UINT32_MAX;
         mask[at] = 0xFF;
