@@ -197,7 +197,7 @@ int Decoder::instantiate(uint32_t body, uint32_t bodySize, const Substitutions& 
 // Values go straight where the plan says; the walk is put in a step's place only for a value
 // of binary XML, whose own walk needs it, and put back after the plan. A record whose values
 // have the types the plan expects is replayed by its quick steps, without a check a step.
-int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
+inline int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     if (!event_.spendNodes(plan.steps.size())) // a node a step, counted at once
         return 0;
     const Context start = context();
@@ -227,7 +227,7 @@ inline int Decoder::runStep(const TemplatePlan& plan, const PlanStep& s, const S
     return apply(s, nullptr, subs, nesting);
 }
 
-int Decoder::expectedValues(const TemplatePlan& plan, const Substitutions& subs) {
+inline int Decoder::expectedValues(const TemplatePlan& plan, const Substitutions& subs) {
     if (subs.count < plan.neededValues || !subs.pairs)
         return 0;
     uint64_t differ = 0;
@@ -253,7 +253,7 @@ inline int Decoder::quickValue(const TemplatePlan& plan, const QuickStep& q,
                                 : event_.put(v, q.target);
 }
 
-int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
+inline int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     for (const QuickStep& q : plan.quick) {
         switch (q.op) {
         case QuickStep::Number1: {
