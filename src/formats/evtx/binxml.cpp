@@ -109,6 +109,11 @@ int Decoder::skipProcessingInstruction(uint32_t& pos, uint32_t end) {
     return 1;
 }
 
+// Kept out of the walk, whose usual node in a record is a template instance: inlined, it would
+// make the walk's every call set up the room it needs.
+#if defined(__GNUC__)
+__attribute__((noinline))
+#endif
 int Decoder::valueNode(uint32_t& pos, uint32_t end, const Substitutions& subs, int nesting,
                        AttributeKind attribute) {
     if (!event_.spendNodes(1))

@@ -9,6 +9,7 @@
 #include "binxml_values.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace binxml {
 
@@ -95,7 +96,10 @@ class Decoder {
     // Whether the record's values have the types the plan's quick steps take them with.
     static int expectedValues(const TemplatePlan& plan, const Substitutions& subs);
     int runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting);
+    int quickValue(const TemplatePlan& plan, const QuickStep& step, const Substitutions& subs,
+                   int nesting);
     static void makeQuick(TemplatePlan& plan);
+    static void fuseData(std::vector<QuickStep>& quick);
 
     const uint8_t* chunk_;
     uint32_t chunkSize_;

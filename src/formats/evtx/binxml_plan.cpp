@@ -197,7 +197,7 @@ int Decoder::instantiate(uint32_t body, uint32_t bodySize, const Substitutions& 
 // Values go straight where the plan says; the walk is put in a step's place only for a value
 // of binary XML, whose own walk needs it, and put back after the plan. A record whose values
 // have the types the plan expects is replayed by its quick steps, without a check a step.
-int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
+inline int Decoder::runPlan(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     if (!event_.spendNodes(plan.steps.size())) // a node a step, counted at once
         return 0;
     const Context start = context();
@@ -227,7 +227,7 @@ inline int Decoder::runStep(const TemplatePlan& plan, const PlanStep& s, const S
     return apply(s, nullptr, subs, nesting);
 }
 
-int Decoder::expectedValues(const TemplatePlan& plan, const Substitutions& subs) {
+inline int Decoder::expectedValues(const TemplatePlan& plan, const Substitutions& subs) {
     if (subs.count < plan.neededValues || !subs.pairs)
         return 0;
     uint64_t differ = 0;
@@ -239,7 +239,21 @@ int Decoder::expectedValues(const TemplatePlan& plan, const Substitutions& subs)
     return differ == 0;
 }
 
-int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
+// A value step, as substitute does it, for a value of binary XML too.
+inline int Decoder::quickValue(const TemplatePlan& plan, const QuickStep& q,
+                               const Substitutions& subs, int nesting) {
+    if (q.index >= subs.count)
+        return q.optional;
+    const TypedValue v = subs.value(q.index);
+    if (v.type == NullType || (q.optional && v.size == 0)) {
+        event_.emptyValue();
+        return 1;
+    }
+    return v.type == BinXmlType ? substituteXml(plan.steps[q.step], v, subs, nesting)
+                                : event_.put(v, q.target);
+}
+
+inline int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     for (const QuickStep& q : plan.quick) {
         switch (q.op) {
         case QuickStep::Number1: {
@@ -273,23 +287,23 @@ int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int n
             if (!event_.closeData())
                 return 0;
             break;
-        case QuickStep::Value: { // as substitute does it, for a value of binary XML too
-            if (q.index >= subs.count) {
-                if (!q.optional)
-                    return 0;
-                break;
-            }
-            const TypedValue v = subs.value(q.index);
-            if (v.type == NullType || (q.optional && v.size == 0))
-                event_.emptyValue();
-            else if (v.type == BinXmlType ? !substituteXml(plan.steps[q.step], v, subs, nesting)
-                                          : !event_.put(v, q.target))
+        case QuickStep::Value:
+            if (!quickValue(plan, q, subs, nesting))
                 return 0;
             break;
-        }
-        default:
+        case QuickStep::Data:
+            event_.openData();
+            if (!quickValue(plan, q, subs, nesting) || !event_.closeData())
+                return 0;
+            break;
+        case QuickStep::Apply:
             if (!runStep(plan, plan.steps[q.step], subs, nesting))
                 return 0;
+            break;
+        default: // makeQuick makes no other step: the switch needs no check of its range
+#if defined(__GNUC__)
+            __builtin_unreachable();
+#endif
             break;
         }
     }
@@ -300,7 +314,12 @@ int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int n
 // taken as it is once the value has its type; one that then puts nothing is left out. A value
 // two such steps want of different types is never taken so. The others do what apply does.
 void Decoder::makeQuick(TemplatePlan& plan) {
-    std::vector<uint8_t> mask, wanted;
+    size_t pairBytes = 0; // of the values the fast steps take, sized once
+    for (const PlanStep& s : plan.steps)
+        if (s.fast != PlanStep::Apply && !s.optional && 4u * s.index + 3u > pairBytes)
+            pairBytes = 4u * s.index + 3u;
+    std::vector<uint8_t> mask(pairBytes, 0), wanted(pairBytes, 0);
+    plan.quick.reserve(plan.steps.size());
     for (uint32_t k = 0; k < plan.steps.size(); ++k) {
         const PlanStep& s = plan.steps[k];
         QuickStep q = {QuickStep::Apply, s.optional, s.target, s.index, k};
@@ -313,10 +332,6 @@ void Decoder::makeQuick(TemplatePlan& plan) {
             continue;
         }
         const size_t at = 4u * s.index + 2; // the type of its (size, type) pair
-        if (at >= mask.size()) {
-            mask.resize(at + 1, 0);
-            wanted.resize(at + 1, 0);
-        }
         if (mask[at] && wanted[at] != s.declared)
             plan.neededValues = UINT32_MAX;
         mask[at] = 0xFF;
@@ -332,6 +347,7 @@ void Decoder::makeQuick(TemplatePlan& plan) {
                                              : QuickStep::Text;
         plan.quick.push_back(q);
     }
+    fuseData(plan.quick);
     // The pairs are read two at a time: a record with one fewer than an even number is replayed
     // step by step.
     const size_t words = plan.neededValues == UINT32_MAX ? 0 : (plan.neededValues + 1) / 2;
@@ -345,6 +361,22 @@ void Decoder::makeQuick(TemplatePlan& plan) {
         std::memcpy(plan.typeMask.data(), mask.data(), mask.size());
         std::memcpy(plan.typeWanted.data(), wanted.data(), wanted.size());
     }
+}
+
+// Open, Value, Close in a row become one Data step.
+void Decoder::fuseData(std::vector<QuickStep>& quick) {
+    size_t kept = 0;
+    for (size_t k = 0; k < quick.size(); ++k) {
+        QuickStep q = quick[k];
+        if (q.op == QuickStep::Open && k + 2 < quick.size() &&
+            quick[k + 1].op == QuickStep::Value && quick[k + 2].op == QuickStep::Close) {
+            q = quick[k + 1];
+            q.op = QuickStep::Data;
+            k += 2;
+        }
+        quick[kept++] = q;
+    }
+    quick.resize(kept);
 }
 
 } // namespace binxml

@@ -39,9 +39,21 @@ struct PlanStep {
 static_assert(sizeof(PlanStep) == 20, "a step takes 20 bytes of a chunk's plans");
 
 // A step of a plan's quick replay, for a record whose values all have the types the fast steps
-// were made for: a fast step's way, or what the other steps do, as apply does it.
+// were made for: a fast step's way, or what the other steps do, as apply does it. A Data element
+// whose content is one value is one step (Data): opened, given the value, closed.
 struct QuickStep {
-    enum Op : uint8_t { Number1, Number2, Number4, Number8, Text, Open, Close, Value, Apply } op;
+    enum Op : uint8_t {
+        Number1,
+        Number2,
+        Number4,
+        Number8,
+        Text,
+        Open,
+        Close,
+        Value,
+        Data,
+        Apply
+    } op;
     uint8_t optional;
     Target target;
     uint16_t index; // the value
