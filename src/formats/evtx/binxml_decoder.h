@@ -96,8 +96,6 @@ class Decoder {
     // Whether the record's values have the types the plan's quick steps take them with.
     static int expectedValues(const TemplatePlan& plan, const Substitutions& subs);
     int runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting);
-    int quickValue(const TemplatePlan& plan, const QuickStep& step, const Substitutions& subs,
-                   int nesting);
     static void makeQuick(TemplatePlan& plan);
     static void fuseData(std::vector<QuickStep>& quick);
 

@@ -239,20 +239,6 @@ inline int Decoder::expectedValues(const TemplatePlan& plan, const Substitutions
     return differ == 0;
 }
 
-// A value step, as substitute does it, for a value of binary XML too.
-inline int Decoder::quickValue(const TemplatePlan& plan, const QuickStep& q,
-                               const Substitutions& subs, int nesting) {
-    if (q.index >= subs.count)
-        return q.optional;
-    const TypedValue v = subs.value(q.index);
-    if (v.type == NullType || (q.optional && v.size == 0)) {
-        event_.emptyValue();
-        return 1;
-    }
-    return v.type == BinXmlType ? substituteXml(plan.steps[q.step], v, subs, nesting)
-                                : event_.put(v, q.target);
-}
-
 inline int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     for (const QuickStep& q : plan.quick) {
         switch (q.op) {
@@ -288,12 +274,12 @@ inline int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs
                 return 0;
             break;
         case QuickStep::Value:
-            if (!quickValue(plan, q, subs, nesting))
+            if (!substitute(plan.steps[q.step], subs, nesting))
                 return 0;
             break;
         case QuickStep::Data:
             event_.openData();
-            if (!quickValue(plan, q, subs, nesting) || !event_.closeData())
+            if (!substitute(plan.steps[q.step], subs, nesting) || !event_.closeData())
                 return 0;
             break;
         case QuickStep::Apply:
