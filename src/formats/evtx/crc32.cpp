@@ -78,27 +78,18 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i fold(__m128i lane, __m12
         next);
 }
 
-__attribute__((target("pclmul,sse4.1"))) uint32_t foldCarryless(const uint8_t* data, size_t size,
-                                                                uint32_t state) {
-    const __m128i across4 = _mm_set_epi64x(static_cast<long long>(shiftConstant(4 * 128 - 32)),
-                                           static_cast<long long>(shiftConstant(4 * 128 + 32)));
+// The 128 bits left, folded with the rest of the data sixteen bytes a step, then reduced to 32
+// bits: 128 to 64, then to 32 by Barrett reduction.
+__attribute__((target("pclmul,sse4.1"))) inline uint32_t
+finishCarryless(__m128i x, const uint8_t* data, size_t size) {
     const __m128i across1 = _mm_set_epi64x(static_cast<long long>(shiftConstant(128 - 32)),
                                            static_cast<long long>(shiftConstant(128 + 32)));
     const __m128i to32 = _mm_set_epi64x(0, static_cast<long long>(shiftConstant(64)));
     const __m128i barrett = _mm_set_epi64x(static_cast<long long>(barrettQuotient()),
                                            static_cast<long long>(reflected(kPolynomial, 33)));
     const __m128i low32 = _mm_setr_epi32(-1, 0, -1, 0);
-    __m128i lane[4] = {_mm_xor_si128(load(data), _mm_cvtsi32_si128(static_cast<int>(state))),
-                       load(data + 16), load(data + 32), load(data + 48)};
-    data += 64;
-    size -= 64;
-    for (; size >= 64; data += 64, size -= 64)
-        for (int i = 0; i < 4; ++i)
-            lane[i] = fold(lane[i], load(data + 16 * i), across4);
-    __m128i x = fold(fold(fold(lane[0], lane[1], across1), lane[2], across1), lane[3], across1);
     for (; size >= 16; data += 16, size -= 16)
         x = fold(x, load(data), across1);
-    // 128 bits to 64, then to 32 by Barrett reduction.
     x = _mm_xor_si128(_mm_srli_si128(x, 8), _mm_clmulepi64_si128(x, across1, 0x10));
     x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), to32, 0x00),
                       _mm_srli_si128(x, 4));
@@ -107,21 +98,79 @@ __attribute__((target("pclmul,sse4.1"))) uint32_t foldCarryless(const uint8_t* d
     return static_cast<uint32_t>(_mm_extract_epi32(_mm_xor_si128(x, t), 1));
 }
 
+// At least 64 bytes, a multiple of 16.
+__attribute__((target("pclmul,sse4.1"))) uint32_t foldCarryless(const uint8_t* data, size_t size,
+                                                                uint32_t state) {
+    const __m128i across4 = _mm_set_epi64x(static_cast<long long>(shiftConstant(4 * 128 - 32)),
+                                           static_cast<long long>(shiftConstant(4 * 128 + 32)));
+    const __m128i across1 = _mm_set_epi64x(static_cast<long long>(shiftConstant(128 - 32)),
+                                           static_cast<long long>(shiftConstant(128 + 32)));
+    __m128i lane[4] = {_mm_xor_si128(load(data), _mm_cvtsi32_si128(static_cast<int>(state))),
+                       load(data + 16), load(data + 32), load(data + 48)};
+    data += 64;
+    size -= 64;
+    for (; size >= 64; data += 64, size -= 64)
+        for (int i = 0; i < 4; ++i)
+            lane[i] = fold(lane[i], load(data + 16 * i), across4);
+    __m128i x = fold(fold(fold(lane[0], lane[1], across1), lane[2], across1), lane[3], across1);
+    return finishCarryless(x, data, size);
+}
+
+__attribute__((target("avx2"))) inline __m256i load256(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// The same 128 bytes a step, two lanes in each 256-bit register, where the processor multiplies
+// both halves of one at once: the chunks of a log are checked in half the time. At least 128
+// bytes, a multiple of 16.
+__attribute__((target("vpclmulqdq,avx2,pclmul,sse4.1"))) uint32_t
+foldCarryless256(const uint8_t* data, size_t size, uint32_t state) {
+    const long long far = static_cast<long long>(shiftConstant(8 * 128 + 32)),
+                    near = static_cast<long long>(shiftConstant(8 * 128 - 32));
+    const __m256i across8 = _mm256_set_epi64x(near, far, near, far);
+    const __m128i across1 = _mm_set_epi64x(static_cast<long long>(shiftConstant(128 - 32)),
+                                           static_cast<long long>(shiftConstant(128 + 32)));
+    __m256i lane[4] = {_mm256_xor_si256(load256(data), _mm256_set_epi32(0, 0, 0, 0, 0, 0, 0,
+                                                                        static_cast<int>(state))),
+                       load256(data + 32), load256(data + 64), load256(data + 96)};
+    data += 128;
+    size -= 128;
+    for (; size >= 128; data += 128, size -= 128)
+        for (int i = 0; i < 4; ++i)
+            lane[i] =
+                _mm256_xor_si256(_mm256_xor_si256(_mm256_clmulepi64_epi128(lane[i], across8, 0x00),
+                                                  _mm256_clmulepi64_epi128(lane[i], across8, 0x11)),
+                                 load256(data + 32 * i));
+    // The eight lanes in the order of their bytes, folded into one.
+    __m128i x = _mm256_castsi256_si128(lane[0]);
+    x = fold(x, _mm256_extracti128_si256(lane[0], 1), across1);
+    for (int i = 1; i < 4; ++i) {
+        x = fold(x, _mm256_castsi256_si128(lane[i]), across1);
+        x = fold(x, _mm256_extracti128_si256(lane[i], 1), across1);
+    }
+    return finishCarryless(x, data, size);
+}
+
 const int kHasCarryless = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+const int kHasCarryless256 =
+    kHasCarryless && __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2");
 #endif
 
 } // namespace
 
-uint32_t crc32(const uint8_t* data, size_t size, uint32_t crc) {
+uint32_t crc32Along(int path, const uint8_t* data, size_t size, uint32_t crc) {
     const auto& t = kTables.t;
     crc = ~crc;
 #ifdef VLMAUDIT_CLMUL
-    if (size >= 64 && kHasCarryless) {
+    if (size >= 64 && path >= 1 && kHasCarryless) {
         size_t whole = size & ~size_t(15);
-        crc = foldCarryless(data, whole, crc);
+        crc = size >= 128 && path >= 2 && kHasCarryless256 ? foldCarryless256(data, whole, crc)
+                                                           : foldCarryless(data, whole, crc);
         data += whole;
         size -= whole;
     }
+#else
+    (void)path;
 #endif
     for (; size >= 16; data += 16, size -= 16) {
         uint32_t a = readLe32(data) ^ crc, b = readLe32(data + 4), c = readLe32(data + 8),
@@ -134,4 +183,8 @@ uint32_t crc32(const uint8_t* data, size_t size, uint32_t crc) {
     for (; size > 0; ++data, --size)
         crc = t[0][(crc ^ *data) & 0xFF] ^ (crc >> 8);
     return ~crc;
+}
+
+uint32_t crc32(const uint8_t* data, size_t size, uint32_t crc) {
+    return crc32Along(2, data, size, crc);
 }

@@ -89,8 +89,9 @@ int haveOracles() {
                        "2>/dev/null") == 0;
 }
 
-// The checksum of every length and alignment around the steps of the fast paths (64-byte folds,
-// 16-byte tails, single bytes), against one bit at a time, from a running value as well.
+// The checksum of every length and alignment around the steps of each path (tables, folds of
+// 64 and 128 bytes, 16-byte tails, single bytes), against one bit at a time, from a running
+// value as well.
 TEST(Crc32, EqualsTheBitwiseDefinitionAtEveryLengthAndAlignment) {
     auto bitwise = [](const uint8_t* data, size_t size, uint32_t crc) {
         crc = ~crc;
@@ -109,8 +110,11 @@ TEST(Crc32, EqualsTheBitwiseDefinitionAtEveryLengthAndAlignment) {
     for (size_t size = 0; size <= 1040; ++size)
         for (size_t offset : {0, 1, 7}) {
             uint32_t seed = size % 3 ? static_cast<uint32_t>(size * 40503u) : 0;
-            ASSERT_EQ(crc32(&bytes[offset], size, seed), bitwise(&bytes[offset], size, seed))
-                << size << " bytes from " << offset;
+            const uint32_t want = bitwise(&bytes[offset], size, seed);
+            ASSERT_EQ(crc32(&bytes[offset], size, seed), want) << size << " bytes from " << offset;
+            for (int path = 0; path <= 1; ++path)
+                ASSERT_EQ(crc32Along(path, &bytes[offset], size, seed), want)
+                    << size << " bytes from " << offset << " along " << path;
         }
 }
 
