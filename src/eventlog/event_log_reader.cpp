@@ -2,6 +2,7 @@
 
 #include "duplicate_string.h"
 #include "event_kind.h"
+#include "formats/evt/event_record.h"
 #include "formats/little_endian.h"
 
 #include <cstdint>
@@ -31,12 +32,12 @@ constexpr uint32_t kBatch = 64u << 10;
 
 constexpr DWORD kBackwards = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ;
 
-// The record's source name, when it ends inside the record.
-const WCHAR* sourceNameOf(const uint8_t* record, uint32_t size) {
-    if (size < kHeaderSize + 2)
+// The record's source name, at sourceAt, when it ends inside the record.
+const WCHAR* sourceNameOf(const uint8_t* record, uint32_t size, uint32_t sourceAt) {
+    if (size < sourceAt + 2)
         return nullptr;
-    const WCHAR* name = reinterpret_cast<const WCHAR*>(record + kHeaderSize);
-    for (uint32_t i = 0; kHeaderSize + 2 * i + 2 <= size; ++i)
+    const WCHAR* name = reinterpret_cast<const WCHAR*>(record + sourceAt);
+    for (uint32_t i = 0; sourceAt + 2 * i + 2 <= size; ++i)
         if (name[i] == 0)
             return name;
     return nullptr;
@@ -174,6 +175,7 @@ int EventLogReader::reopen() {
     }
     releaseRecord();
     batchAt_ = batchUsed_ = 0;
+    shortRecords_ = -1;
     openError_ = ERROR_NOT_ENOUGH_MEMORY; // no copy of the name to open with
     if (sourceName_)
         open(sourceName_);
@@ -199,7 +201,7 @@ int EventLogReader::readNext() {
         uint8_t* record = batch_ + batchAt_;
         uint32_t left = batchUsed_ - batchAt_;
         uint32_t length = left >= 4 ? readLe32(record) : 0;
-        if (length < 4 || length > left)
+        if (length < 4 || length > left || (shortRecords_ == 1 && length % 4 != 0))
             return endWalk(WalkReadFailed, ERROR_EVENTLOG_FILE_CORRUPT);
         batchAt_ += length;
         if (reinterpret_cast<uintptr_t>(record) % alignof(WCHAR) != 0) {
@@ -214,13 +216,14 @@ int EventLogReader::readNext() {
                 continue;
             return taken ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
         }
-        if (!isOfSource(record, length))
+        const int shortRecord = shortRecords_ == 1;
+        if (!isOfSource(record, length, shortRecord ? kShortSource : kHeaderSize))
             continue;
         if (ownRecord_)
             releaseRecord();
         record_ = record;
         recordSize_ = length;
-        return parseRecord() ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
+        return parseRecord(shortRecord) ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
     }
 }
 
@@ -229,8 +232,7 @@ int EventLogReader::fillBatch() {
     batchAt_ = batchUsed_ = 0;
     for (;;) {
         DWORD bytesRead = 0, bytesNeeded = 0;
-        if (batch_ && ReadEventLogW(logHandle_, kBackwards, 0, batch_, batchCapacity_, &bytesRead,
-                                    &bytesNeeded)) {
+        if (batch_ && readBatch(&bytesRead, &bytesNeeded)) {
             if (bytesRead == 0 || bytesRead > batchCapacity_)
                 return endWalk(WalkReadFailed, ERROR_SUCCESS);
             batchUsed_ = bytesRead;
@@ -255,50 +257,69 @@ int EventLogReader::fillBatch() {
     }
 }
 
-int EventLogReader::isOfSource(const uint8_t* record, uint32_t size) const {
+// Short records where the log gives them, whole ones otherwise.
+int EventLogReader::readBatch(DWORD* bytesRead, DWORD* bytesNeeded) {
+    if (shortRecords_ != 0) {
+        if (readShortEventRecords(logHandle_, kBackwards, batch_, batchCapacity_, bytesRead,
+                                  bytesNeeded)) {
+            shortRecords_ = 1;
+            return 1;
+        }
+        if (GetLastError() != ERROR_NOT_SUPPORTED)
+            return 0;
+        shortRecords_ = 0;
+    }
+    return ReadEventLogW(logHandle_, kBackwards, 0, batch_, batchCapacity_, bytesRead, bytesNeeded);
+}
+
+int EventLogReader::isOfSource(const uint8_t* record, uint32_t size, uint32_t sourceAt) const {
     // The name as the source writes it, the usual case, costs one comparison of bytes.
-    if (sourceName_ && kHeaderSize + 2 * (sourceLength_ + 1) <= size &&
-        sameBytes(record + kHeaderSize, sourceName_, 2 * (sourceLength_ + 1)))
+    if (sourceName_ && sourceAt + 2 * (sourceLength_ + 1) <= size &&
+        sameBytes(record + sourceAt, sourceName_, 2 * (sourceLength_ + 1)))
         return 1;
-    const WCHAR* source = sourceNameOf(record, size);
+    const WCHAR* source = sourceNameOf(record, size, sourceAt);
     return source && sourceName_ && _wcsicmp(source, sourceName_) == 0;
 }
 
 int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
-    if (!isOfSource(buffer, size)) {
+    if (!isOfSource(buffer, size, kHeaderSize)) {
         std::free(buffer);
         return -1;
     }
     releaseRecord();
     record_ = ownRecord_ = buffer;
     recordSize_ = size;
-    return parseRecord();
+    return parseRecord(0);
 }
 
 // Takes the current record apart. A logon or logoff whose payload is missing or does not fit in
 // the record, or whose last two bytes are not zero, is malformed and ends the walk. The names
 // are read up to their first zero unit, which may lie past an odd size but must lie inside the
-// record.
-int EventLogReader::parseRecord() {
+// record. A short record holds the full record's bytes from the data on, and is taken apart as
+// the full one would be.
+int EventLogReader::parseRecord(int shortRecord) {
     if (!record_)
         return 0;
-    kind_ = readLe32(record_ + kEventId);
-    time_ = readLe32(record_ + kTimeGenerated);
+    kind_ = readLe32(record_ + (shortRecord ? kShortEventId : kEventId));
+    time_ = readLe32(record_ + (shortRecord ? kShortTimeGenerated : kTimeGenerated));
     sessionName_ = domain_ = userName_ = nullptr;
     sessionNameUnits_ = domainUnits_ = userNameUnits_ = 0;
     if (kind_ != Logon && kind_ != Logoff)
         return 1;
-    uint32_t offset = readLe32(record_ + kDataOffset);
+    uint32_t offset = readLe32(record_ + (shortRecord ? kShortDataOffset : kDataOffset));
+    // Where the data lies here, and the full record's bytes from it on.
+    uint32_t at = shortRecord ? readLe32(record_ + kShortRest) : offset;
     // Names are UTF-16 units in place: an odd offset cannot hold them (no log writes one).
-    if (offset == 0 || offset % 2 != 0 || offset > recordSize_ ||
-        recordSize_ - offset < kPayloadMinimum)
+    if (offset == 0 || offset % 2 != 0 || at % 2 != 0 || at > recordSize_ ||
+        recordSize_ - at < kPayloadMinimum)
         return 0;
-    const uint8_t* payload = record_ + offset;
+    const uint32_t left = recordSize_ - at;
+    const uint8_t* payload = record_ + at;
     uint32_t size = readLe32(payload);
-    if (size < kPayloadMinimum || size > recordSize_ - offset || readLe16(payload + size - 2) != 0)
+    if (size < kPayloadMinimum || size > left || readLe16(payload + size - 2) != 0)
         return 0;
-    WCHAR* text = reinterpret_cast<WCHAR*>(record_ + offset + kPayloadText);
-    uint32_t units = (recordSize_ - offset - kPayloadText) / 2;
+    WCHAR* text = reinterpret_cast<WCHAR*>(record_ + at + kPayloadText);
+    uint32_t units = (left - kPayloadText) / 2;
     // The first two backslashes end the session name and the domain.
     uint32_t stops[2] = {units, units}, end = 0;
     if (!findStops(text, units, stops, &end))

@@ -58,10 +58,11 @@ class EventLogReader {
     size_t userNameUnits() const { return userNameUnits_; }
 
   private:
-    int parseRecord();
+    int parseRecord(int shortRecord);
     int fillBatch();
+    int readBatch(DWORD* bytesRead, DWORD* bytesNeeded);
     void releaseRecord();
-    int isOfSource(const uint8_t* record, uint32_t size) const;
+    int isOfSource(const uint8_t* record, uint32_t size, uint32_t sourceAt) const;
     void open(const WCHAR* sourceName);
     int endWalk(WalkEnd end, DWORD error);
 
@@ -84,6 +85,8 @@ class EventLogReader {
     uint32_t batchCapacity_ = 0;
     uint32_t batchUsed_ = 0;
     uint32_t batchAt_ = 0;
+    // Whether the log gives the batch short records: -1 not known yet, then 0 or 1.
+    int shortRecords_ = -1;
     uint32_t kind_ = 0;
     uint32_t time_ = 0;
     uint32_t sessionId_ = 0;

@@ -63,6 +63,14 @@ void systemErrorText(LONG status, char* out, size_t size);
 // a walk that ended with ERROR_FILE_CORRUPT; "" when the platform has nothing to say.
 void describeEventLogDamage(HANDLE log, char* out, size_t size);
 
+// Reads as ReadEventLogW does, but gives each record as its short record (see
+// formats/evt/event_record.h), where the log makes its records as they are read (a .evtx file
+// on Linux): a reader that takes only the event ID, the time, the source and the data is spared
+// making and copying the rest. FALSE with ERROR_NOT_SUPPORTED where it cannot (Windows, a .evt
+// file, a handle ReadEventLogW read first); a handle it read is read by it alone.
+BOOL readShortEventRecords(HANDLE log, DWORD flags, void* buffer, DWORD bytesToRead,
+                           DWORD* bytesRead, DWORD* minBytesNeeded);
+
 // Hands UTF-8 text, whole characters, to the console layer of the platform (as it is on Linux;
 // the console's wide output or UTF-8 with CRLF on Windows).
 void writeConsoleText(const char* text, size_t length);

@@ -3,6 +3,7 @@
 #include "eventlog/event_log_reader.h"
 #include "formats/evt/evt_file.h"
 #include "formats/evt/evt_writer.h"
+#include "formats/evtx/evtx_writer.h"
 #include "formats/little_endian.h"
 #include "support/support.h"
 #include "wsxlum/evt_record.h"
@@ -364,6 +365,50 @@ TEST_F(RealXpLog, ACopyWithAppendedRecordsStillReads) {
     EXPECT_NE(out.find("Source name\t\t\t: wsxlum", last), std::string::npos);
     EXPECT_NE(out.find("Event identifier\t\t: 0x00000003 (3)", last), std::string::npos);
     EXPECT_NE(out.find("Creation time\t\t\t: May 01, 2020 03:28:45 UTC", last), std::string::npos);
+}
+
+// What a reader takes from each record of a walk, and how the walk ended.
+std::string readerView(const std::string& path) {
+    const WString file = utf8ToUtf16(path);
+    EventLogReader reader(WSTR("wsxlum"), file.c_str());
+    std::string seen;
+    auto text = [](const WCHAR* s) { return s ? utf8(WString(s)) : std::string("<none>"); };
+    while (reader.readNext())
+        seen += std::to_string(reader.kind()) + " " + std::to_string(reader.time()) + " " +
+                std::to_string(reader.sessionId()) + " " + text(reader.sessionName()) + "|" +
+                text(reader.domain()) + "|" + text(reader.userName()) + "\n";
+    return seen + "end " + std::to_string(reader.walkEnd()) + " " + std::to_string(reader.kind()) +
+           " " + std::to_string(reader.time());
+}
+
+// A .evtx log is read as the same records in a .evt log are, payloads at the edges of their
+// records too: data cut short of the names' zero unit, sizes that reach into the padding and the
+// length after the data, with SIDs before it or none.
+TEST(EvtAndEvtx, TheReaderTakesTheSameFromBoth) {
+    Sandbox sandbox;
+    const std::string evt = sandbox.root() + "/log.evt", evtx = sandbox.root() + "/log.evtx";
+    const std::vector<uint8_t> whole = sessionPayload(7, u"rdp#1\\CORP\\alice");
+    size_t accepted = 0, cases = 0;
+    for (size_t sid : {0, 12, 16})
+        for (size_t drop : {0, 1, 2, 3, 5})
+            for (int more : {-2, 0, 1, 2, 3, 4, 6, 8}) {
+                EvtRecordFields record = sessionRecord(Logon, 1000, 7);
+                record.data.assign(whole.begin(), whole.end() - static_cast<long>(drop));
+                writeLe32(record.data.data(), static_cast<uint32_t>(record.data.size() + more));
+                record.userSid.assign(sid, 1);
+                const std::vector<EvtRecordFields> log = {sessionRecord(Reboot, 900), record};
+                std::remove(evt.c_str());
+                std::remove(evtx.c_str());
+                std::string error;
+                ASSERT_TRUE(appendEvtRecords(evt, log, kDefaultEvtMaxSize, &error)) << error;
+                ASSERT_TRUE(writeEvtxFile(evtx, log, &error)) << error;
+                const std::string seen = readerView(evt);
+                EXPECT_EQ(readerView(evtx), seen) << sid << " " << drop << " " << more;
+                accepted += seen.find("alice") != std::string::npos;
+                ++cases;
+            }
+    EXPECT_GT(accepted, 0u); // both ways: some records are taken, others end the walk
+    EXPECT_LT(accepted, cases);
 }
 
 } // namespace

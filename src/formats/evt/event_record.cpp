@@ -115,40 +115,20 @@ int appendEvtRecord(const EvtRecordFields& fields, const EvtRecordParts& parts,
     return 1;
 }
 
-namespace {
-
-// Bytes copied where the sizes are those of a record's names and small blocks, a few dozen
-// bytes: in words that overlap, rather than by a call.
-inline void copySmall(uint8_t* to, const uint8_t* from, size_t n) {
-    if (n >= 8 && n <= 32) {
-        if (n > 16) {
-            std::memcpy(to, from, 16);
-            std::memcpy(to + n - 16, from + n - 16, 16);
-        } else {
-            std::memcpy(to, from, 8);
-            std::memcpy(to + n - 8, from + n - 8, 8);
-        }
-    } else if (n > 0) {
-        std::memcpy(to, from, n);
-    }
-}
-
-} // namespace
-
 void writeEvtRecord(const EvtRecordFields& fields, const EvtRecordBlocks& b,
                     const EvtRecordLayout& at, uint32_t recordNumber, uint8_t* h) {
     writeFrame(fields, at, recordNumber, static_cast<uint32_t>(b.userSid.size),
                static_cast<uint16_t>(b.stringCount), static_cast<uint32_t>(b.data.size), h);
     uint8_t* names = h + kEventRecordHeaderSize;
-    copySmall(names, b.source.bytes, b.source.size);
+    copyRecordPart(names, b.source.bytes, b.source.size);
     names += b.source.size;
     names[0] = names[1] = 0;
-    copySmall(names + 2, b.computer.bytes, b.computer.size);
+    copyRecordPart(names + 2, b.computer.bytes, b.computer.size);
     names += 2 + b.computer.size;
     names[0] = names[1] = 0;
-    copySmall(h + at.sidOffset, b.userSid.bytes, b.userSid.size);
-    copySmall(h + at.stringOffset, b.strings.bytes, b.strings.size);
-    copySmall(h + at.dataOffset, b.data.bytes, b.data.size);
+    copyRecordPart(h + at.sidOffset, b.userSid.bytes, b.userSid.size);
+    copyRecordPart(h + at.stringOffset, b.strings.bytes, b.strings.size);
+    copyRecordPart(h + at.dataOffset, b.data.bytes, b.data.size);
 }
 
 namespace {

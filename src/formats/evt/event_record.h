@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -90,10 +91,39 @@ inline int layOutEvtRecord(const EvtRecordBlocks& b, EvtRecordLayout& layout) {
     return layOutEvtRecord(b.source.size, b.computer.size, b.userSid.size, b.strings.size,
                            b.data.size, layout);
 }
+// Bytes copied where the sizes are those of a record's names and small blocks, a few dozen
+// bytes: in words that overlap, rather than by a call.
+inline void copyRecordPart(uint8_t* to, const uint8_t* from, size_t n) {
+    if (n >= 8 && n <= 32) {
+        if (n > 16) {
+            std::memcpy(to, from, 16);
+            std::memcpy(to + n - 16, from + n - 16, 16);
+        } else {
+            std::memcpy(to, from, 8);
+            std::memcpy(to + n - 8, from + n - 8, 8);
+        }
+    } else if (n > 0) {
+        std::memcpy(to, from, n);
+    }
+}
 // The record written whole at out (layout.length bytes, the padding zeroed): only the numbers are
 // taken from fields.
 void writeEvtRecord(const EvtRecordFields& fields, const EvtRecordBlocks& blocks,
                     const EvtRecordLayout& layout, uint32_t recordNumber, uint8_t* out);
+
+// A short record: what a reader of sessions takes from an EVENTLOGRECORD, for a log that makes
+// its records as they are read (a .evtx file) rather than keeping them. Each field is 32 bits:
+// the short record's length (a multiple of four), the event ID, TimeGenerated, the full record's
+// DataOffset, and where the rest of the full record begins here; then the source name with its
+// zero unit, and up to three zero bytes; then the rest: the full record's bytes from its
+// DataOffset to its end (the data, the padding and the length repeated), as far from a multiple
+// of four as there. The names, SID and strings the
+// full record holds between are left out.
+constexpr uint32_t kShortEventId = 4;
+constexpr uint32_t kShortTimeGenerated = 8;
+constexpr uint32_t kShortDataOffset = 12;
+constexpr uint32_t kShortRest = 16;
+constexpr uint32_t kShortSource = 20;
 
 // The fields of a record (as buildEvtRecord lays them out, or as any event log gives them);
 // 0 when its offsets or lengths do not fit in size bytes.

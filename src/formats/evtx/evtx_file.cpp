@@ -246,15 +246,17 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
             break;
         }
         const EvtxDecoder::Entry& entry = decoder.entries_[backwards ? count - 1 - k : k];
-        EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0};
+        EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0, 0};
         if (decodeEventXml(c, kEvtxChunkSize, entry.offset + 24, entry.offset + entry.size - 4,
                            scratch.event, &scratch.templates, static_cast<uint32_t>(chunk.index),
                            &decoder.budget_)) {
             const EvtxEvent& event = scratch.event;
             const uint64_t id = event.numbers[EvtxRecordId];
-            if (buildLegacyRecord(event, readLe64(c + entry.offset + 16),
-                                  static_cast<uint32_t>(id ? id : entry.id), scratch.fields,
-                                  out.bytes)) {
+            const uint64_t written = readLe64(c + entry.offset + 16);
+            if (shortRecords_
+                    ? buildShortRecord(event, out.bytes)
+                    : buildLegacyRecord(event, written, static_cast<uint32_t>(id ? id : entry.id),
+                                        scratch.fields, out.bytes)) {
                 record.length = static_cast<uint32_t>(out.bytes.size() - record.offset);
                 record.state = 1;
                 out.records.push_back(record);
@@ -267,6 +269,12 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
         out.records.push_back(record);
         out.last = k + 1 == count;
         break;
+    }
+    for (size_t k = out.records.size(); !out.damaged && k-- > 1;) {
+        EvtxBatch::Record& r = out.records[k - 1];
+        const EvtxBatch::Record& after = out.records[k];
+        if (r.state > 0 && after.state > 0 && (backwards ? after.id < r.id : after.id > r.id))
+            r.follow = after.follow + 1;
     }
 }
 

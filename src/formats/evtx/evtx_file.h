@@ -1,6 +1,7 @@
 // The XML event log file (.evtx) of every Windows since Vista: a 4 KiB file header, then 64 KiB
 // chunks, each with its own header, the names and templates its records share, and records of
-// binary XML. Each record is handed out as the EVENTLOGRECORD Windows' legacy API gives for it.
+// binary XML. Each record is handed out as the EVENTLOGRECORD Windows' legacy API gives for it,
+// or as its short record.
 #pragma once
 
 #include "binxml.h"
@@ -78,6 +79,9 @@ struct EvtxBatch {
         uint32_t offset; // of its legacy record in bytes
         uint32_t length;
         int state; // 1 decoded; -1 it cannot be decoded
+        // Records right after it that a walk gives right after it (decoded, each beyond the one
+        // before in the walk's order, in a batch not damaged): their bytes follow its own.
+        uint32_t follow;
     };
     WalkPos chunk = {static_cast<size_t>(-1)};
     int backwards = 1;
@@ -188,10 +192,23 @@ class EvtxFile {
         ++cursor.record;
         cursor.lastId = record.id;
     }
+    // The same for record and the count records that follow it (count at most its follow).
+    static void takeRun(EvtxCursor& cursor, const EvtxBatch::Record& record, size_t count) {
+        cursor.record += 1 + count;
+        cursor.lastId = (&record)[count].id;
+    }
     // Where a walk's chunks are done: its end, or Broken when a record ended it.
     static WalkStep finish(EvtxCursor& cursor) {
         cursor.ended = 1;
         return cursor.broken ? WalkStep::Broken : WalkStep::End;
+    }
+
+    // Records are given as short records (see event_record.h) rather than legacy ones, from the
+    // next batch decoded on: set before the first walk, and never while threads decode.
+    void giveShortRecords(int on) {
+        shortRecords_ = on;
+        batches_[0] = EvtxBatch();
+        batches_[1] = EvtxBatch();
     }
 
     size_t chunkCount() const { return chunkCount_; }
@@ -222,6 +239,7 @@ class EvtxFile {
     int fd_ = -1;
     uint64_t fileSize_ = 0;
     int checksums_ = 1;
+    int shortRecords_ = 0;
     size_t chunkCount_ = 0;
     std::vector<size_t> order_; // the sound chunks' places in the file, newest records first
     std::vector<size_t> skipped_;
@@ -237,3 +255,5 @@ struct EvtRecordFields;
 // 0 when it would be larger than a reader takes.
 int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
                       EvtRecordFields& fields, RecordBytes& out);
+// The same as a short record (see event_record.h), 0 where the legacy record would be.
+int buildShortRecord(const EvtxEvent& event, RecordBytes& out);

@@ -1,7 +1,11 @@
-// The legacy record of an event of the new log, as Windows' ReadEventLogW gives it.
+// The legacy record of an event of the new log, as Windows' ReadEventLogW gives it, or its short
+// record.
 #include "evtx_file.h"
 
 #include "formats/evt/event_record.h"
+#include "formats/little_endian.h"
+
+#include <cstring>
 
 namespace {
 
@@ -42,26 +46,59 @@ EvtRecordBlock blockOf(const EventBytes& bytes) {
     return {bytes.data(), bytes.size()};
 }
 
+uint32_t eventIdOf(const EvtxEvent& event) {
+    return static_cast<uint32_t>((event.numbers[EvtxQualifiers] & 0xFFFF) << 16 |
+                                 (event.numbers[EvtxEventId] & 0xFFFF));
+}
+
+// The texts and bytes the record of event holds.
+EvtRecordBlocks blocksOf(const EvtxEvent& event) {
+    return {blockOf(event.sourceName.empty() ? event.provider : event.sourceName),
+            blockOf(event.computer),
+            blockOf(event.userSid),
+            blockOf(event.strings),
+            event.stringCount,
+            blockOf(event.binary)};
+}
+
 } // namespace
 
 int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
                       EvtRecordFields& fields, RecordBytes& out) {
-    fields.eventId = static_cast<uint32_t>((event.numbers[EvtxQualifiers] & 0xFFFF) << 16 |
-                                           (event.numbers[EvtxEventId] & 0xFFFF));
+    fields.eventId = eventIdOf(event);
     fields.eventType = eventTypeOf(event);
     fields.category = static_cast<uint16_t>(event.numbers[EvtxTask]);
     fields.timeGenerated = secondsOf(event.numbers[EvtxTimeCreated]);
     fields.timeWritten = secondsOf(writtenTime);
-    const EvtRecordBlocks blocks = {
-        blockOf(event.sourceName.empty() ? event.provider : event.sourceName),
-        blockOf(event.computer),
-        blockOf(event.userSid),
-        blockOf(event.strings),
-        event.stringCount,
-        blockOf(event.binary)};
+    const EvtRecordBlocks blocks = blocksOf(event);
     EvtRecordLayout layout;
     if (!layOutEvtRecord(blocks, layout))
         return 0;
     writeEvtRecord(fields, blocks, layout, recordNumber, out.extend(layout.length));
+    return 1;
+}
+
+int buildShortRecord(const EvtxEvent& event, RecordBytes& out) {
+    const EvtRecordBlocks blocks = blocksOf(event);
+    EvtRecordLayout layout;
+    if (!layOutEvtRecord(blocks, layout))
+        return 0;
+    // The source below 16 MiB and the rest below the full record's length: no sum wraps. The
+    // rest lies as the full record's does, four bytes apart, as the record begins and ends.
+    const uint32_t restBytes = layout.length - layout.dataOffset;
+    uint32_t rest = static_cast<uint32_t>(kShortSource + blocks.source.size + 2);
+    rest += (4 - (rest + restBytes) % 4) % 4;
+    const uint32_t dataBytes = static_cast<uint32_t>(blocks.data.size);
+    uint8_t* r = out.extend(rest + restBytes);
+    std::memset(r + rest - 8, 0, 8); // the source's zero unit and padding, before the fields
+    copyRecordPart(r + kShortSource, blocks.source.bytes, blocks.source.size);
+    writeLe32(r, rest + restBytes);
+    writeLe32(r + kShortEventId, eventIdOf(event));
+    writeLe32(r + kShortTimeGenerated, secondsOf(event.numbers[EvtxTimeCreated]));
+    writeLe32(r + kShortDataOffset, layout.dataOffset);
+    writeLe32(r + kShortRest, rest);
+    writeLe32(r + rest + dataBytes, 0); // the data's padding, before the length over it
+    copyRecordPart(r + rest, blocks.data.bytes, dataBytes);
+    writeLe32(r + rest + restBytes - 4, layout.length);
     return 1;
 }

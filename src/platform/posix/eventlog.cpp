@@ -36,6 +36,8 @@ struct PosixEventLog {
     int underWay[2] = {0, 0};
     int ended[2] = {0, 0};
     DWORD endCode[2] = {ERROR_SUCCESS, ERROR_SUCCESS};
+    // How its records are given, fixed by the first read: 0 not yet, 1 whole, 2 short records.
+    int shape = 0;
     int readable = 1; // it holds an event log
     int empty = 0;    // an empty file: an empty log
     int xml = 0;      // a .evtx file
@@ -160,9 +162,17 @@ int damaged(const PosixEventLog& handle) {
            !(handle.xmlLog.skippedChunks().empty() && handle.xmlLog.damagedChunks().empty());
 }
 
-void takeXml(PosixEventLog& handle, int backwards, uint8_t* out) {
-    std::memcpy(out, handle.nextBytes, handle.nextRecord->length);
-    EvtxFile::take(handle.cursors[backwards ? 0 : 1], *handle.nextRecord);
+// .evtx: the record found next and those that follow it in its batch, as many as fit room
+// bytes (the first does), copied at once; their bytes, and their count in *count.
+size_t takeXml(PosixEventLog& handle, int backwards, uint8_t* out, size_t room, size_t* count) {
+    const EvtxBatch::Record* first = handle.nextRecord;
+    size_t bytes = first->length, more = 0;
+    for (; more < first->follow && first[more + 1].length <= room - bytes; ++more)
+        bytes += first[more + 1].length;
+    std::memcpy(out, handle.nextBytes, bytes);
+    EvtxFile::takeRun(handle.cursors[backwards ? 0 : 1], *first, more);
+    *count = more + 1;
+    return bytes;
 }
 
 // A handle for the file open at fd (-1: a missing file, an empty log).
@@ -237,17 +247,43 @@ HANDLE OpenBackupEventLogW(const WCHAR* serverName, const WCHAR* fileName) {
     return newHandle(fd, xml);
 }
 
+namespace {
+
+// Records as ReadEventLogW and readShortEventRecords give them (shape 1 or 2).
+BOOL readRecords(PosixEventLog* handle, int shape, DWORD flags, void* buffer, DWORD bytesToRead,
+                 DWORD* bytesRead, DWORD* minBytesNeeded);
+
+} // namespace
+
 // Sequential reads only, in either direction: as many whole records as fit the buffer.
 // ERROR_INSUFFICIENT_BUFFER with the next record's size when not even one fits;
 // ERROR_HANDLE_EOF after the last record, ERROR_EVENTLOG_FILE_CORRUPT where a corrupt record
 // ended the walk, and ERROR_FILE_CORRUPT after the last record of a walk that passed over
 // damage (a .evtx chunk passed over or read in part): the two say whether records are missing
-// beyond the end.
+// beyond the end. ERROR_INVALID_PARAMETER for a handle readShortEventRecords read.
 BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRead,
                    DWORD* bytesRead, DWORD* minBytesNeeded) {
-    PosixEventLog* handle = static_cast<PosixEventLog*>(log);
+    return readRecords(static_cast<PosixEventLog*>(log), 1, flags, buffer, bytesToRead, bytesRead,
+                       minBytesNeeded);
+}
+
+// The same with short records, from a .evtx file.
+BOOL readShortEventRecords(HANDLE log, DWORD flags, void* buffer, DWORD bytesToRead,
+                           DWORD* bytesRead, DWORD* minBytesNeeded) {
+    return readRecords(static_cast<PosixEventLog*>(log), 2, flags, buffer, bytesToRead, bytesRead,
+                       minBytesNeeded);
+}
+
+namespace {
+
+BOOL readRecords(PosixEventLog* handle, int shape, DWORD flags, void* buffer, DWORD bytesToRead,
+                 DWORD* bytesRead, DWORD* minBytesNeeded) {
     if (!handle) {
         SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (handle->shape == 0 && shape == 2 && !handle->xml) {
+        SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
     int backwards = (flags & EVENTLOG_BACKWARDS_READ) != 0;
@@ -255,6 +291,15 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
     if (!buffer || !bytesRead || !minBytesNeeded || !(flags & EVENTLOG_SEQUENTIAL_READ) ||
         (flags & EVENTLOG_SEEK_READ) || backwards == forwards) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (handle->shape == 0) {
+        handle->shape = shape;
+        if (shape == 2)
+            handle->xmlLog.giveShortRecords(1); // nothing is decoded yet
+    }
+    if (handle->shape != shape) {
+        SetLastError(shape == 2 ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     const int way = backwards ? 0 : 1;
@@ -302,10 +347,14 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
             return FALSE;
         }
         uint8_t* out = static_cast<uint8_t*>(buffer) + copied;
-        if (handle->xml)
-            takeXml(*handle, backwards, out);
-        else
-            file.copyRecord(index, length, out);
+        if (handle->xml) {
+            size_t count = 0;
+            copied +=
+                static_cast<DWORD>(takeXml(*handle, backwards, out, bytesToRead - copied, &count));
+            done += count;
+            continue;
+        }
+        file.copyRecord(index, length, out);
         copied += length;
         ++done;
     }
@@ -320,6 +369,8 @@ BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRe
     *bytesRead = copied;
     return TRUE;
 }
+
+} // namespace
 
 void describeEventLogDamage(HANDLE log, char* out, size_t size) {
     const PosixEventLog* handle = static_cast<const PosixEventLog*>(log);

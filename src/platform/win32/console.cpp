@@ -105,3 +105,9 @@ void describeEventLogDamage(HANDLE, char* out, size_t size) {
     if (size > 0)
         out[0] = 0;
 }
+
+// Windows makes each record whole: ReadEventLogW serves.
+BOOL readShortEventRecords(HANDLE, DWORD, void*, DWORD, DWORD*, DWORD*) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return FALSE;
+}

@@ -487,19 +487,21 @@ TEST(EvtxWalk, BatchesOfAnySizeGiveTheFilesOwnWalk) {
     }
 }
 
-// Records read through the event log functions one way, in reads of buffer bytes, until a read
-// fails or `reads` reads were made; error is the failing read's.
+// Records read through the event log functions one way (short ones with shortRecords), in reads
+// of buffer bytes, until a read fails or `reads` reads were made; error is the failing read's.
 struct HandleReads {
     std::vector<std::vector<uint8_t>> records;
     DWORD error = ERROR_SUCCESS;
 };
-void readThrough(HANDLE log, int backwards, DWORD buffer, size_t reads, HandleReads& out) {
+void readThrough(HANDLE log, int backwards, DWORD buffer, size_t reads, HandleReads& out,
+                 int shortRecords = 0) {
     const DWORD flags =
         EVENTLOG_SEQUENTIAL_READ | (backwards ? EVENTLOG_BACKWARDS_READ : EVENTLOG_FORWARDS_READ);
     std::vector<uint8_t> bytes(buffer);
     for (size_t n = 0; reads == 0 || n < reads; ++n) {
         DWORD read = 0, needed = 0;
-        if (!ReadEventLogW(log, flags, 0, bytes.data(), buffer, &read, &needed)) {
+        if (!(shortRecords ? readShortEventRecords(log, flags, bytes.data(), buffer, &read, &needed)
+                           : ReadEventLogW(log, flags, 0, bytes.data(), buffer, &read, &needed))) {
             out.error = GetLastError();
             return;
         }
@@ -568,6 +570,63 @@ TEST(EvtxStandIn, AWalkDecodedAheadGivesTheFilesOwnWalk) {
         EXPECT_TRUE(CloseEventLog(log));
         EXPECT_EQ(damaged.error, damage.error);
         EXPECT_TRUE(damaged.records == own);
+    }
+}
+
+// The zero-terminated UTF-16LE text at offset (to the end when no zero unit comes).
+std::u16string utf16At(const std::vector<uint8_t>& bytes, size_t offset) {
+    std::u16string text;
+    for (; offset + 1 < bytes.size() && readLe16(&bytes[offset]) != 0; offset += 2)
+        text += static_cast<char16_t>(readLe16(&bytes[offset]));
+    return text;
+}
+
+// Short records hold what the full ones hold for a reader of sessions: the event ID, the time,
+// the source and the full record's bytes from its data on, in sound and damaged logs alike, in
+// reads of a record or two as of many. A handle is read one way only.
+TEST(EvtxStandIn, ShortRecordsHoldWhatTheFullOnesDo) {
+    Sandbox sandbox;
+    const std::string path = sandbox.root() + "/eventlog/Application.evtx";
+    std::vector<std::vector<uint8_t>> logs = {buildEvtxFile(variedRecords(3000))};
+    for (const char* name : {"application-dirty.evtx", "appx-bad-chunks.evtx",
+                             "live-copy-bad-checksum.evtx", "capi2-binxml-values.evtx"})
+        logs.push_back(bytesOf(dataDir() + name));
+    for (size_t k = 0; k < logs.size(); ++k) {
+        SCOPED_TRACE(k);
+        writeFile(path, std::string(logs[k].begin(), logs[k].end()));
+        HANDLE whole = OpenEventLogW(nullptr, WSTR("wsxlum"));
+        HANDLE brief = OpenEventLogW(nullptr, WSTR("wsxlum"));
+        ASSERT_TRUE(whole && brief);
+        HandleReads full, shortOnes;
+        readThrough(whole, 1, 64 << 10, 0, full);
+        readThrough(brief, 1, k % 2 ? 600 : 64 << 10, 0, shortOnes, 1);
+        EXPECT_EQ(shortOnes.error, full.error);
+        ASSERT_EQ(shortOnes.records.size(), full.records.size());
+        EXPECT_GT(full.records.size(), 0u);
+        for (size_t i = 0; i < full.records.size(); ++i) {
+            const std::vector<uint8_t>& f = full.records[i];
+            const std::vector<uint8_t>& r = shortOnes.records[i];
+            const uint32_t data = readLe32(&f[52]), rest = readLe32(&r[kShortRest]);
+            ASSERT_TRUE(r.size() % 4 == 0 && rest <= r.size() && data <= f.size()) << i;
+            EXPECT_EQ(readLe32(&r[kShortEventId]), readLe32(&f[20])) << i;
+            EXPECT_EQ(readLe32(&r[kShortTimeGenerated]), readLe32(&f[12])) << i;
+            EXPECT_EQ(readLe32(&r[kShortDataOffset]), data) << i;
+            const std::u16string source = utf16At(f, kEventRecordHeaderSize);
+            EXPECT_EQ(utf16At(r, kShortSource), source) << i;
+            EXPECT_TRUE(rest % 4 == data % 4 && rest >= kShortSource + 2 * source.size() + 2 &&
+                        rest < kShortSource + 2 * source.size() + 6)
+                << i;
+            EXPECT_TRUE(std::equal(r.begin() + rest, r.end(), f.begin() + data, f.end())) << i;
+        }
+        DWORD read = 0, needed = 0;
+        uint8_t buffer[1 << 10];
+        EXPECT_FALSE(readShortEventRecords(whole, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ,
+                                           buffer, sizeof buffer, &read, &needed));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+        EXPECT_FALSE(ReadEventLogW(brief, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ, 0,
+                                   buffer, sizeof buffer, &read, &needed));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+        EXPECT_TRUE(CloseEventLog(whole) && CloseEventLog(brief));
     }
 }
 
