@@ -1,6 +1,7 @@
 // The .evtx decoder on arbitrary chunks: the input is one chunk of a file whose header keeps no
 // checksums (the first byte's low bit asks for them to be checked instead). Every record the
-// decoder accepts must come out as a well-formed legacy record.
+// decoder accepts must come out as a well-formed legacy record, and as a short record that holds
+// what the legacy one does.
 #include "formats/evt/event_record.h"
 #include "formats/evtx/evtx_file.h"
 #include "formats/little_endian.h"
@@ -19,13 +20,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!log.load(std::move(file)))
         std::abort(); // the signature is there: the file loads, whatever its chunks hold
     std::vector<uint8_t> record;
+    std::vector<std::vector<uint8_t>> newest;
     EvtRecordFields fields;
     for (int backwards : {1, 0}) {
         EvtxCursor cursor;
         cursor.backwards = backwards;
-        while (log.next(cursor, record) == WalkStep::Record)
+        while (log.next(cursor, record) == WalkStep::Record) {
             if (!parseEvtRecord(record.data(), static_cast<uint32_t>(record.size()), fields))
                 std::abort();
+            if (backwards)
+                newest.push_back(record);
+        }
     }
+    // The same walk in short records: each the legacy record's event ID, time and bytes from
+    // its data on.
+    log.giveShortRecords(1);
+    EvtxCursor cursor;
+    size_t count = 0;
+    for (; log.next(cursor, record) == WalkStep::Record; ++count) {
+        if (count >= newest.size() || record.size() % 4 != 0 || record.size() < kShortSource + 4)
+            std::abort();
+        const std::vector<uint8_t>& full = newest[count];
+        const uint32_t rest = readLe32(&record[kShortRest]), data = readLe32(&full[52]);
+        if (rest > record.size() || record.size() - rest != full.size() - data ||
+            std::memcmp(&record[rest], &full[data], full.size() - data) != 0 ||
+            readLe32(&record[kShortEventId]) != readLe32(&full[20]) ||
+            readLe32(&record[kShortTimeGenerated]) != readLe32(&full[12]))
+            std::abort();
+    }
+    if (count != newest.size())
+        std::abort();
     return 0;
 }
