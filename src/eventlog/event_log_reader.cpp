@@ -185,6 +185,16 @@ int EventLogReader::reopen() {
     return logHandle_ != nullptr;
 }
 
+template <uint32_t sourceAt>
+int EventLogReader::isOfSource(const uint8_t* record, uint32_t size) const {
+    // The name as the source writes it, the usual case, costs one comparison of bytes.
+    if (sourceName_ && sourceAt + 2 * (sourceLength_ + 1) <= size &&
+        sameBytes(record + sourceAt, sourceName_, 2 * (sourceLength_ + 1)))
+        return 1;
+    const WCHAR* source = sourceNameOf(record, size, sourceAt);
+    return source && sourceName_ && _wcsicmp(source, sourceName_) == 0;
+}
+
 // Records come from the log many at a time, as many whole ones as the batch holds; the batch
 // grows when the next record alone does not fit.
 int EventLogReader::readNext() {
@@ -201,7 +211,8 @@ int EventLogReader::readNext() {
         uint8_t* record = batch_ + batchAt_;
         uint32_t left = batchUsed_ - batchAt_;
         uint32_t length = left >= 4 ? readLe32(record) : 0;
-        if (length < 4 || length > left || (shortRecords_ == 1 && length % 4 != 0))
+        const int shortRecord = shortRecords_ == 1;
+        if (length < 4 || length > left || (length & (shortRecord ? 3 : 0)) != 0)
             return endWalk(WalkReadFailed, ERROR_EVENTLOG_FILE_CORRUPT);
         batchAt_ += length;
         if (reinterpret_cast<uintptr_t>(record) % alignof(WCHAR) != 0) {
@@ -216,8 +227,8 @@ int EventLogReader::readNext() {
                 continue;
             return taken ? 1 : endWalk(WalkMalformed, ERROR_SUCCESS);
         }
-        const int shortRecord = shortRecords_ == 1;
-        if (!isOfSource(record, length, shortRecord ? kShortSource : kHeaderSize))
+        if (!(shortRecord ? isOfSource<kShortSource>(record, length)
+                          : isOfSource<kHeaderSize>(record, length)))
             continue;
         if (ownRecord_)
             releaseRecord();
@@ -272,17 +283,8 @@ int EventLogReader::readBatch(DWORD* bytesRead, DWORD* bytesNeeded) {
     return ReadEventLogW(logHandle_, kBackwards, 0, batch_, batchCapacity_, bytesRead, bytesNeeded);
 }
 
-int EventLogReader::isOfSource(const uint8_t* record, uint32_t size, uint32_t sourceAt) const {
-    // The name as the source writes it, the usual case, costs one comparison of bytes.
-    if (sourceName_ && sourceAt + 2 * (sourceLength_ + 1) <= size &&
-        sameBytes(record + sourceAt, sourceName_, 2 * (sourceLength_ + 1)))
-        return 1;
-    const WCHAR* source = sourceNameOf(record, size, sourceAt);
-    return source && sourceName_ && _wcsicmp(source, sourceName_) == 0;
-}
-
 int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
-    if (!isOfSource(buffer, size, kHeaderSize)) {
+    if (!isOfSource<kHeaderSize>(buffer, size)) {
         std::free(buffer);
         return -1;
     }

@@ -62,7 +62,8 @@ class EventLogReader {
     int fillBatch();
     int readBatch(DWORD* bytesRead, DWORD* bytesNeeded);
     void releaseRecord();
-    int isOfSource(const uint8_t* record, uint32_t size, uint32_t sourceAt) const;
+    // Whether the record's source name, at sourceAt, is the source's.
+    template <uint32_t sourceAt> int isOfSource(const uint8_t* record, uint32_t size) const;
     void open(const WCHAR* sourceName);
     int endWalk(WalkEnd end, DWORD error);
 
