@@ -313,7 +313,7 @@ int EventLogReader::parseRecord(int shortRecord) {
     uint32_t at = shortRecord ? readLe32(record_ + kShortRest) : offset;
     // Names are UTF-16 units in place: an odd offset cannot hold them (no log writes one).
     if (offset == 0 || offset % 2 != 0 || at % 2 != 0 || at > recordSize_ ||
-        recordSize_ - at < kPayloadMinimum)
+        recordSize_ - at < kPayloadMinimum || (shortRecord && at < kShortSource + 2))
         return 0;
     const uint32_t left = recordSize_ - at;
     const uint8_t* payload = record_ + at;

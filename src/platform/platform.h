@@ -67,7 +67,7 @@ void describeEventLogDamage(HANDLE log, char* out, size_t size);
 // formats/evt/event_record.h), where the log makes its records as they are read (a .evtx file
 // on Linux): a reader that takes only the event ID, the time, the source and the data is spared
 // making and copying the rest. FALSE with ERROR_NOT_SUPPORTED where it cannot (Windows, a .evt
-// file, a handle ReadEventLogW read first); a handle it read is read by it alone.
+// file, a missing log, a handle ReadEventLogW read first); a handle it read is read by it alone.
 BOOL readShortEventRecords(HANDLE log, DWORD flags, void* buffer, DWORD bytesToRead,
                            DWORD* bytesRead, DWORD* minBytesNeeded);
 

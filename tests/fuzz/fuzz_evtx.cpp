@@ -16,7 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(file.data(), "ElfFile", 8);
     writeLe32(&file[120], data[0] & 1 ? 0 : kEvtxFlagNoChecksums);
     std::memcpy(&file[kEvtxHeaderBlock], data + 1, size - 1);
-    EvtxFile log;
+    EvtxFile log, brief;
+    if (!brief.load(file))
+        std::abort();
     if (!log.load(std::move(file)))
         std::abort(); // the signature is there: the file loads, whatever its chunks hold
     std::vector<uint8_t> record;
@@ -32,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 newest.push_back(record);
         }
     }
-    // The same walk in short records: each the legacy record's event ID, time and bytes from
-    // its data on.
-    log.giveShortRecords(1);
+    // The same walk in short records, by a file of its own as each handle has: each the legacy
+    // record's event ID, time and bytes from its data on.
+    brief.giveShortRecords(1);
     EvtxCursor cursor;
     size_t count = 0;
-    for (; log.next(cursor, record) == WalkStep::Record; ++count) {
+    for (; brief.next(cursor, record) == WalkStep::Record; ++count) {
         if (count >= newest.size() || record.size() % 4 != 0 || record.size() < kShortSource + 4)
             std::abort();
         const std::vector<uint8_t>& full = newest[count];

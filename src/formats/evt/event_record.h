@@ -117,8 +117,8 @@ void writeEvtRecord(const EvtRecordFields& fields, const EvtRecordBlocks& blocks
 // DataOffset, and where the rest of the full record begins here; then the source name with its
 // zero unit, and up to three zero bytes; then the rest: the full record's bytes from its
 // DataOffset to its end (the data, the padding and the length repeated), as far from a multiple
-// of four as there. The names, SID and strings the
-// full record holds between are left out.
+// of four as there. The computer name, SID and strings that the full record holds between its
+// source name and its data are left out.
 constexpr uint32_t kShortEventId = 4;
 constexpr uint32_t kShortTimeGenerated = 8;
 constexpr uint32_t kShortDataOffset = 12;

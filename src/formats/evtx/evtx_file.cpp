@@ -232,7 +232,7 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
     if (decoder.loaded_.index != chunk.index)
         loadChunk(chunk, decoder);
     else if (first == 0)
-        decoder.budget_ = DecodeBudget(); // a walk of its own: it costs what the first did
+        decoder.budget_ = DecodeBudget(); // a walk of its own has a budget of its own
     out.sound = decoder.loadedSound_;
     out.damaged = decoder.loadedDamaged_;
     if (!out.sound)

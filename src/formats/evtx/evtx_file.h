@@ -43,8 +43,8 @@ struct EvtxCursor {
     int broken = 0;      // ended at a record that cannot be decoded
 };
 
-// Legacy records one after another, each written whole where it is appended: memory that is
-// written before it is read, so it grows without being zeroed.
+// Records (legacy or short) one after another, each written whole where it is appended: memory that
+// is written before it is read, so it grows without being zeroed.
 class RecordBytes {
   public:
     const uint8_t* data() const { return bytes_.get(); }
@@ -76,7 +76,7 @@ class RecordBytes {
 struct EvtxBatch {
     struct Record {
         uint64_t id;
-        uint32_t offset; // of its legacy record in bytes
+        uint32_t offset; // of its record in bytes
         uint32_t length;
         int state; // 1 decoded; -1 it cannot be decoded
         // Records right after it that a walk gives right after it (decoded, each beyond the one
@@ -203,8 +203,9 @@ class EvtxFile {
         return cursor.broken ? WalkStep::Broken : WalkStep::End;
     }
 
-    // Records are given as short records (see event_record.h) rather than legacy ones, from the
-    // next batch decoded on: set before the first walk, and never while threads decode.
+    // Records are given as short records (see event_record.h) rather than legacy ones: the
+    // batches held are dropped, and those decoded from now on hold short records. Set before the
+    // first walk, and never while threads decode.
     void giveShortRecords(int on) {
         shortRecords_ = on;
         batches_[0] = EvtxBatch();
