@@ -251,39 +251,9 @@ namespace {
 
 // Records as ReadEventLogW and readShortEventRecords give them (shape 1 or 2).
 BOOL readRecords(PosixEventLog* handle, int shape, DWORD flags, void* buffer, DWORD bytesToRead,
-                 DWORD* bytesRead, DWORD* minBytesNeeded);
-
-} // namespace
-
-// Sequential reads only, in either direction: as many whole records as fit the buffer.
-// ERROR_INSUFFICIENT_BUFFER with the next record's size when not even one fits;
-// ERROR_HANDLE_EOF after the last record, ERROR_EVENTLOG_FILE_CORRUPT where a corrupt record
-// ended the walk, and ERROR_FILE_CORRUPT after the last record of a walk that passed over
-// damage (a .evtx chunk passed over or read in part): the two say whether records are missing
-// beyond the end. ERROR_INVALID_PARAMETER for a handle readShortEventRecords read.
-BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRead,
-                   DWORD* bytesRead, DWORD* minBytesNeeded) {
-    return readRecords(static_cast<PosixEventLog*>(log), 1, flags, buffer, bytesToRead, bytesRead,
-                       minBytesNeeded);
-}
-
-// The same with short records, from a .evtx file.
-BOOL readShortEventRecords(HANDLE log, DWORD flags, void* buffer, DWORD bytesToRead,
-                           DWORD* bytesRead, DWORD* minBytesNeeded) {
-    return readRecords(static_cast<PosixEventLog*>(log), 2, flags, buffer, bytesToRead, bytesRead,
-                       minBytesNeeded);
-}
-
-namespace {
-
-BOOL readRecords(PosixEventLog* handle, int shape, DWORD flags, void* buffer, DWORD bytesToRead,
                  DWORD* bytesRead, DWORD* minBytesNeeded) {
     if (!handle) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (handle->shape == 0 && shape == 2 && !handle->xml) {
-        SetLastError(ERROR_NOT_SUPPORTED);
         return FALSE;
     }
     int backwards = (flags & EVENTLOG_BACKWARDS_READ) != 0;
@@ -293,7 +263,7 @@ BOOL readRecords(PosixEventLog* handle, int shape, DWORD flags, void* buffer, DW
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (handle->shape == 0) {
+    if (handle->shape == 0 && (shape == 1 || handle->xml)) { // only a .evtx file has short ones
         handle->shape = shape;
         if (shape == 2)
             handle->xmlLog.giveShortRecords(1); // nothing is decoded yet
@@ -371,6 +341,25 @@ BOOL readRecords(PosixEventLog* handle, int shape, DWORD flags, void* buffer, DW
 }
 
 } // namespace
+
+// Sequential reads only, in either direction: as many whole records as fit the buffer.
+// ERROR_INSUFFICIENT_BUFFER with the next record's size when not even one fits;
+// ERROR_HANDLE_EOF after the last record, ERROR_EVENTLOG_FILE_CORRUPT where a corrupt record
+// ended the walk, and ERROR_FILE_CORRUPT after the last record of a walk that passed over
+// damage (a .evtx chunk passed over or read in part): the two say whether records are missing
+// beyond the end. ERROR_INVALID_PARAMETER for a handle readShortEventRecords read.
+BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD, void* buffer, DWORD bytesToRead,
+                   DWORD* bytesRead, DWORD* minBytesNeeded) {
+    return readRecords(static_cast<PosixEventLog*>(log), 1, flags, buffer, bytesToRead, bytesRead,
+                       minBytesNeeded);
+}
+
+// The same with short records, from a .evtx file.
+BOOL readShortEventRecords(HANDLE log, DWORD flags, void* buffer, DWORD bytesToRead,
+                           DWORD* bytesRead, DWORD* minBytesNeeded) {
+    return readRecords(static_cast<PosixEventLog*>(log), 2, flags, buffer, bytesToRead, bytesRead,
+                       minBytesNeeded);
+}
 
 void describeEventLogDamage(HANDLE log, char* out, size_t size) {
     const PosixEventLog* handle = static_cast<const PosixEventLog*>(log);
