@@ -21,13 +21,16 @@ UserEntry* findOrAddUser(UserList& list, const WCHAR* domain, const WCHAR* userN
 void fileUnderUser(EventLogReader& reader, UserList& list, const WCHAR* sessionName) {
     if (!reader.domain() || !reader.userName())
         return;
-    UserEntry* entry = list.findUser({reader.domain(), reader.domainUnits()},
-                                     {reader.userName(), reader.userNameUnits()});
-    if (!entry)
-        entry = list.addUser(reader.domain(), reader.userName());
-    if (entry)
-        list.fileEvent(*entry, sessionName, reader.sessionNameUnits(), reader.sessionId(),
-                       reader.kind(), reader.time());
+    uint32_t number = list.userNumber({reader.domain(), reader.domainUnits()},
+                                      {reader.userName(), reader.userNameUnits()});
+    if (!number) {
+        UserEntry* entry = list.addUser(reader.domain(), reader.userName());
+        if (!entry)
+            return;
+        number = entry->ordinal + 1;
+    }
+    list.fileEvent(number - 1, sessionName, reader.sessionNameUnits(), reader.sessionId(),
+                   reader.kind(), reader.time());
 }
 
 } // namespace

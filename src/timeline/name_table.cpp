@@ -46,11 +46,20 @@ int NameTable::store(NameText domain, NameText userName, uint32_t value) {
         entries_[slot - 1].value = value;
         return 1;
     }
-    Entry entry = {hash, static_cast<uint32_t>(texts_.size()), sizeOf(userName), sizeOf(domain),
-                   value};
-    for (NameText name : {userName, domain})
-        for (size_t i = 0; i < name.units; ++i)
-            texts_.push_back(folds_ ? folded(name.text[i]) : name.text[i]);
+    Entry entry = {hash, kHeld, sizeOf(userName), sizeOf(domain), value, {}};
+    const int held = userName.units + domain.units <= kHeldUnits;
+    if (!held)
+        entry.text = static_cast<uint32_t>(texts_.size());
+    WCHAR* to = entry.held;
+    for (NameText name : {userName, domain}) {
+        for (size_t i = 0; i < name.units; ++i) {
+            WCHAR unit = folds_ ? folded(name.text[i]) : name.text[i];
+            if (held)
+                *to++ = unit;
+            else
+                texts_.push_back(unit);
+        }
+    }
     entries_.push_back(entry);
     slot = static_cast<uint32_t>(entries_.size());
     return 0;

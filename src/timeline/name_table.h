@@ -61,14 +61,19 @@ class NameTable {
     size_t size() const { return entries_.size(); }
 
   private:
-    // A key: the user name's units, then the domain's, folded in a folding table, in texts_.
-    struct Entry {
+    // A key: the user name's units, then the domain's, folded in a folding table. A short key
+    // is kept in its entry, so that a lookup reads one line of memory for it; a longer one in
+    // texts_.
+    static constexpr size_t kHeldUnits = 20;
+    struct alignas(64) Entry {
         uint64_t hash;
-        uint32_t text;       // where the key's units start in texts_
+        uint32_t text;       // where the key's units start in texts_, when it is kept there
         uint32_t userSize;   // the user name's units plus one; 0 for a missing name
         uint32_t domainSize; // the same for the domain
         uint32_t value;
+        WCHAR held[kHeldUnits];
     };
+    static constexpr uint32_t kHeld = UINT32_MAX; // Entry::text of a key held in its entry
     static constexpr uint64_t kMix = 0x9e3779b97f4a7c15ull;
 
     static uint32_t sizeOf(NameText name) {
@@ -131,10 +136,13 @@ class NameTable {
                 return 0;
         return 1;
     }
+    const WCHAR* keyOf(const Entry& entry) const {
+        return entry.text == kHeld ? entry.held : texts_.data() + entry.text;
+    }
     int matches(const Entry& entry, NameText domain, NameText userName) const {
         if (entry.userSize != sizeOf(userName) || entry.domainSize != sizeOf(domain))
             return 0;
-        const WCHAR* key = texts_.data() + entry.text;
+        const WCHAR* key = keyOf(entry);
         if (folds_)
             return sameFolded(key, userName.text, userName.units) &&
                    sameFolded(key + userName.units, domain.text, domain.units);

@@ -3,6 +3,7 @@
 #include "eventlog/event_kind.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -64,15 +65,15 @@ UserEntry* UserList::findUser(const WCHAR* domain, const WCHAR* userName) const 
     return findUser(nameText(domain), nameText(userName));
 }
 
-UserEntry* UserList::findFolded(NameText domain, NameText userName) const {
+uint32_t UserList::findFolded(NameText domain, NameText userName) const {
     uint32_t found = folded_.find(domain, userName);
     if (!found)
-        return nullptr;
+        return 0;
     // A log that spells one name in ever more ways does not grow the spellings without end.
     if (spelled_.size() > 4 * byOrdinal_.size() + 1024)
         spelled_.clear();
     spelled_.store(domain, userName, found);
-    return byOrdinal_[found - 1];
+    return found;
 }
 
 UserEntry* UserList::addUser(const WCHAR* domain, const WCHAR* userName) {
@@ -105,19 +106,22 @@ UserEntry* UserList::next() {
 // A logon and its logoff usually follow one another and name the same session: they share one
 // copy of the name. 0 when the copy could not be made.
 uint32_t UserList::nameOf(Owner& owner, const WCHAR* sessionName, size_t units) {
+    const int held = units <= kHeldUnits;
     if (owner.lastName && owner.lastUnits == units &&
-        sameUnits(names_.text(owner.lastName), sessionName, units))
+        sameUnits(held ? owner.held : names_.text(owner.lastName), sessionName, units))
         return owner.lastName;
     owner.lastUnits = static_cast<uint32_t>(units);
+    if (held)
+        std::memcpy(owner.held, sessionName, sizeof(WCHAR) * units);
     return owner.lastName = names_.add(sessionName, units);
 }
 
-int UserList::fileEvent(UserEntry& user, const WCHAR* sessionName, size_t nameUnits,
+int UserList::fileEvent(uint32_t ordinal, const WCHAR* sessionName, size_t nameUnits,
                         uint32_t sessionId, uint32_t kind, uint32_t time) {
-    Owner& owner = owners_[user.ordinal];
+    Owner& owner = owners_[ordinal];
     uint32_t name = sessionName ? nameOf(owner, sessionName, nameUnits) : 0;
     if ((sessionName && !name) ||
-        !events_.append({time, sessionId, name, user.ordinal << 2 | (kind & 3)}))
+        !events_.append({time, sessionId, name, ordinal << 2 | (kind & 3)}))
         return 0;
     owner.outOfOrder |= time > owner.lastTime;
     owner.lastTime = time;

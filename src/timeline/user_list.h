@@ -72,8 +72,13 @@ class UserList {
     UserEntry* findUser(const WCHAR* domain, const WCHAR* userName) const;
     // The same with the lengths of the names known.
     UserEntry* findUser(NameText domain, NameText userName) const {
+        uint32_t number = userNumber(domain, userName);
+        return number ? byOrdinal_[number - 1] : nullptr;
+    }
+    // The ordinal of the entry findUser finds, plus one; 0 when there is none.
+    uint32_t userNumber(NameText domain, NameText userName) const {
         if (uint32_t spelled = spelled_.find(domain, userName))
-            return byOrdinal_[spelled - 1];
+            return spelled;
         return findFolded(domain, userName);
     }
     // Links a new entry in front of the list, without looking for an existing one; none when it
@@ -85,11 +90,11 @@ class UserList {
     // kept (it is dropped).
     int fileEvent(UserEntry& user, const WCHAR* sessionName, uint32_t sessionId, uint32_t kind,
                   uint32_t time) {
-        return fileEvent(user, sessionName, sessionName ? wcslen(sessionName) : 0, sessionId, kind,
-                         time);
+        return fileEvent(user.ordinal, sessionName, sessionName ? wcslen(sessionName) : 0,
+                         sessionId, kind, time);
     }
-    // The same with the units of the session name known.
-    int fileEvent(UserEntry& user, const WCHAR* sessionName, size_t nameUnits, uint32_t sessionId,
+    // The same with the units of the session name known, for the user of an ordinal.
+    int fileEvent(uint32_t ordinal, const WCHAR* sessionName, size_t nameUnits, uint32_t sessionId,
                   uint32_t kind, uint32_t time);
     size_t eventCount(const UserEntry& user) const { return owners_[user.ordinal].count; }
     // The user's timeline into events: its events in time order, those of one time the last
@@ -114,17 +119,20 @@ class UserList {
     UserEntry* selected = nullptr;
 
   private:
-    // What filing keeps of each user, by ordinal.
-    struct Owner {
+    // What filing keeps of each user, by ordinal, in one line of memory: a short last session
+    // name is compared with the one filed next here, not in its copy.
+    static constexpr size_t kHeldUnits = 22;
+    struct alignas(64) Owner {
         uint32_t count = 0;
         uint32_t lastTime = UINT32_MAX; // of the last event filed
         uint32_t lastName = 0;          // the last session name filed
         uint32_t outOfOrder = 0;        // whether an event was filed later than the one before
         uint32_t lastUnits = 0;         // of the last session name filed
+        WCHAR held[kHeldUnits];         // its units, when they are no more than these
     };
     uint32_t nameOf(Owner& owner, const WCHAR* sessionName, size_t units);
-    // findUser for a spelling not met lately.
-    UserEntry* findFolded(NameText domain, NameText userName) const;
+    // userNumber for a spelling not met lately.
+    uint32_t findFolded(NameText domain, NameText userName) const;
     SessionEvent eventOf(const FiledEvent& filed) const {
         return {filed.time, filed.sessionId, filed.kind(), names_.text(filed.name)};
     }

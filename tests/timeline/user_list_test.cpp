@@ -46,6 +46,7 @@ TEST(UserList, SpellingsMetBeforeFindWhatFoldedNamesFind) {
     UserList list;
     UserEntry* first = list.addUser(WSTR("DOM"), WSTR("Alice"));
     UserEntry* other = list.addUser(WSTR("DOM"), WSTR("Alice_Long_Name"));
+    UserEntry* longer = list.addUser(WSTR("LongDomain"), WSTR("Alice_Long_Name"));
     const struct {
         const WCHAR *domain, *user;
         UserEntry* expected;
@@ -53,6 +54,9 @@ TEST(UserList, SpellingsMetBeforeFindWhatFoldedNamesFind) {
                   {WSTR("dom"), WSTR("alice"), first},
                   {WSTR("DOM"), WSTR("Alice"), first},
                   {WSTR("DOM"), WSTR("Alice_Long_Namf"), nullptr},
+                  {WSTR("LongDomain"), WSTR("Alice_Long_Name"), longer},
+                  {WSTR("LONGDOMAIN"), WSTR("alice_long_name"), longer},
+                  {WSTR("LongDomaio"), WSTR("Alice_Long_Name"), nullptr},
                   {WSTR("DOM"), WSTR("ALICE_LONG_NAME"), other},
                   {WSTR("DOM"), WSTR("Alice_Long_Name_"), nullptr},
                   {WSTR("DO"), WSTR("MAlice"), nullptr},
@@ -86,13 +90,27 @@ TEST(UserList, KeepsEventsInTimeOrderNewcomersBeforeEqualTimes) {
 }
 
 // Events that follow one another with one name share a copy of it; each keeps its own name.
+// Names of 22 units and fewer are compared where the user's last one is held, longer ones with
+// its copy: names that differ only in their last unit, on either side of that length.
 TEST(UserList, EachEventKeepsItsSessionName) {
     UserList list;
     UserEntry* a = list.addUser(WSTR("D"), WSTR("a"));
     UserEntry* b = list.addUser(WSTR("D"), WSTR("b"));
-    const WCHAR* names[] = {WSTR("RDP#1"), WSTR("RDP#1"), WSTR("RDP#12"), WSTR("RDP#"),
-                            WSTR(""),      WSTR("RDP#1"), WSTR("")};
-    for (uint32_t i = 0; i < 7; ++i)
+    const WCHAR* names[] = {WSTR("RDP#1"),
+                            WSTR("RDP#1"),
+                            WSTR("RDP#12"),
+                            WSTR("RDP#"),
+                            WSTR(""),
+                            WSTR("RDP#1"),
+                            WSTR(""),
+                            WSTR("RDP-Tcp#0123456789abcd"),
+                            WSTR("RDP-Tcp#0123456789abce"),
+                            WSTR("RDP-Tcp#0123456789abcd"),
+                            WSTR("RDP-Tcp#0123456789abcde"),
+                            WSTR("RDP-Tcp#0123456789abcdf"),
+                            WSTR("RDP-Tcp#0123456789abcd"),
+                            WSTR("RDP-Tcp#0123456789abcdf")};
+    for (uint32_t i = 0; i < sizeof names / sizeof names[0]; ++i)
         list.fileEvent(i % 3 ? *a : *b, names[i], i, Logon, 100 - i);
     for (UserEntry* user : {a, b})
         for (const SessionEvent& e : timeline(list, user))
