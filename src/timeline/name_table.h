@@ -73,6 +73,7 @@ class NameTable {
         uint32_t value;
         WCHAR held[kHeldUnits];
     };
+    static_assert(sizeof(Entry) == 64, "an entry is one line of memory");
     static constexpr uint32_t kHeld = UINT32_MAX; // Entry::text of a key held in its entry
     static constexpr uint64_t kMix = 0x9e3779b97f4a7c15ull;
 

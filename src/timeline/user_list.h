@@ -130,6 +130,7 @@ class UserList {
         uint32_t lastUnits = 0;         // of the last session name filed
         WCHAR held[kHeldUnits];         // its units, when they are no more than these
     };
+    static_assert(sizeof(Owner) == 64, "what is kept of a user is one line of memory");
     uint32_t nameOf(Owner& owner, const WCHAR* sessionName, size_t units);
     // userNumber for a spelling not met lately.
     uint32_t findFolded(NameText domain, NameText userName) const;

@@ -89,9 +89,10 @@ TEST(UserList, KeepsEventsInTimeOrderNewcomersBeforeEqualTimes) {
     EXPECT_EQ(list.eventCount(*entry), 6u);
 }
 
-// Events that follow one another with one name share a copy of it; each keeps its own name.
-// Names of 22 units and fewer are compared where the user's last one is held, longer ones with
-// its copy: names that differ only in their last unit, on either side of that length.
+// Events of a user that follow one another with one name share a copy of it; each keeps its own
+// name. Names of 22 units and fewer are compared where the user's last one is held, longer ones
+// with its copy: names that differ only in their last unit, on either side of that length, and
+// a name that comes back after another of its length (a's RDP#1, RDP#2, RDP#1 near the end).
 TEST(UserList, EachEventKeepsItsSessionName) {
     UserList list;
     UserEntry* a = list.addUser(WSTR("D"), WSTR("a"));
@@ -109,12 +110,24 @@ TEST(UserList, EachEventKeepsItsSessionName) {
                             WSTR("RDP-Tcp#0123456789abcde"),
                             WSTR("RDP-Tcp#0123456789abcdf"),
                             WSTR("RDP-Tcp#0123456789abcd"),
-                            WSTR("RDP-Tcp#0123456789abcdf")};
-    for (uint32_t i = 0; i < sizeof names / sizeof names[0]; ++i)
+                            WSTR("RDP-Tcp#0123456789abcdf"),
+                            WSTR("RDP#2"),
+                            WSTR("RDP#2"),
+                            WSTR("RDP#1"),
+                            WSTR("RDP#1")};
+    const size_t count = sizeof names / sizeof names[0];
+    for (uint32_t i = 0; i < count; ++i)
         list.fileEvent(i % 3 ? *a : *b, names[i], i, Logon, 100 - i);
-    for (UserEntry* user : {a, b})
-        for (const SessionEvent& e : timeline(list, user))
+    std::vector<const WCHAR*> copies(count);
+    for (UserEntry* user : {a, b}) {
+        for (const SessionEvent& e : timeline(list, user)) {
             EXPECT_EQ(toUtf8(e.sessionName), toUtf8(names[e.sessionId])) << e.sessionId;
+            copies[e.sessionId] = e.sessionName;
+        }
+    }
+    // Shared: a's short name, b's name of 22 units, a's longer one.
+    for (auto same : {std::make_pair(16, 17), std::make_pair(9, 12), std::make_pair(11, 13)})
+        EXPECT_EQ(copies[same.first], copies[same.second]) << same.first;
 }
 
 // Each time is asked of a cursor that may have answered a later one before.
