@@ -1,7 +1,7 @@
 // The .evtx decoder on arbitrary chunks: the input is one chunk of a file whose header keeps no
 // checksums (the first byte's low bit asks for them to be checked instead). Every record the
 // decoder accepts must come out as a well-formed legacy record, and as a short record that holds
-// what the legacy one does.
+// what the legacy one does (the short records of most are read straight from their values).
 #include "formats/evt/event_record.h"
 #include "formats/evtx/evtx_file.h"
 #include "formats/little_endian.h"
@@ -47,7 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (rest > record.size() || record.size() - rest != full.size() - data ||
             std::memcmp(&record[rest], &full[data], full.size() - data) != 0 ||
             readLe32(&record[kShortEventId]) != readLe32(&full[20]) ||
-            readLe32(&record[kShortTimeGenerated]) != readLe32(&full[12]))
+            readLe32(&record[kShortTimeGenerated]) != readLe32(&full[12]) ||
+            readLe32(&record[kShortDataOffset]) != data)
+            std::abort();
+        // The source name, its zero unit included.
+        size_t units = 0;
+        while (kEventRecordHeaderSize + 2 * units + 1 < full.size() &&
+               readLe16(&full[kEventRecordHeaderSize + 2 * units]) != 0)
+            ++units;
+        if (kShortSource + 2 * units + 2 > rest ||
+            std::memcmp(&record[kShortSource], &full[kEventRecordHeaderSize], 2 * units + 2) != 0)
             std::abort();
     }
     if (count != newest.size())

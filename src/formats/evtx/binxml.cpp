@@ -245,22 +245,10 @@ int Decoder::element(uint32_t& pos, uint32_t end, const Substitutions& subs, int
 }
 
 int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
-    uint32_t start = pos;
-    if (nesting > kMaxNesting || !fits(pos, 10, end) || !event_.spendNodes(1))
+    uint32_t body = 0, bodySize = 0;
+    if (nesting > kMaxNesting || !fits(pos, 10, end) || !event_.spendNodes(1) ||
+        !instanceHeader(chunk_, chunkSize_, pos, end, &body, &bodySize, &pos))
         return 0;
-    uint32_t definition = readLe32(chunk_ + pos + 6);
-    pos += 10;
-    if (!fits(definition, 24, chunkSize_))
-        return 0;
-    uint32_t bodySize = readLe32(chunk_ + definition + 20);
-    uint32_t body = definition + 24;
-    if (!fits(body, bodySize, chunkSize_))
-        return 0;
-    if (definition > start) { // defined here, on first use in the chunk
-        if (definition != pos || !fits(pos, 24 + bodySize, end))
-            return 0;
-        pos = body + bodySize;
-    }
     // The substitution values: a count, (size, type) pairs, then the values in order.
     if (!fits(pos, 4, end))
         return 0;
@@ -272,14 +260,9 @@ int Decoder::templateInstance(uint32_t& pos, uint32_t end, int nesting) {
     uint32_t local[33];
     std::vector<uint32_t> more(count > 32 ? count + 1 : 0);
     uint32_t* starts = count > 32 ? more.data() : local;
-    // The sizes are summed before any is checked: below 2^16 each, they cannot wrap.
+    // The sizes are summed before any is checked.
     const uint8_t* pairs = chunk_ + pos;
-    uint32_t data = pos + 4 * count;
-    for (uint32_t i = 0; i < count; ++i) {
-        starts[i] = data;
-        data += readLe16(pairs + 4 * i);
-    }
-    starts[count] = data;
+    const uint32_t data = valueStarts(pairs, count, pos + 4 * count, starts);
     if (data > end)
         return 0;
     pos = data;

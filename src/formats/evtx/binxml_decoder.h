@@ -8,7 +8,10 @@
 #include "binxml_plan.h"
 #include "binxml_values.h"
 
+#include "formats/little_endian.h"
+
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace binxml {
@@ -30,6 +33,58 @@ struct Substitutions {
     }
 };
 
+inline int fits(uint32_t pos, uint32_t size, uint32_t end) {
+    return pos <= end && end - pos >= size;
+}
+
+// A template instance whose token is at start: where the template's body is, and where the count
+// of its values lies (past the definition, when the instance defines the template here). 0 when
+// it does not fit.
+inline int instanceHeader(const uint8_t* chunk, uint32_t chunkSize, uint32_t start, uint32_t end,
+                          uint32_t* body, uint32_t* bodySize, uint32_t* values) {
+    if (!fits(start, 10, end))
+        return 0;
+    const uint32_t definition = readLe32(chunk + start + 6);
+    uint32_t pos = start + 10;
+    if (!fits(definition, 24, chunkSize))
+        return 0;
+    *bodySize = readLe32(chunk + definition + 20);
+    *body = definition + 24;
+    if (!fits(*body, *bodySize, chunkSize))
+        return 0;
+    if (definition > start) { // defined here, on first use in the chunk
+        if (definition != pos || !fits(pos, 24 + *bodySize, end))
+            return 0;
+        pos = *body + *bodySize;
+    }
+    *values = pos;
+    return 1;
+}
+
+// Where each of count values starts, from their (size, type) pairs (the values follow the
+// pairs, from data on); where the last one ends. Below 2^16 each, the sizes cannot wrap.
+inline uint32_t valueStarts(const uint8_t* pairs, uint32_t count, uint32_t data, uint32_t* starts) {
+    for (uint32_t i = 0; i < count; ++i) {
+        starts[i] = data;
+        data += readLe16(pairs + 4 * i);
+    }
+    starts[count] = data;
+    return data;
+}
+
+// Whether a record's values have the types a plan's quick steps take them with.
+inline int expectedValues(const TemplatePlan& plan, const Substitutions& subs) {
+    if (subs.count < plan.neededValues || !subs.pairs)
+        return 0;
+    uint64_t differ = 0;
+    for (size_t k = 0; k < plan.typeMask.size(); ++k) {
+        uint64_t pairs;
+        std::memcpy(&pairs, subs.pairs + 8 * k, 8);
+        differ |= (pairs & plan.typeMask[k]) ^ plan.typeWanted[k];
+    }
+    return differ == 0;
+}
+
 // A walk over the binary XML of one record, which fills an EvtxEvent.
 class Decoder {
   public:
@@ -46,9 +101,6 @@ class Decoder {
 
   private:
     // The token walk.
-    int fits(uint32_t pos, uint32_t size, uint32_t end) const {
-        return pos <= end && end - pos >= size;
-    }
     int walk(uint32_t pos, uint32_t end, const Substitutions& subs, int nesting);
     // The name at a chunk offset: its units and count; 0 when it does not fit the chunk.
     int nameAt(uint32_t offset, const uint8_t** units, uint16_t* count) const;
@@ -93,11 +145,10 @@ class Decoder {
     int runSteps(const TemplatePlan& plan, const Substitutions& subs, int nesting);
     int runStep(const TemplatePlan& plan, const PlanStep& step, const Substitutions& subs,
                 int nesting);
-    // Whether the record's values have the types the plan's quick steps take them with.
-    static int expectedValues(const TemplatePlan& plan, const Substitutions& subs);
     int runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting);
     static void makeQuick(TemplatePlan& plan);
     static void fuseData(std::vector<QuickStep>& quick);
+    static void makeBrief(TemplatePlan& plan);
 
     const uint8_t* chunk_;
     uint32_t chunkSize_;

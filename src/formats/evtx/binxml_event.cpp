@@ -4,13 +4,6 @@
 
 namespace binxml {
 
-namespace {
-
-// What a string costs the event besides its units: its place in the list.
-constexpr uint64_t kStringCost = sizeof(std::u16string);
-
-} // namespace
-
 Target targetOf(AttributeKind attribute, Kind kind) {
     switch (attribute) {
     case NameAttribute:

@@ -6,6 +6,7 @@
 #include "binxml_values.h"
 
 #include <cstdint>
+#include <string>
 
 namespace binxml {
 
@@ -59,6 +60,9 @@ enum Target : uint8_t {
 };
 
 Target targetOf(AttributeKind attribute, Kind kind);
+
+// What a string costs the event besides its units: its place in the list.
+constexpr uint64_t kStringCost = sizeof(std::u16string);
 
 // Nodes one record may expand to: templates that instantiate templates could otherwise
 // multiply the work of a few bytes past any bound. Real records have a few hundred.

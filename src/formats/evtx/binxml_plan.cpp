@@ -227,18 +227,6 @@ inline int Decoder::runStep(const TemplatePlan& plan, const PlanStep& s, const S
     return apply(s, nullptr, subs, nesting);
 }
 
-inline int Decoder::expectedValues(const TemplatePlan& plan, const Substitutions& subs) {
-    if (subs.count < plan.neededValues || !subs.pairs)
-        return 0;
-    uint64_t differ = 0;
-    for (size_t k = 0; k < plan.typeMask.size(); ++k) {
-        uint64_t pairs;
-        std::memcpy(&pairs, subs.pairs + 8 * k, 8);
-        differ |= (pairs & plan.typeMask[k]) ^ plan.typeWanted[k];
-    }
-    return differ == 0;
-}
-
 inline int Decoder::runQuick(const TemplatePlan& plan, const Substitutions& subs, int nesting) {
     for (const QuickStep& q : plan.quick) {
         switch (q.op) {
@@ -334,6 +322,7 @@ void Decoder::makeQuick(TemplatePlan& plan) {
         plan.quick.push_back(q);
     }
     fuseData(plan.quick);
+    makeBrief(plan);
     // The pairs are read two at a time: a record with one fewer than an even number is replayed
     // step by step.
     const size_t words = plan.neededValues == UINT32_MAX ? 0 : (plan.neededValues + 1) / 2;
@@ -363,6 +352,56 @@ void Decoder::fuseData(std::vector<QuickStep>& quick) {
         quick[kept++] = q;
     }
     quick.resize(kept);
+}
+
+// Where a brief's parts come from, among the quick steps; none when a step puts what a brief does
+// not show, or more than one value where the event joins them.
+void Decoder::makeBrief(TemplatePlan& plan) {
+    BriefShape b;
+    b.usable = 1;
+    for (const QuickStep& q : plan.quick) {
+        const PlanStep& s = plan.steps[q.step];
+        switch (q.op) {
+        case QuickStep::Number1:
+        case QuickStep::Number2:
+        case QuickStep::Number4:
+        case QuickStep::Number8:
+            if (q.target <= EventIdTarget) {
+                b.number[q.target] = q.index + 1u;
+                b.numberBytes[q.target] = static_cast<uint8_t>(q.op == QuickStep::Number1   ? 1
+                                                               : q.op == QuickStep::Number2 ? 2
+                                                               : q.op == QuickStep::Number4 ? 4
+                                                                                            : 8);
+            }
+            break;
+        case QuickStep::Text: {
+            uint32_t& text = q.target == ProviderTarget     ? b.provider
+                             : q.target == SourceNameTarget ? b.sourceName
+                                                            : b.computer;
+            b.usable &= text == 0;
+            text = q.index + 1u;
+            break;
+        }
+        case QuickStep::Value: {
+            uint32_t* one = s.target == UserSidTarget  ? &b.sid
+                            : s.target == BinaryTarget ? &b.binary
+                                                       : nullptr;
+            b.usable &= one && *one == 0;
+            if (one)
+                *one = q.step + 1;
+            break;
+        }
+        case QuickStep::Data:
+            b.usable &= s.target == DataTarget && b.dataCount < BriefShape::kMostData;
+            if (b.dataCount < BriefShape::kMostData)
+                b.data[b.dataCount++] = q.step + 1;
+            break;
+        default:
+            b.usable = 0;
+            break;
+        }
+    }
+    plan.brief = b;
 }
 
 } // namespace binxml

@@ -60,6 +60,25 @@ struct QuickStep {
     uint32_t step;  // Apply: the plan's step
 };
 
+// How the short record of a record is read straight from the values a plan's quick steps take
+// (binxml_brief.cpp): where each part a short record holds, or sizes, comes from. Usable when the
+// quick steps put nothing but numbers, a text each at most for the provider, the source name and
+// the computer, a SID, a binary value, and Data elements of a value each.
+struct BriefShape {
+    static constexpr size_t kMostData = 4;
+    int usable = 0;
+    // Qualifiers, the time and the event ID (by Target): the value the last quick step that puts
+    // each reads (plus one; 0 for none), and its bytes.
+    uint32_t number[3] = {};
+    uint8_t numberBytes[3] = {};
+    uint32_t provider = 0, sourceName = 0, computer = 0; // values, plus one
+    uint32_t sid = 0, binary = 0;                        // plan steps, plus one
+    uint32_t dataCount = 0;
+    uint32_t data[kMostData] = {}; // plan steps, plus one
+};
+static_assert(QualifiersTarget == 0 && TimeCreatedTarget == 1 && EventIdTarget == 2,
+              "the numbers of a brief are the first targets");
+
 struct TemplatePlan {
     int usable = 1; // 0: the body holds what a plan cannot (a template instance), so it is walked
     std::vector<PlanStep> steps;
@@ -70,6 +89,7 @@ struct TemplatePlan {
     std::vector<QuickStep> quick;
     std::vector<uint64_t> typeMask, typeWanted;
     uint32_t neededValues = 0;
+    BriefShape brief;
 };
 
 // A plan belongs to a template's body in its chunk and to the element the walk is in where the

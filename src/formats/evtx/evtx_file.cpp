@@ -1,5 +1,6 @@
 #include "evtx_file.h"
 
+#include "binxml_brief.h"
 #include "crc32.h"
 #include "formats/evt/event_record.h"
 #include "formats/file_io.h"
@@ -45,6 +46,7 @@ int isEvtxSignature(const uint8_t* bytes, size_t size) {
 
 // What decoding one record after another reuses.
 struct EvtxDecoder::Scratch {
+    EvtxBrief brief;
     EvtxEvent event;
     EvtRecordFields fields;
     TemplateCache templates;
@@ -247,23 +249,30 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
         }
         const EvtxDecoder::Entry& entry = decoder.entries_[backwards ? count - 1 - k : k];
         EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0, 0};
-        if (decodeEventXml(c, kEvtxChunkSize, entry.offset + 24, entry.offset + entry.size - 4,
-                           scratch.event, &scratch.templates, static_cast<uint32_t>(chunk.index),
-                           &decoder.budget_)) {
+        const uint32_t begin = entry.offset + 24, end = entry.offset + entry.size - 4;
+        const uint32_t chunkId = static_cast<uint32_t>(chunk.index);
+        int made = 0;
+        if (shortRecords_ && decodeEventBrief(c, kEvtxChunkSize, begin, end, scratch.templates,
+                                              chunkId, decoder.budget_, scratch.brief)) {
+            writeShortRecord(scratch.brief, out.bytes);
+            made = 1;
+        } else if (decodeEventXml(c, kEvtxChunkSize, begin, end, scratch.event, &scratch.templates,
+                                  chunkId, &decoder.budget_)) {
             const EvtxEvent& event = scratch.event;
             const uint64_t id = event.numbers[EvtxRecordId];
             const uint64_t written = readLe64(c + entry.offset + 16);
-            if (shortRecords_
-                    ? buildShortRecord(event, out.bytes)
-                    : buildLegacyRecord(event, written, static_cast<uint32_t>(id ? id : entry.id),
-                                        scratch.fields, out.bytes)) {
-                record.length = static_cast<uint32_t>(out.bytes.size() - record.offset);
-                record.state = 1;
-                out.records.push_back(record);
-                if (record.length > 2 * kEvtxBatchBytes)
-                    scratch.event = EvtxEvent(); // its memory is given back, not kept
-                continue;
-            }
+            made = shortRecords_ ? buildShortRecord(event, out.bytes)
+                                 : buildLegacyRecord(event, written,
+                                                     static_cast<uint32_t>(id ? id : entry.id),
+                                                     scratch.fields, out.bytes);
+        }
+        if (made) {
+            record.length = static_cast<uint32_t>(out.bytes.size() - record.offset);
+            record.state = 1;
+            out.records.push_back(record);
+            if (record.length > 2 * kEvtxBatchBytes)
+                scratch.event = EvtxEvent(); // its memory is given back, not kept
+            continue;
         }
         record.state = -1;
         out.records.push_back(record);

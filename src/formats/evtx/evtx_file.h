@@ -258,3 +258,6 @@ int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t rec
                       EvtRecordFields& fields, RecordBytes& out);
 // The same as a short record (see event_record.h), 0 where the legacy record would be.
 int buildShortRecord(const EvtxEvent& event, RecordBytes& out);
+// The short record of a brief appended to out.
+struct EvtxBrief;
+void writeShortRecord(const EvtxBrief& brief, RecordBytes& out);

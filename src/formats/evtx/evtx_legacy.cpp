@@ -2,6 +2,7 @@
 // record.
 #include "evtx_file.h"
 
+#include "binxml_brief.h"
 #include "formats/evt/event_record.h"
 #include "formats/little_endian.h"
 
@@ -79,10 +80,16 @@ int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t rec
 }
 
 int buildShortRecord(const EvtxEvent& event, RecordBytes& out) {
-    const EvtRecordBlocks blocks = blocksOf(event);
-    EvtRecordLayout layout;
-    if (!layOutEvtRecord(blocks, layout))
+    EvtxBrief brief = {blocksOf(event), {}, eventIdOf(event), event.numbers[EvtxTimeCreated]};
+    if (!layOutEvtRecord(brief.blocks, brief.layout))
         return 0;
+    writeShortRecord(brief, out);
+    return 1;
+}
+
+void writeShortRecord(const EvtxBrief& brief, RecordBytes& out) {
+    const EvtRecordBlocks& blocks = brief.blocks;
+    const EvtRecordLayout& layout = brief.layout;
     // The source below 16 MiB and the rest below the full record's length: no sum wraps. The
     // rest lies as the full record's does, four bytes apart, as the record begins and ends.
     const uint32_t restBytes = layout.length - layout.dataOffset;
@@ -93,12 +100,11 @@ int buildShortRecord(const EvtxEvent& event, RecordBytes& out) {
     std::memset(r + rest - 8, 0, 8); // the source's zero unit and padding, before the fields
     copyRecordPart(r + kShortSource, blocks.source.bytes, blocks.source.size);
     writeLe32(r, rest + restBytes);
-    writeLe32(r + kShortEventId, eventIdOf(event));
-    writeLe32(r + kShortTimeGenerated, secondsOf(event.numbers[EvtxTimeCreated]));
+    writeLe32(r + kShortEventId, brief.eventId);
+    writeLe32(r + kShortTimeGenerated, secondsOf(brief.timeCreated));
     writeLe32(r + kShortDataOffset, layout.dataOffset);
     writeLe32(r + kShortRest, rest);
     writeLe32(r + rest + dataBytes, 0); // the data's padding, before the length over it
     copyRecordPart(r + rest, blocks.data.bytes, dataBytes);
     writeLe32(r + rest + restBytes - 4, layout.length);
-    return 1;
 }

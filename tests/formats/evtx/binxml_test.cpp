@@ -1,6 +1,7 @@
 // The binary XML decoder on crafted chunks: the shapes real logs hold besides templates, the rule
 // for a Data element's strings, and the bounds a chunk's records cannot pass (Linux).
 #include "formats/evt/event_record.h"
+#include "formats/evtx/binxml_brief.h"
 #include "formats/evtx/evtx_file.h"
 #include "formats/little_endian.h"
 #include "support/support.h"
@@ -448,6 +449,166 @@ TEST(BinXml, PlansOfAChunkAreBoundedInBytes) {
     }
     EXPECT_GT(cache.bytes(), 0u);
     EXPECT_LE(cache.bytes(), size_t(1) << 20);
+}
+
+Value raw(uint8_t type, const std::vector<uint8_t>& bytes) {
+    return {type, [bytes](uint32_t) { return bytes; }};
+}
+
+// The event a logging call writes, each part a value: 0 provider, 1 qualifiers, 2 event ID,
+// 3 time, 4 computer, 5 SID (optional), 6 strings, 7 binary data (both optional in Data and
+// Binary elements); with a source name of its own (8), and a second Data element (9).
+void classicEvent(Xml& t, int sourceName, int secondData) {
+    t.element(u"Event", [&](Xml& e) {
+        e.element(u"System", [&](Xml& s) {
+            s.open(u"Provider", 1).attribute(u"Name").sub(0, 0x01);
+            if (sourceName)
+                s.attribute(u"EventSourceName").sub(8, 0x01);
+            s.u8(0x03);
+            s.open(u"EventID", 1).attribute(u"Qualifiers").sub(1, 0x06);
+            s.u8(0x02).sub(2, 0x06).u8(0x04);
+            s.open(u"TimeCreated", 1).attribute(u"SystemTime").sub(3, 0x11).u8(0x03);
+            s.element(u"Computer", [](Xml& c) { c.sub(4, 0x01); });
+            s.open(u"Security", 1).attribute(u"UserID").sub(5, 0x13, 1).u8(0x03);
+        });
+        e.element(u"EventData", [&](Xml& d) {
+            d.element(u"Data", [](Xml& x) { x.sub(6, 0x81, 1); });
+            if (secondData)
+                d.element(u"Data", [](Xml& x) { x.sub(9, 0x81, 1); });
+            d.element(u"Binary", [](Xml& x) { x.sub(7, 0x0E, 1); });
+        });
+    });
+}
+
+// Both ways to a record's short record, the second of a chunk whose first record defines its
+// template: straight from its values, and by its event. Both have the plan the first record made
+// and what it left of the chunk's budget, or budget when one is given.
+struct BothWays {
+    int taken = 0, decoded = 0;
+    std::vector<uint8_t> fromBrief, fromEvent;
+    DecodeBudget before, briefBudget, eventBudget;
+};
+BothWays bothWays(int sourceName, int secondData, const std::vector<Value>& firstValues,
+                  const std::vector<Value>& values, const DecodeBudget* budget = nullptr) {
+    auto defined = std::make_shared<uint32_t>(0);
+    auto record = [&](const std::vector<Value>& v) -> Builder {
+        return [=](Xml& x) {
+            instance(
+                x, defined.get(), [&](Xml& t) { classicEvent(t, sourceName, secondData); }, v);
+        };
+    };
+    const std::vector<uint8_t> file = chunkFile({record(firstValues), record(values)});
+    const uint8_t* c = &file[kEvtxHeaderBlock];
+    const uint32_t first = kEvtxChunkHeaderSize, second = first + readLe32(c + first + 4);
+    const uint32_t begin = second + 24, end = second + readLe32(c + second + 4) - 4;
+    BothWays both;
+    TemplateCache briefPlans, eventPlans;
+    EvtxEvent event;
+    EXPECT_TRUE(decodeEventXml(c, kEvtxChunkSize, first + 24, second - 4, event, &briefPlans, 0,
+                               &both.briefBudget));
+    EXPECT_TRUE(decodeEventXml(c, kEvtxChunkSize, first + 24, second - 4, event, &eventPlans, 0,
+                               &both.eventBudget));
+    if (budget)
+        both.briefBudget = both.eventBudget = *budget;
+    both.before = both.briefBudget;
+    EvtxBrief brief;
+    both.taken =
+        decodeEventBrief(c, kEvtxChunkSize, begin, end, briefPlans, 0, both.briefBudget, brief);
+    RecordBytes bytes;
+    if (both.taken)
+        writeShortRecord(brief, bytes);
+    both.fromBrief.assign(bytes.data(), bytes.data() + bytes.size());
+    bytes.clear();
+    both.decoded =
+        decodeEventXml(c, kEvtxChunkSize, begin, end, event, &eventPlans, 0, &both.eventBudget) &&
+        buildShortRecord(event, bytes);
+    both.fromEvent.assign(bytes.data(), bytes.data() + bytes.size());
+    return both;
+}
+
+// A record read straight to its short record gets the one its event makes, at the same cost;
+// one left to the event's way costs nothing first.
+void expectTheSame(const BothWays& both) {
+    if (!both.taken) {
+        EXPECT_EQ(both.briefBudget.nodes, both.before.nodes);
+        EXPECT_EQ(both.briefBudget.bytes, both.before.bytes);
+        return;
+    }
+    EXPECT_TRUE(both.decoded);
+    EXPECT_EQ(both.fromBrief, both.fromEvent);
+    EXPECT_EQ(both.briefBudget.nodes, both.eventBudget.nodes);
+    EXPECT_EQ(both.briefBudget.bytes, both.eventBudget.bytes);
+}
+
+const std::vector<Value>& everyValue() {
+    static const std::vector<Value> every = {
+        units(u"wsxlum"),         raw(0x06, {0x34, 0x12}),
+        raw(0x06, {2, 0}),        raw(0x11, {0, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01}),
+        units(u"HOST"),           raw(0x13, {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}),
+        units(u"ab\0c\0"s, 0x81), raw(0x0E, {1, 2, 3, 4, 5}),
+        units(u"legacy"),         units(u"\0x"s, 0x81)};
+    return every;
+}
+
+// A record of a template that puts no more than a short record shows is read straight to its
+// short record from its values; any other is left to its event.
+TEST(BinXml, ShortRecordsReadStraightFromValuesAreThoseOfTheirEvents) {
+    const Value null = raw(0x00, {});
+    auto with = [](std::vector<std::pair<size_t, Value>> changes, size_t count = 8) {
+        std::vector<Value> values(everyValue().begin(),
+                                  everyValue().begin() + static_cast<long>(count));
+        for (const auto& change : changes)
+            values[change.first] = change.second;
+        return values;
+    };
+    const struct {
+        const char* name;
+        int sourceName, secondData;
+        std::vector<Value> values;
+        int taken;
+    } rows[] = {
+        {"every value", 0, 0, with({}), 1},
+        {"no SID, strings or data", 0, 0, with({{5, null}, {6, null}, {7, null}}), 1},
+        {"empty items, and one unterminated", 0, 0, with({{6, units(u"\0\0x"s, 0x81)}}), 1},
+        {"texts that end in zero units, one odd-sized", 0, 0,
+         with({{0, units(u"wsxlum\0\0"s)}, {4, raw(0x01, {'H', 0, 'O'})}}), 1},
+        {"a number shorter than its type", 0, 0, with({{1, raw(0x06, {7})}}), 1},
+        {"a SID of another type", 0, 0, with({{5, units(u"S-1-5-18")}}), 1},
+        {"the optional values left out: one empty string", 0, 0, with({}, 6), 1},
+        {"a source name of its own", 1, 0, with({}, 10), 1},
+        {"an empty source name", 1, 0, with({{8, units(u"")}}, 10), 1},
+        {"two Data elements", 0, 1, with({}, 10), 1},
+        {"too few values for the quick steps", 0, 0, with({}, 5), 0},
+        {"an event ID of another type", 0, 0, with({{2, raw(0x08, {2, 0, 0, 0})}}), 0},
+        {"binary data given as text", 0, 0, with({{7, units(u"0A0B")}}), 0},
+        {"strings given as one string", 0, 0, with({{6, units(u"abc")}}), 0},
+        {"strings of binary XML", 0, 0,
+         with({{6, binXml([](Xml& x) { x.element(u"x", [](Xml&) {}); })}}), 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const BothWays both = bothWays(row.sourceName, row.secondData, with({}, 10), row.values);
+        EXPECT_EQ(both.taken, row.taken);
+        expectTheSame(both);
+    }
+}
+
+// Where the chunk's budget or the event's bound runs out, the record is left to its event, which
+// fails there: it is read straight exactly when its event is made.
+TEST(BinXml, ShortRecordsReadStraightStopWhereTheirEventsDo) {
+    const std::vector<Value> values(everyValue().begin(), everyValue().begin() + 8);
+    for (uint64_t nodes = 0; nodes < 40; ++nodes) {
+        const DecodeBudget budget{nodes, 1u << 20};
+        const BothWays both = bothWays(0, 0, values, values, &budget);
+        EXPECT_EQ(both.taken, both.decoded) << nodes << " nodes";
+        expectTheSame(both);
+    }
+    for (uint64_t bytes = 0; bytes < 160; ++bytes) {
+        const DecodeBudget budget{1u << 20, bytes};
+        const BothWays both = bothWays(0, 0, values, values, &budget);
+        EXPECT_EQ(both.taken, both.decoded) << bytes << " bytes";
+        expectTheSame(both);
+    }
 }
 
 } // namespace
