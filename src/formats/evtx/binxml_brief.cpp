@@ -59,7 +59,7 @@ EvtRecordBlock textOf(const Substitutions& subs, uint32_t value, Tally& tally) {
 // empty one, none (the record has too few values for an optional step), or nothing a brief shows
 // (the step fails, or the value is binary XML, walked where it lies).
 enum StepValue { NotBrief, Given, EmptyValue, NoValue };
-StepValue stepValue(const PlanStep& s, const Substitutions& subs, TypedValue* v) {
+StepValue stepValue(const BriefShape::Put& s, const Substitutions& subs, TypedValue* v) {
     if (s.index >= subs.count)
         return s.optional ? NoValue : NotBrief;
     *v = subs.value(s.index);
@@ -93,14 +93,14 @@ int tallyValues(const TemplatePlan& plan, const Substitutions& subs, EvtxBrief& 
     brief.blocks.userSid = {nullptr, 0};
     brief.blocks.data = {nullptr, 0};
     TypedValue v = {};
-    StepValue got = shape.sid ? stepValue(plan.steps[shape.sid - 1], subs, &v) : NoValue;
+    StepValue got = shape.hasSid ? stepValue(shape.sid, subs, &v) : NoValue;
     if (got == NotBrief)
         return 0;
     if (got == Given && v.type == SidType) { // other types put no SID
         tally.grown += v.size;
         brief.blocks.userSid.size = v.size;
     }
-    got = shape.binary ? stepValue(plan.steps[shape.binary - 1], subs, &v) : NoValue;
+    got = shape.hasBinary ? stepValue(shape.binary, subs, &v) : NoValue;
     if (got == NotBrief || (got == Given && v.type != BinaryType)) // text made bytes: walked
         return 0;
     if (got == Given) {
@@ -108,7 +108,7 @@ int tallyValues(const TemplatePlan& plan, const Substitutions& subs, EvtxBrief& 
         brief.blocks.data = {v.bytes, v.size};
     }
     for (uint32_t k = 0; k < shape.dataCount; ++k) {
-        got = stepValue(plan.steps[shape.data[k] - 1], subs, &v);
+        got = stepValue(shape.data[k], subs, &v);
         if (got == NotBrief || (got == Given && v.type != (StringType | ArrayFlag)))
             return 0;
         if (got == Given) {
@@ -121,13 +121,13 @@ int tallyValues(const TemplatePlan& plan, const Substitutions& subs, EvtxBrief& 
     // Each string ends with a zero unit.
     brief.blocks.strings = {nullptr, static_cast<size_t>(tally.stringBytes + 2 * tally.strings)};
     brief.blocks.stringCount = static_cast<size_t>(tally.strings);
-    uint64_t numbers[3];
-    for (int n = 0; n < 3; ++n)
-        numbers[n] =
-            shape.number[n] ? numberOf(subs, shape.number[n] - 1, shape.numberBytes[n]) : 0;
-    brief.eventId = static_cast<uint32_t>((numbers[QualifiersTarget] & 0xFFFF) << 16 |
-                                          (numbers[EventIdTarget] & 0xFFFF));
-    brief.timeCreated = numbers[TimeCreatedTarget];
+    auto number = [&](Target target) {
+        const uint32_t at = shape.number[target];
+        return at ? numberOf(subs, at - 1, shape.numberBytes[target]) : 0;
+    };
+    brief.eventId = static_cast<uint32_t>((number(QualifiersTarget) & 0xFFFF) << 16 |
+                                          (number(EventIdTarget) & 0xFFFF));
+    brief.timeCreated = number(TimeCreatedTarget);
     return 1;
 }
 

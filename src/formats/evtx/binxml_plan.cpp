@@ -383,18 +383,22 @@ void Decoder::makeBrief(TemplatePlan& plan) {
             break;
         }
         case QuickStep::Value: {
-            uint32_t* one = s.target == UserSidTarget  ? &b.sid
-                            : s.target == BinaryTarget ? &b.binary
-                                                       : nullptr;
-            b.usable &= one && *one == 0;
-            if (one)
-                *one = q.step + 1;
+            const BriefShape::Put put = {s.index, s.optional};
+            if (s.target == UserSidTarget && !b.hasSid) {
+                b.hasSid = 1;
+                b.sid = put;
+            } else if (s.target == BinaryTarget && !b.hasBinary) {
+                b.hasBinary = 1;
+                b.binary = put;
+            } else {
+                b.usable = 0;
+            }
             break;
         }
         case QuickStep::Data:
             b.usable &= s.target == DataTarget && b.dataCount < BriefShape::kMostData;
             if (b.dataCount < BriefShape::kMostData)
-                b.data[b.dataCount++] = q.step + 1;
+                b.data[b.dataCount++] = {s.index, s.optional};
             break;
         default:
             b.usable = 0;

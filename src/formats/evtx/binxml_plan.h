@@ -66,15 +66,21 @@ struct QuickStep {
 // the computer, a SID, a binary value, and Data elements of a value each.
 struct BriefShape {
     static constexpr size_t kMostData = 4;
+    // The value a Value or Data step puts, and whether the step is optional.
+    struct Put {
+        uint32_t index;
+        int optional;
+    };
     int usable = 0;
     // Qualifiers, the time and the event ID (by Target): the value the last quick step that puts
     // each reads (plus one; 0 for none), and its bytes.
     uint32_t number[3] = {};
     uint8_t numberBytes[3] = {};
     uint32_t provider = 0, sourceName = 0, computer = 0; // values, plus one
-    uint32_t sid = 0, binary = 0;                        // plan steps, plus one
+    int hasSid = 0, hasBinary = 0;
+    Put sid = {}, binary = {};
     uint32_t dataCount = 0;
-    uint32_t data[kMostData] = {}; // plan steps, plus one
+    Put data[kMostData] = {};
 };
 static_assert(QualifiersTarget == 0 && TimeCreatedTarget == 1 && EventIdTarget == 2,
               "the numbers of a brief are the first targets");
