@@ -482,22 +482,27 @@ void classicEvent(Xml& t, int sourceName, int secondData) {
 
 // Both ways to a record's short record, the second of a chunk whose first record defines its
 // template: straight from its values, and by its event. Both have the plan the first record made
-// and what it left of the chunk's budget, or budget when one is given.
+// and what it left of the chunk's budget, or budget when one is given. With textAfter, the second
+// record has text after its template's values.
 struct BothWays {
     int taken = 0, decoded = 0;
     std::vector<uint8_t> fromBrief, fromEvent;
     DecodeBudget before, briefBudget, eventBudget;
 };
 BothWays bothWays(int sourceName, int secondData, const std::vector<Value>& firstValues,
-                  const std::vector<Value>& values, const DecodeBudget* budget = nullptr) {
+                  const std::vector<Value>& values, const DecodeBudget* budget = nullptr,
+                  int textAfter = 0) {
     auto defined = std::make_shared<uint32_t>(0);
-    auto record = [&](const std::vector<Value>& v) -> Builder {
+    auto record = [&](const std::vector<Value>& v, int text) -> Builder {
         return [=](Xml& x) {
             instance(
                 x, defined.get(), [&](Xml& t) { classicEvent(t, sourceName, secondData); }, v);
+            if (text)
+                x.text(u"x");
         };
     };
-    const std::vector<uint8_t> file = chunkFile({record(firstValues), record(values)});
+    const std::vector<uint8_t> file =
+        chunkFile({record(firstValues, 0), record(values, textAfter)});
     const uint8_t* c = &file[kEvtxHeaderBlock];
     const uint32_t first = kEvtxChunkHeaderSize, second = first + readLe32(c + first + 4);
     const uint32_t begin = second + 24, end = second + readLe32(c + second + 4) - 4;
@@ -578,6 +583,7 @@ TEST(BinXml, ShortRecordsReadStraightFromValuesAreThoseOfTheirEvents) {
         {"a source name of its own", 1, 0, with({}, 10), 1},
         {"an empty source name", 1, 0, with({{8, units(u"")}}, 10), 1},
         {"two Data elements", 0, 1, with({}, 10), 1},
+        {"strings given empty: none", 0, 0, with({{6, raw(0x81, {})}}), 1},
         {"too few values for the quick steps", 0, 0, with({}, 5), 0},
         {"an event ID of another type", 0, 0, with({{2, raw(0x08, {2, 0, 0, 0})}}), 0},
         {"binary data given as text", 0, 0, with({{7, units(u"0A0B")}}), 0},
@@ -591,6 +597,15 @@ TEST(BinXml, ShortRecordsReadStraightFromValuesAreThoseOfTheirEvents) {
         EXPECT_EQ(both.taken, row.taken);
         expectTheSame(both);
     }
+}
+
+// A record with more than its template's instance is left to its event, which walks the rest.
+TEST(BinXml, ShortRecordsReadStraightEndWithTheirValues) {
+    const std::vector<Value> values(everyValue().begin(), everyValue().begin() + 8);
+    const BothWays both = bothWays(0, 0, values, values, nullptr, 1);
+    EXPECT_EQ(both.taken, 0);
+    EXPECT_TRUE(both.decoded);
+    expectTheSame(both);
 }
 
 // Where the chunk's budget or the event's bound runs out, the record is left to its event, which
