@@ -72,18 +72,27 @@ int main(int argc, char** argv) {
             chunk.pop_back(); // the fuzzer pads with zeros again
         return withFlag(flag, chunk);
     };
-    save(out + "/evtx", "sessions", firstChunk(0, buildEvtxFile(samples)));
+    // The chunks are seeds of the short records read straight from their values too, whose
+    // flags ask for the records newest first (2) and for a small budget (4).
+    auto chunkSeed = [&](const std::string& name, uint8_t flag, const std::vector<uint8_t>& file) {
+        save(out + "/evtx", name, firstChunk(flag, file));
+        save(out + "/brief", name, firstChunk(flag, file));
+    };
+    const std::vector<uint8_t> sessions = buildEvtxFile(samples);
+    chunkSeed("sessions", 0, sessions);
+    save(out + "/brief", "sessions-newest-first", firstChunk(2, sessions));
+    save(out + "/brief", "sessions-small-budget", firstChunk(4, sessions));
     EvtRecordFields full = sessionRecord(kEvtLogon, 5000, 7, u"rdp\\D\\\U0001D49C");
     full.eventId = 0xC0000002;
     full.strings = {u"one", u"", u"three"};
     full.userSid = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-    save(out + "/evtx", "fields", firstChunk(1, buildEvtxFile({full, full})));
+    chunkSeed("fields", 1, buildEvtxFile({full, full, sessionRecord(kEvtLogoff, 5001, 7, u"")}));
     // Windows' own: templates, records without them (forwarded events), values of binary XML,
     // string arrays, attributes of several parts; read without checksums, damage and all.
     for (const auto& entry : std::filesystem::directory_iterator(std::string(argv[2]) + "/evtx")) {
         std::vector<uint8_t> real = fileBytes(entry.path().string());
         if (real.size() >= kEvtxHeaderBlock + kEvtxChunkSize)
-            save(out + "/evtx", entry.path().stem().string(), firstChunk(0, real));
+            chunkSeed(entry.path().stem().string(), 0, real);
     }
 
     RegFile reg;
