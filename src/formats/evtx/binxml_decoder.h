@@ -33,6 +33,7 @@ struct Substitutions {
     }
 };
 
+// Whether size bytes from pos lie before end.
 inline int fits(uint32_t pos, uint32_t size, uint32_t end) {
     return pos <= end && end - pos >= size;
 }
