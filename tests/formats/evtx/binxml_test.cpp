@@ -455,26 +455,33 @@ Value raw(uint8_t type, const std::vector<uint8_t>& bytes) {
     return {type, [bytes](uint32_t) { return bytes; }};
 }
 
-// The event a logging call writes, each part a value: 0 provider, 1 qualifiers, 2 event ID,
-// 3 time, 4 computer, 5 SID (optional), 6 strings, 7 binary data (both optional in Data and
-// Binary elements); with a source name of its own (8), and a second Data element (9).
-void classicEvent(Xml& t, int sourceName, int secondData) {
+// The event a logging call writes, each part a value: 0 provider, 1 qualifiers, 2 event ID (of
+// the type the shape gives), 3 time, 4 computer, 5 SID (optional), 6 strings, 7 binary data (both
+// optional in Data and Binary elements); with a source name of its own (8), and Data elements
+// after the first (9 on).
+struct Shape {
+    int sourceName = 0;
+    int dataElements = 1;
+    uint8_t eventIdType = 0x06;
+};
+void classicEvent(Xml& t, const Shape& shape) {
     t.element(u"Event", [&](Xml& e) {
         e.element(u"System", [&](Xml& s) {
             s.open(u"Provider", 1).attribute(u"Name").sub(0, 0x01);
-            if (sourceName)
+            if (shape.sourceName)
                 s.attribute(u"EventSourceName").sub(8, 0x01);
             s.u8(0x03);
             s.open(u"EventID", 1).attribute(u"Qualifiers").sub(1, 0x06);
-            s.u8(0x02).sub(2, 0x06).u8(0x04);
+            s.u8(0x02).sub(2, shape.eventIdType).u8(0x04);
             s.open(u"TimeCreated", 1).attribute(u"SystemTime").sub(3, 0x11).u8(0x03);
             s.element(u"Computer", [](Xml& c) { c.sub(4, 0x01); });
             s.open(u"Security", 1).attribute(u"UserID").sub(5, 0x13, 1).u8(0x03);
         });
         e.element(u"EventData", [&](Xml& d) {
-            d.element(u"Data", [](Xml& x) { x.sub(6, 0x81, 1); });
-            if (secondData)
-                d.element(u"Data", [](Xml& x) { x.sub(9, 0x81, 1); });
+            for (int k = 0; k < shape.dataElements; ++k)
+                d.element(u"Data", [k](Xml& x) {
+                    x.sub(static_cast<uint16_t>(k == 0 ? 6 : 8 + k), 0x81, 1);
+                });
             d.element(u"Binary", [](Xml& x) { x.sub(7, 0x0E, 1); });
         });
     });
@@ -489,14 +496,14 @@ struct BothWays {
     std::vector<uint8_t> fromBrief, fromEvent;
     DecodeBudget before, briefBudget, eventBudget;
 };
-BothWays bothWays(int sourceName, int secondData, const std::vector<Value>& firstValues,
+BothWays bothWays(const Shape& shape, const std::vector<Value>& firstValues,
                   const std::vector<Value>& values, const DecodeBudget* budget = nullptr,
                   int textAfter = 0) {
     auto defined = std::make_shared<uint32_t>(0);
     auto record = [&](const std::vector<Value>& v, int text) -> Builder {
         return [=](Xml& x) {
             instance(
-                x, defined.get(), [&](Xml& t) { classicEvent(t, sourceName, secondData); }, v);
+                x, defined.get(), [&](Xml& t) { classicEvent(t, shape); }, v);
             if (text)
                 x.text(u"x");
         };
@@ -547,11 +554,19 @@ void expectTheSame(const BothWays& both) {
 
 const std::vector<Value>& everyValue() {
     static const std::vector<Value> every = {
-        units(u"wsxlum"),         raw(0x06, {0x34, 0x12}),
-        raw(0x06, {2, 0}),        raw(0x11, {0, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01}),
-        units(u"HOST"),           raw(0x13, {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}),
-        units(u"ab\0c\0"s, 0x81), raw(0x0E, {1, 2, 3, 4, 5}),
-        units(u"legacy"),         units(u"\0x"s, 0x81)};
+        units(u"wsxlum"),
+        raw(0x06, {0x34, 0x12}),
+        raw(0x06, {2, 0}),
+        raw(0x11, {0, 0x80, 0x3E, 0xD5, 0xDE, 0xB1, 0x9D, 0x01}),
+        units(u"HOST"),
+        raw(0x13, {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}),
+        units(u"ab\0c\0"s, 0x81),
+        raw(0x0E, {1, 2, 3, 4, 5}),
+        units(u"legacy"),
+        units(u"\0x"s, 0x81),
+        units(u"y"s, 0x81),
+        units(u"z\0"s, 0x81),
+        raw(0x81, {})};
     return every;
 }
 
@@ -566,34 +581,39 @@ TEST(BinXml, ShortRecordsReadStraightFromValuesAreThoseOfTheirEvents) {
             values[change.first] = change.second;
         return values;
     };
+    const Shape classic, ownSource{1, 1, 0x06}, twoData{0, 2, 0x06}, fiveData{0, 5, 0x06},
+        idOfOneByte{0, 1, 0x04}, idOfFourBytes{0, 1, 0x08};
     const struct {
         const char* name;
-        int sourceName, secondData;
+        Shape shape;
         std::vector<Value> values;
         int taken;
     } rows[] = {
-        {"every value", 0, 0, with({}), 1},
-        {"no SID, strings or data", 0, 0, with({{5, null}, {6, null}, {7, null}}), 1},
-        {"empty items, and one unterminated", 0, 0, with({{6, units(u"\0\0x"s, 0x81)}}), 1},
-        {"texts that end in zero units, one odd-sized", 0, 0,
+        {"every value", classic, with({}), 1},
+        {"no SID, strings or data", classic, with({{5, null}, {6, null}, {7, null}}), 1},
+        {"empty items, and one unterminated", classic, with({{6, units(u"\0\0x"s, 0x81)}}), 1},
+        {"texts that end in zero units, one odd-sized", classic,
          with({{0, units(u"wsxlum\0\0"s)}, {4, raw(0x01, {'H', 0, 'O'})}}), 1},
-        {"a number shorter than its type", 0, 0, with({{1, raw(0x06, {7})}}), 1},
-        {"a SID of another type", 0, 0, with({{5, units(u"S-1-5-18")}}), 1},
-        {"the optional values left out: one empty string", 0, 0, with({}, 6), 1},
-        {"a source name of its own", 1, 0, with({}, 10), 1},
-        {"an empty source name", 1, 0, with({{8, units(u"")}}, 10), 1},
-        {"two Data elements", 0, 1, with({}, 10), 1},
-        {"strings given empty: none", 0, 0, with({{6, raw(0x81, {})}}), 1},
-        {"too few values for the quick steps", 0, 0, with({}, 5), 0},
-        {"an event ID of another type", 0, 0, with({{2, raw(0x08, {2, 0, 0, 0})}}), 0},
-        {"binary data given as text", 0, 0, with({{7, units(u"0A0B")}}), 0},
-        {"strings given as one string", 0, 0, with({{6, units(u"abc")}}), 0},
-        {"strings of binary XML", 0, 0,
+        {"a number shorter than its type", classic, with({{1, raw(0x06, {7})}}), 1},
+        {"an event ID of one byte", idOfOneByte, with({{2, raw(0x04, {9})}}), 1},
+        {"an event ID of four bytes", idOfFourBytes, with({{2, raw(0x08, {2, 0, 1, 0})}}), 1},
+        {"a SID of another type", classic, with({{5, units(u"S-1-5-18")}}), 1},
+        {"the optional values left out: one empty string", classic, with({}, 6), 1},
+        {"a source name of its own", ownSource, with({}, 10), 1},
+        {"an empty source name", ownSource, with({{8, units(u"")}}, 10), 1},
+        {"two Data elements", twoData, with({}, 10), 1},
+        {"strings given empty: none", classic, with({{6, raw(0x81, {})}}), 1},
+        {"too few values for the quick steps", classic, with({}, 5), 0},
+        {"an event ID of another type", classic, with({{2, raw(0x08, {2, 0, 0, 0})}}), 0},
+        {"binary data given as text", classic, with({{7, units(u"0A0B")}}), 0},
+        {"strings given as one string", classic, with({{6, units(u"abc")}}), 0},
+        {"strings of binary XML", classic,
          with({{6, binXml([](Xml& x) { x.element(u"x", [](Xml&) {}); })}}), 0},
+        {"more Data elements than a brief keeps", fiveData, with({}, 13), 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const BothWays both = bothWays(row.sourceName, row.secondData, with({}, 10), row.values);
+        const BothWays both = bothWays(row.shape, with({}, 13), row.values);
         EXPECT_EQ(both.taken, row.taken);
         expectTheSame(both);
     }
@@ -602,7 +622,7 @@ TEST(BinXml, ShortRecordsReadStraightFromValuesAreThoseOfTheirEvents) {
 // A record with more than its template's instance is left to its event, which walks the rest.
 TEST(BinXml, ShortRecordsReadStraightEndWithTheirValues) {
     const std::vector<Value> values(everyValue().begin(), everyValue().begin() + 8);
-    const BothWays both = bothWays(0, 0, values, values, nullptr, 1);
+    const BothWays both = bothWays(Shape(), values, values, nullptr, 1);
     EXPECT_EQ(both.taken, 0);
     EXPECT_TRUE(both.decoded);
     expectTheSame(both);
@@ -614,13 +634,13 @@ TEST(BinXml, ShortRecordsReadStraightStopWhereTheirEventsDo) {
     const std::vector<Value> values(everyValue().begin(), everyValue().begin() + 8);
     for (uint64_t nodes = 0; nodes < 40; ++nodes) {
         const DecodeBudget budget{nodes, 1u << 20};
-        const BothWays both = bothWays(0, 0, values, values, &budget);
+        const BothWays both = bothWays(Shape(), values, values, &budget);
         EXPECT_EQ(both.taken, both.decoded) << nodes << " nodes";
         expectTheSame(both);
     }
     for (uint64_t bytes = 0; bytes < 160; ++bytes) {
         const DecodeBudget budget{1u << 20, bytes};
-        const BothWays both = bothWays(0, 0, values, values, &budget);
+        const BothWays both = bothWays(Shape(), values, values, &budget);
         EXPECT_EQ(both.taken, both.decoded) << bytes << " bytes";
         expectTheSame(both);
     }
