@@ -19,21 +19,20 @@ const TemplatePlan* planAt(TemplateCache& cache, uint32_t chunkId, uint32_t body
     return plans.last = &found->second;
 }
 
-// A number step's value, read as the quick step reads it.
-uint64_t numberOf(const Substitutions& subs, uint32_t index, uint8_t bytes) {
-    const TypedValue v = subs.value(index);
+// The number of a target: the value of the last quick step that puts it, read as that step reads
+// it (two bytes and eight are the usual).
+inline uint64_t numberOf(const Substitutions& subs, const BriefShape& shape, Target target) {
+    const uint32_t at = shape.number[target];
+    if (at == 0)
+        return 0;
+    const TypedValue v = subs.value(at - 1);
+    const uint8_t bytes = shape.numberBytes[target];
     if (v.size < bytes)
         return 0;
-    switch (bytes) {
-    case 1:
-        return v.bytes[0];
-    case 2:
-        return readLe16(v.bytes);
-    case 4:
-        return readLe32(v.bytes);
-    default:
-        return readLe64(v.bytes);
-    }
+    return bytes == 2   ? readLe16(v.bytes)
+           : bytes == 8 ? readLe64(v.bytes)
+           : bytes == 4 ? readLe32(v.bytes)
+                        : v.bytes[0];
 }
 
 // What the event gets from a brief's record besides the parts a short record holds.
@@ -121,13 +120,9 @@ int tallyValues(const TemplatePlan& plan, const Substitutions& subs, EvtxBrief& 
     // Each string ends with a zero unit.
     brief.blocks.strings = {nullptr, static_cast<size_t>(tally.stringBytes + 2 * tally.strings)};
     brief.blocks.stringCount = static_cast<size_t>(tally.strings);
-    auto number = [&](Target target) {
-        const uint32_t at = shape.number[target];
-        return at ? numberOf(subs, at - 1, shape.numberBytes[target]) : 0;
-    };
-    brief.eventId = static_cast<uint32_t>((number(QualifiersTarget) & 0xFFFF) << 16 |
-                                          (number(EventIdTarget) & 0xFFFF));
-    brief.timeCreated = number(TimeCreatedTarget);
+    brief.eventId = static_cast<uint32_t>((numberOf(subs, shape, QualifiersTarget) & 0xFFFF) << 16 |
+                                          (numberOf(subs, shape, EventIdTarget) & 0xFFFF));
+    brief.timeCreated = numberOf(subs, shape, TimeCreatedTarget);
     return 1;
 }
 
