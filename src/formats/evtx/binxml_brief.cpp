@@ -48,10 +48,7 @@ EvtRecordBlock textOf(const Substitutions& subs, uint32_t value, Tally& tally) {
         return {nullptr, 0};
     const TypedValue v = subs.value(value - 1);
     tally.grown += v.size & ~1u;
-    uint32_t count = v.size / 2;
-    while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
-        --count;
-    return {v.bytes, 2u * count};
+    return {v.bytes, textBytes(v)};
 }
 
 // What a Value or Data step puts, as Decoder::substitute takes its value: the value (in v), an

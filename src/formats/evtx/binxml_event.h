@@ -121,10 +121,7 @@ class EventBuilder {
     int putString(const TypedValue& v, Target target) {
         if (!grow(v.size & ~1u)) // its units
             return 0;
-        size_t count = v.size / 2;
-        while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
-            --count;
-        nameOf(target).add(v.bytes, 2 * count);
+        nameOf(target).add(v.bytes, textBytes(v));
         return 1;
     }
 

@@ -57,6 +57,14 @@ inline uint64_t numberOf(const TypedValue& v) {
 }
 // A value of any type but a string written out as text, in UTF-16LE.
 void appendFormatted(EventBytes& out, const TypedValue& v);
+// The bytes of a string's units without the zero units that end it (the terminator some writers
+// include).
+inline uint32_t textBytes(const TypedValue& v) {
+    uint32_t count = v.size / 2;
+    while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
+        --count;
+    return 2 * count;
+}
 // A value as the text of an insertion string, in UTF-16LE: a string as it is, without the
 // terminator some writers include; other types written out.
 inline void appendText(EventBytes& out, const TypedValue& v) {
@@ -64,10 +72,7 @@ inline void appendText(EventBytes& out, const TypedValue& v) {
         appendFormatted(out, v);
         return;
     }
-    size_t count = v.size / 2;
-    while (count > 0 && readLe16(v.bytes + 2 * (count - 1)) == 0)
-        --count;
-    out.add(v.bytes, 2 * count);
+    out.add(v.bytes, textBytes(v));
 }
 // At least the units appendText gives for a value, and the steps it takes.
 inline uint64_t textUnitsBound(const TypedValue& v) {
