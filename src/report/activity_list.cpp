@@ -151,11 +151,11 @@ std::vector<char> usersShown(UserList& list, const ReportOptions& options) {
     std::vector<char> shown;
     if (options.user.empty())
         return shown;
+    UserPattern pattern(options.user);
     for (UserEntry* user = list.head; user; user = user->next) {
         if (user->ordinal >= shown.size())
             shown.resize(user->ordinal + 1);
-        shown[user->ordinal] =
-            static_cast<char>(matchesUserPattern(options.user, user->domain, user->userName));
+        shown[user->ordinal] = static_cast<char>(pattern.matches(user->domain, user->userName));
     }
     return shown;
 }

@@ -350,10 +350,10 @@ void printLogonTimes(EventLogReader& reader, const ReportOptions& options) {
     LineText with;
     TimesWriter writer(options, with);
     DayTotals days(with.clock);
+    UserPattern pattern(options.user);
     writer.beginReport();
     for (UserEntry* user = list.head; user; user = user->next) {
-        if (!options.user.empty() &&
-            !matchesUserPattern(options.user, user->domain, user->userName))
+        if (!options.user.empty() && !pattern.matches(user->domain, user->userName))
             continue;
         list.timelineOf(*user, events);
         RebootCursor reboots(list.reboots());

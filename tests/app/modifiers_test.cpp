@@ -2,6 +2,8 @@
 #include "report/day_totals.h"
 #include "support/support.h"
 
+#include <random>
+
 #ifndef _WIN32
 #include <sys/resource.h>
 #endif
@@ -136,6 +138,30 @@ TEST(Modifiers, WhenWithAnOffsetIsThatMoment) {
     }
 }
 
+// The wildcard rule the plain way, for the tests to compare with: matched[j] tells whether the
+// pattern so far matches the text's first j units.
+int plainWildcardMatch(const WString& pattern, const WString& text) {
+    auto fold = [](WCHAR c) { return c >= 'A' && c <= 'Z' ? static_cast<WCHAR>(c + 32) : c; };
+    std::vector<char> matched(text.size() + 1), next(text.size() + 1);
+    matched[0] = 1;
+    for (WCHAR p : pattern) {
+        next[0] = p == '*' && matched[0];
+        for (size_t j = 1; j <= text.size(); ++j)
+            next[j] = p == '*' ? next[j - 1] || matched[j]
+                               : matched[j - 1] && (p == '?' || fold(p) == fold(text[j - 1]));
+        matched.swap(next);
+    }
+    return matched[text.size()];
+}
+
+int plainUserMatch(const WString& pattern, const WString& domain, const WString& user) {
+    size_t slash = pattern.find(WCHAR('\\'));
+    if (slash == WString::npos)
+        return plainWildcardMatch(pattern, user);
+    return plainWildcardMatch(pattern.substr(0, slash), domain) &&
+           plainWildcardMatch(pattern.substr(slash + 1), user);
+}
+
 TEST(Modifiers, UserPatternsMatchAsFileNamesWithoutRegardToCase) {
     const struct {
         const char* pattern;
@@ -150,19 +176,74 @@ TEST(Modifiers, UserPatternsMatchAsFileNamesWithoutRegardToCase) {
         {"a*", "CORP", "ab", 1},
         {"a*e", "CORP", "abcde", 1},
         {"a*e", "CORP", "abced", 0},
+        {"a*a", "CORP", "a", 0},
         {"?lice", "X", "alice", 1},
         {"?lice", "X", "lice", 0},
         {"*\\*", "", "", 1},
+        {"**", "", "", 1},
+        {"*?*", "", "", 0},
         {"C*\\*O*", "corp", "bob", 1},
         {"C*\\*O*", "xorp", "bob", 0},
         {"*", "-", "SYSTEM", 1},
         {"al\\ice", "al", "ice", 1},
+        {"*ab*ab*", "", "abab", 1},
+        {"*ab*ba*", "", "aba", 0},
+        {"*aab*", "", "aaab", 1},
+        {"*a?C*", "", "xAbc", 1},
+        {"*\xc3\xa9*", "", "\xc3\x89\xc3\xa9", 1}, // only ASCII letters fold
+        {"*\xc3\xa9*", "", "\xc3\x89", 0},
+        {"*?\xf0\x9f\x98\x80", "", "\xf0\x9f\x98\x80", 0}, // ? is one unit of the pair
+        {"*??*", "", "\xf0\x9f\x98\x80", 1},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(matchesUserPattern(utf8ToUtf16(c.pattern), utf8ToUtf16(c.domain).c_str(),
-                                     utf8ToUtf16(c.user).c_str()),
-                  c.matches)
+    for (const auto& c : cases) {
+        WString pattern = utf8ToUtf16(c.pattern);
+        WString domain = utf8ToUtf16(c.domain), user = utf8ToUtf16(c.user);
+        EXPECT_EQ(UserPattern(pattern).matches(domain.c_str(), user.c_str()), c.matches)
             << c.pattern << " " << c.domain << "\\" << c.user;
+        EXPECT_EQ(plainUserMatch(pattern, domain, user), c.matches) << c.pattern;
+    }
+}
+
+// Patterns and names drawn from a few units (letters of both cases, a non-ASCII letter, the
+// halves of a pair, the wildcards as text), short ones and ones whose pieces span several words
+// of the search, each against the plain rule.
+TEST(Modifiers, UserPatternsMatchAsThePlainRule) {
+    const WCHAR patternUnits[] = {'a', 'A', 'b', '?', '*', 0xE9, 0xD83D};
+    const WCHAR textUnits[] = {'a', 'b', 'B', '?', '*', 0xE9, 0xD83D, 0xDE00};
+    std::mt19937 random(7);
+    auto pick = [&](size_t count) { return static_cast<size_t>(random() % count); };
+    size_t matched = 0, total = 0;
+    for (int round = 0; round < 30000; ++round) {
+        const int longer = round % 10 == 0;
+        WString text, pattern;
+        for (size_t n = pick(longer ? 300 : 14); n > 0; --n)
+            text += longer ? WCHAR('a' + pick(2))
+                           : textUnits[pick(sizeof textUnits / sizeof textUnits[0])];
+        if (longer) { // stars between pieces of the text, some units turned into ? or case
+            for (size_t at = pick(8); at < text.size(); at += 1 + pick(150)) {
+                pattern += '*';
+                for (size_t n = pick(140); n > 0 && at < text.size(); --n, ++at)
+                    pattern += pick(20) == 0  ? WCHAR('?')
+                               : pick(3) == 0 ? WCHAR(text[at] - 32)
+                                              : text[at];
+            }
+            if (pick(2))
+                pattern += '*';
+            if (!pattern.empty() && pick(4) == 0)
+                pattern[pick(pattern.size())] = 'b';
+        } else {
+            for (size_t n = pick(10); n > 0; --n)
+                pattern += patternUnits[pick(sizeof patternUnits / sizeof patternUnits[0])];
+        }
+        int expected = plainWildcardMatch(pattern, text);
+        ASSERT_EQ(UserPattern(pattern).matches(WSTR("CORP"), text.c_str()), expected)
+            << utf8(pattern) << " " << utf8(text);
+        matched += static_cast<size_t>(expected);
+        total += 1;
+    }
+    // Both answers are common, or the comparison would say little.
+    EXPECT_GT(matched, total / 10);
+    EXPECT_LT(matched, total - total / 10);
 }
 
 #ifndef _WIN32
