@@ -265,8 +265,8 @@ class OutputBuffer {
         if (quoted)
             put('"');
     }
-    // A UTF-16 text as a JSON string: controls and the characters a terminal would hide as
-    // escapes, a lone surrogate as the escape of its unit.
+    // A UTF-16 text as a JSON string of Unicode characters only (I-JSON): controls and the
+    // characters a terminal would hide as escapes, a lone surrogate as U+FFFD.
     void putJson(const WCHAR* text) {
         put('"');
         if (putPlain(text, '"', '\\')) {
@@ -274,7 +274,6 @@ class OutputBuffer {
             return;
         }
         for (size_t length = wcslen(text), i = 0; i < length; ++i) {
-            char16_t unit = static_cast<char16_t>(text[i]);
             char32_t c = codePointAt(text, length, i);
             if (c == '"' || c == '\\') {
                 put('\\');
@@ -283,8 +282,6 @@ class OutputBuffer {
                 putNarrow("\\n", 2);
             } else if (c == '\t') {
                 putNarrow("\\t", 2);
-            } else if (c == 0xFFFD && unit != 0xFFFD) {
-                putEscape(unit);
             } else if (c < 0x10000 && isHidden(c)) {
                 putEscape(static_cast<char16_t>(c));
             } else if (isHidden(c)) { // a tag character: the escapes of its pair

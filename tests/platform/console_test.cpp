@@ -226,7 +226,8 @@ TEST(PrintOut, HandsOverBlocksOfWholeLines) {
 
 namespace {
 
-// Names go into CSV and JSON exactly; only what the formats require is quoted or escaped.
+// Names go into CSV and JSON exactly; only what the formats require is quoted or escaped, and a
+// lone surrogate, which no UTF-8 or I-JSON reader takes, is U+FFFD.
 TEST(PrintOut, CsvAndJsonTextsKeepNamesExactly) {
     static const struct {
         WString name;
@@ -248,7 +249,9 @@ TEST(PrintOut, CsvAndJsonTextsKeepNamesExactly) {
         {WSTR("J\u00fcrgen \u5f20"), "J\xC3\xBCrgen \xE5\xBC\xA0",
          "\"J\xC3\xBCrgen \xE5\xBC\xA0\""},
         {WSTR("al\u200bice"), "al\xE2\x80\x8Bice", "\"al\\u200bice\""},
-        {WString(1, static_cast<WCHAR>(0xD800)) + WSTR("x"), "\xEF\xBF\xBDx", "\"\\ud800x\""},
+        {WString(1, static_cast<WCHAR>(0xD800)) + WSTR("x"), "\xEF\xBF\xBDx", "\"\xEF\xBF\xBDx\""},
+        {WString{'x', static_cast<WCHAR>(0xDC00), static_cast<WCHAR>(0xD800)},
+         "x\xEF\xBF\xBD\xEF\xBF\xBD", "\"x\xEF\xBF\xBD\xEF\xBF\xBD\""},
         {WString{static_cast<WCHAR>(0xDB40), static_cast<WCHAR>(0xDC41)}, "\xF3\xA0\x81\x81",
          "\"\\udb40\\udc41\""},
         {WString{static_cast<WCHAR>(0xD83D), static_cast<WCHAR>(0xDE00)}, "\xF0\x9F\x98\x80",
