@@ -30,26 +30,42 @@ char* putDate(char* out, int64_t year, unsigned month, unsigned day) {
     return putPair(out, day);
 }
 
+char* putTimeOfDay(char* out, unsigned hour, unsigned minute, unsigned second) {
+    *out++ = 'T';
+    out = putPair(out, hour);
+    *out++ = ':';
+    out = putPair(out, minute);
+    *out++ = ':';
+    return putPair(out, second);
+}
+
 } // namespace
 
+// An offset with seconds (local mean time, as Monrovia kept until 1972) has no ISO form that
+// readers take: such a time is written in UTC, so that it still names its moment.
 size_t isoTime(LocalClock& clock, uint32_t seconds, char* out) {
     SYSTEMTIME local;
     out[0] = 0;
     if (!clock.localTimeOf(seconds, &local) || local.wYear > 9999)
         return 0;
     int64_t offset = clockReadingOf(local) - seconds;
-    char* p = putDate(out, local.wYear, local.wMonth, local.wDay);
-    *p++ = 'T';
-    p = putPair(p, local.wHour);
-    *p++ = ':';
-    p = putPair(p, local.wMinute);
-    *p++ = ':';
-    p = putPair(p, local.wSecond);
-    *p++ = offset < 0 ? '-' : '+';
-    int64_t magnitude = (offset < 0 ? -offset : offset) / 60;
-    p = putPair(p, static_cast<unsigned>(magnitude / 60 % 100));
-    *p++ = ':';
-    p = putPair(p, static_cast<unsigned>(magnitude % 60));
+    char* p = nullptr;
+    if (offset % 60 != 0) {
+        int64_t year = 0;
+        unsigned month = 0, day = 0, second = seconds % 86400;
+        civilFromDays(seconds / 86400, &year, &month, &day);
+        p = putTimeOfDay(putDate(out, year, month, day), second / 3600, second / 60 % 60,
+                         second % 60);
+        *p++ = 'Z';
+    } else {
+        p = putDate(out, local.wYear, local.wMonth, local.wDay);
+        p = putTimeOfDay(p, local.wHour, local.wMinute, local.wSecond);
+        *p++ = offset < 0 ? '-' : '+';
+        int64_t magnitude = (offset < 0 ? -offset : offset) / 60;
+        p = putPair(p, static_cast<unsigned>(magnitude / 60 % 100));
+        *p++ = ':';
+        p = putPair(p, static_cast<unsigned>(magnitude % 60));
+    }
     *p = 0;
     return static_cast<size_t>(p - out);
 }

@@ -9,6 +9,7 @@ import json
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -36,8 +37,8 @@ def check(condition, what):
         failures.append(what)
 
 
-def run(root, *args, raw=False, errors=b""):
-    env = dict(os.environ, LC_ALL="C", TZ="Europe/Berlin", VLMAUDIT_ROOT=root,
+def run(root, *args, raw=False, errors=b"", tz="Europe/Berlin"):
+    env = dict(os.environ, LC_ALL="C", TZ=tz, VLMAUDIT_ROOT=root,
                ASAN_OPTIONS="verify_asan_link_order=0")
     done = subprocess.run(["faketime", "-f", NOW, vlmaudit, *args], env=env, check=True,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -133,6 +134,37 @@ def check_time(root, window, daily):
         check(next(lines) == "", "blank line")
 
 
+def logon_with_units(time, session, names):
+    """An evtutil line of a logon whose names are the given UTF-16 units, lone surrogates too."""
+    text = b"".join(struct.pack("<H", unit) for unit in names) + b"\0\0"
+    return f"event wsxlum 2 {time} {struct.pack('<II', 8 + len(text), session).hex()}{text.hex()}"
+
+
+def check_odd_offsets_and_units(root, write_log):
+    """Monrovia's offset of -0:44:30 until 1972 has no ISO form: those times are UTC, naming their
+    epoch; a lone surrogate is U+FFFD, which strict UTF-8 and JSON readers take."""
+    lone = [ord(c) for c in "rdp\\CORP\\al"] + [0xD800, ord("x")]
+    write_log("reboot 1000000\n" + logon_with_units(1000100, 1, lone) +
+              "\nreboot 63593100\nlogon 63593200 2 rdp\\CORP\\bob\n")
+    if not os.path.exists("/usr/share/zoneinfo/Africa/Monrovia"):
+        print("no time zone data for Africa/Monrovia: its times are not checked")
+        return
+    raw = run(root, "/list", "/format:csv", raw=True, tz="Africa/Monrovia")
+    rows = list(csv.DictReader(io.StringIO(raw.decode("utf-8-sig", "strict"), newline="")))
+    events = json.loads(run(root, "/list", "/format:json", tz="Africa/Monrovia"))["events"]
+    check([r["time"] for r in rows] == [e["time"] for e in events] ==
+          ["1970-01-12T13:46:40Z", "1970-01-12T13:48:20Z", "1972-01-07T00:45:00+00:00",
+           "1972-01-07T00:46:40+00:00"], f"Monrovia times: {rows}")
+    for row in rows:
+        check(datetime.datetime.fromisoformat(row["time"]).timestamp() == int(row["epoch"]),
+              f"Monrovia epoch: {row}")
+    check(rows[1]["user"] == events[1]["user"] == "al\ufffdx", f"lone surrogate: {rows[1]}")
+    users = json.loads(run(root, "/time", "/format:json", tz="Africa/Monrovia"))["users"]
+    sessions = [s for u in users if u["user"] == "al\ufffdx" for s in u["sessions"]]
+    check([(s["logon"], s["end_time"]) for s in sessions] ==
+          [("1970-01-12T13:48:20Z", "1972-01-07T00:45:00+00:00")], f"/time: {users}")
+
+
 def main():
     if not shutil.which("faketime"):
         print("faketime is not installed")
@@ -140,11 +172,19 @@ def main():
     with tempfile.TemporaryDirectory() as root:
         os.makedirs(f"{root}/registry")
         set_auditing(root, 1)
-        log = f"{root}/eventlog/Application.evt"
-        subprocess.run([evtutil, "batch", log], input=LOG.encode(), check=True)
-        if fmt == "evtx":
-            subprocess.run([evtutil, "convert", log, log + "x"], check=True)
-            os.remove(log)
+
+        def write_log(text):
+            log = f"{root}/eventlog/Application.evt"
+            for old in (log, log + "x"):
+                if os.path.exists(old):
+                    os.remove(old)
+            subprocess.run([evtutil, "batch", log], input=text.encode(), check=True)
+            if fmt == "evtx":
+                subprocess.run([evtutil, "convert", log, log + "x"], check=True)
+                os.remove(log)
+
+        check_odd_offsets_and_units(root, write_log)
+        write_log(LOG)
         for window in WINDOWS:
             check_list(root, window)
             check_time(root, window, daily=False)
