@@ -30,6 +30,20 @@ inline int isHidden(char32_t c) {
     return 0;
 }
 
+// The columns a name takes as OutputBuffer::putMapped prints it: one for each UTF-16 unit, as the
+// reports count them, but one for a hidden character outside the BMP, whose pair prints as one
+// U+FFFD.
+inline size_t mappedColumns(const WCHAR* text) {
+    size_t columns = 0;
+    while (*text) {
+        size_t i = 0;
+        char32_t c = codePointAt(text, 2, i);
+        columns += i == 1 && isHidden(c) ? 1 : i + 1;
+        text += i + 1;
+    }
+    return columns;
+}
+
 // The decimal digits of 0 to 99, two characters each.
 constexpr char kDigitPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233"
@@ -190,10 +204,11 @@ class OutputBuffer {
         used_ += length;
     }
     // Zero-terminated UTF-16 text with every hidden character and every unpaired surrogate as
-    // U+FFFD; returns the units read. (A unit other than zero is never the last: the pair
+    // U+FFFD; returns its mappedColumns. (A unit other than zero is never the last: the pair
     // check may read the next.)
     size_t putMapped(const WCHAR* text) {
         const WCHAR* start = text;
+        size_t hiddenPairs = 0;
         char* bytes = bytes_;
         size_t used = used_;
         const size_t capacity = kBytes; // a local: a store through char may alias any member
@@ -236,10 +251,14 @@ class OutputBuffer {
             size_t i = 0;
             char32_t c = codePointAt(text, 2, i);
             text += i + 1;
-            used += putUtf8(bytes + used, isHidden(c) ? 0xFFFD : c);
+            if (isHidden(c)) {
+                c = 0xFFFD;
+                hiddenPairs += i;
+            }
+            used += putUtf8(bytes + used, c);
         }
         used_ = used;
-        return static_cast<size_t>(text - start);
+        return static_cast<size_t>(text - start) - hiddenPairs;
     }
 
     // A UTF-16 text as one CSV field, exactly (an unpaired surrogate as U+FFFD): quoted when it

@@ -1,6 +1,7 @@
 #include "user_list.h"
 
 #include "eventlog/event_kind.h"
+#include "output_buffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,8 +35,8 @@ const SessionEvent* firstLater(const SessionEvent* from, const SessionEvent* to,
 UserEntry::UserEntry(const WCHAR* domain, const WCHAR* userName, Arena& arena) {
     this->userName = arena.duplicateString(userName);
     this->domain = arena.duplicateString(domain);
-    nameWidth = (this->userName ? wcslen(this->userName) : 0) +
-                (this->domain ? wcslen(this->domain) : 0) + 1;
+    nameWidth = (this->userName ? mappedColumns(this->userName) : 0) +
+                (this->domain ? mappedColumns(this->domain) : 0) + 1;
 }
 
 const SessionEvent* RebootCursor::firstAfter(uint32_t time) {

@@ -41,7 +41,7 @@ class UserEntry {
     UserEntry* next = nullptr;
     WCHAR* userName; // own copies; none when the copy could not be made
     WCHAR* domain;
-    size_t nameWidth;     // the characters of 'domain\user' (a missing name counts none)
+    size_t nameWidth;     // the columns of 'domain\user' printed (a missing name counts none)
     uint32_t ordinal = 0; // how many users its list had before it
     SessionEvent current = {};
 };

@@ -68,4 +68,35 @@ TEST(LineWriter, WritesWhatPrintOutWrites) {
     }
 }
 
+// A name counts the columns it is printed in: its UTF-16 units, as the reports count them, but a
+// hidden character outside the BMP is one U+FFFD and counts one.
+TEST(LineWriter, ANameCountsWhatIsPrinted) {
+    const struct {
+        WString name;
+        size_t columns;
+    } rows[] = {
+        {WSTR("alice"), 5},
+        {WSTR("a\u00FC\u5F20"), 3},
+        {WSTR("a\U0001F600b"), 4}, // printed as itself, two units
+        {WSTR("a\U000E0041b"), 3}, // a tag character, one U+FFFD
+        {WSTR("a\U0001D173"), 2},  // a hidden musical control
+        {WSTR("a\u200Bb"), 3},
+        {WString{'a', static_cast<WCHAR>(0xD800), 'b'}, 3},
+        {WString{static_cast<WCHAR>(0xDB40), static_cast<WCHAR>(0xDB40),
+                 static_cast<WCHAR>(0xDC41)},
+         2}, // a lone high surrogate, then a tag character's pair
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(mappedColumns(row.name.c_str()), row.columns) << utf8(row.name);
+        testing::internal::CaptureStdout();
+        {
+            LineWriter line;
+            EXPECT_EQ(line.name(row.name.c_str()), row.columns) << utf8(row.name);
+            line.end();
+        }
+        flushOutput();
+        testing::internal::GetCapturedStdout();
+    }
+}
+
 } // namespace
