@@ -10,6 +10,14 @@ WCHAR foldUnit(WCHAR c) {
 
 } // namespace
 
+// A piece that is compared where it stands, not searched.
+Wildcards::Piece Wildcards::anchored(size_t at, size_t length) {
+    Piece piece = {};
+    piece.at = at;
+    piece.length = length;
+    return piece;
+}
+
 Wildcards::Wildcards(const WCHAR* pattern, size_t length) {
     size_t pieceAt = 0;
     for (size_t i = 0; i <= length; ++i) {
@@ -19,9 +27,9 @@ Wildcards::Wildcards(const WCHAR* pattern, size_t length) {
         }
         size_t pieceLength = units_.size() - pieceAt;
         if (!starred_)
-            first_ = {pieceAt, pieceLength, 0, 0, 0, 0};
+            first_ = anchored(pieceAt, pieceLength);
         else if (i == length)
-            last_ = {pieceAt, pieceLength, 0, 0, 0, 0};
+            last_ = anchored(pieceAt, pieceLength);
         else if (pieceLength > 0)
             addSearch(pieceAt, pieceLength);
         starred_ |= i < length;
@@ -32,7 +40,13 @@ Wildcards::Wildcards(const WCHAR* pattern, size_t length) {
 // The piece's masks: the bits of its ? for a unit it does not hold, and for each unit it holds
 // those bits and the unit's own.
 void Wildcards::addSearch(size_t at, size_t length) {
-    Piece piece = {at, length, (length + 63) / 64, pieceUnits_.size(), 0, masks_.size()};
+    Piece piece = {};
+    piece.at = at;
+    piece.length = length;
+    piece.words = (length + 63) / 64;
+    piece.unitsAt = pieceUnits_.size();
+    piece.masksAt = masks_.size();
+    piece.asciiAt = asciiMasks_.size();
     for (size_t i = 0; i < length; ++i)
         if (units_[at + i] != '?')
             pieceUnits_.push_back(units_[at + i]);
@@ -40,6 +54,12 @@ void Wildcards::addSearch(size_t at, size_t length) {
     std::sort(begin, pieceUnits_.end());
     pieceUnits_.erase(std::unique(begin, pieceUnits_.end()), pieceUnits_.end());
     piece.unitCount = pieceUnits_.size() - piece.unitsAt;
+    // Names are mostly ASCII: their units find their masks without a search.
+    asciiMasks_.resize(piece.asciiAt + 128);
+    for (size_t i = 0; i < piece.unitCount; ++i)
+        if (static_cast<char16_t>(pieceUnits_[piece.unitsAt + i]) < 128)
+            asciiMasks_[piece.asciiAt + static_cast<char16_t>(pieceUnits_[piece.unitsAt + i])] =
+                static_cast<uint32_t>(1 + i);
     masks_.resize(masks_.size() + (piece.unitCount + 1) * piece.words);
     for (size_t i = 0; i < length; ++i) {
         uint64_t bit = uint64_t(1) << (i % 64);
@@ -64,10 +84,16 @@ int Wildcards::begins(const Piece& piece, const WCHAR* text) const {
 }
 
 const uint64_t* Wildcards::maskOf(const Piece& piece, WCHAR unit) const {
-    const WCHAR* begin = pieceUnits_.data() + piece.unitsAt;
-    const WCHAR* end = begin + piece.unitCount;
-    const WCHAR* found = std::lower_bound(begin, end, unit);
-    size_t mask = found != end && *found == unit ? 1 + static_cast<size_t>(found - begin) : 0;
+    size_t mask = 0;
+    if (static_cast<char16_t>(unit) < 128) {
+        mask = asciiMasks_[piece.asciiAt + static_cast<char16_t>(unit)];
+    } else {
+        const WCHAR* begin = pieceUnits_.data() + piece.unitsAt;
+        const WCHAR* end = begin + piece.unitCount;
+        const WCHAR* found = std::lower_bound(begin, end, unit);
+        if (found != end && *found == unit)
+            mask = 1 + static_cast<size_t>(found - begin);
+    }
     return masks_.data() + piece.masksAt + mask * piece.words;
 }
 

@@ -26,7 +26,9 @@ class Wildcards {
         size_t words;              // of each of its masks
         size_t unitsAt, unitCount; // its distinct units but ?, sorted, in pieceUnits_
         size_t masksAt;            // in masks_: the mask of ? first, then one for each unit
+        size_t asciiAt;            // in asciiMasks_: the mask of each ASCII unit, by number
     };
+    static Piece anchored(size_t at, size_t length);
     void addSearch(size_t at, size_t length);
     int begins(const Piece& piece, const WCHAR* text) const;
     const uint64_t* maskOf(const Piece& piece, WCHAR unit) const;
@@ -38,4 +40,5 @@ class Wildcards {
     std::vector<Piece> between_; // the pieces between the first star and the last, not empty
     std::vector<WCHAR> pieceUnits_;
     std::vector<uint64_t> masks_; // bit i: the piece's unit i matches
+    std::vector<uint32_t> asciiMasks_;
 };
