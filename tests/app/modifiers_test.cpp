@@ -10,6 +10,7 @@ namespace {
 
 const char kUsage[] = "Usage: vlmaudit [ /on | /off | /time | /list | /help ]\n";
 const char kWhen[] = "YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM], today, yesterday or now.\n";
+const char kRange[] = "a date from 1970-01-01 to 2106-02-07.\n";
 
 struct CommandLine {
     std::vector<std::string> args;
@@ -25,21 +26,33 @@ std::string localStart(const char* date) {
     return dateTimeText(static_cast<uint32_t>(moment));
 }
 
-// What the grammar answers, on an empty log with auditing enabled: the design's lines keep
-// their bytes, modifiers with a wrong value get one line naming them.
+// What the grammar answers, on an empty log with auditing enabled: a word that is no modifier
+// gets the usage line and one line naming the word, modifiers with a wrong value one line
+// naming them.
 TEST(Modifiers, CommandLines) {
     Sandbox sandbox;
     ASSERT_EQ(createKey(WSTR("System\\CurrentControlSet\\Control\\Velmor")), ERROR_SUCCESS);
     runAndCapture({"/on"});
     const std::string when = std::string("vlmaudit: /since: expected ") + kWhen;
+    const std::string range = std::string("vlmaudit: /since: expected ") + kRange;
+    const std::string ofList = " is not an option or a modifier of /list.\n";
+    const std::string ofTime = " is not an option or a modifier of /time.\n";
     const CommandLine lines[] = {
-        {{"/list", "/time"}, kUsage, "", 0},
-        {{"/list", "extra"}, kUsage, "", 0},
-        {{"/time", "/bogus"}, kUsage, "", 0},
-        {{"/time", "/since:today", "/bogus"}, kUsage, "", 0},
-        {{"/on", "/since:today"}, kUsage, "", 0},
-        {{"/help", "/format:csv"}, kUsage, "", 0},
-        {{"/list", "/sincex:today"}, kUsage, "", 0},
+        {{"/list", "/time"}, kUsage, "vlmaudit: /time" + ofList, 1},
+        {{"/list", "extra"}, kUsage, "vlmaudit: extra" + ofList, 1},
+        {{"/LIST", "/sinse:2025-12-01"}, kUsage, "vlmaudit: /sinse:2025-12-01" + ofList, 1},
+        {{"/list", "/users:alice"}, kUsage, "vlmaudit: /users:alice" + ofList, 1},
+        {{"/list", "/user=alice"}, kUsage, "vlmaudit: /user=alice" + ofList, 1},
+        {{"/list", "-user:alice"}, kUsage, "vlmaudit: -user:alice" + ofList, 1},
+        {{"/list", ""}, kUsage, "vlmaudit: an empty argument" + ofList, 1},
+        {{"/time", "/bogus"}, kUsage, "vlmaudit: /bogus" + ofTime, 1},
+        {{"/time", "/since:today", "/bogus", "/x"}, kUsage, "vlmaudit: /bogus" + ofTime, 1},
+        {{"/time", "/since:bad", "/bogus"}, kUsage, "vlmaudit: /bogus" + ofTime, 1},
+        {{"/on", "/since:today"},
+         kUsage,
+         "vlmaudit: /since:today is not a modifier of /on, which takes none.\n",
+         1},
+        {{"/list", "/sincex:today"}, kUsage, "vlmaudit: /sincex:today" + ofList, 1},
         {{"/list", "/since:2025-12-01"},
          "Window: from " + localStart("2025-12-01") + "\n\n",
          "",
@@ -63,7 +76,14 @@ TEST(Modifiers, CommandLines) {
         {{"/list", "/since:2025-12-01 "}, "", when, 1},
         {{"/list", "/since:tomorrow"}, "", when, 1},
         {{"/list", "/since"}, "", when, 1},
-        {{"/list", "/since:1969-12-31"}, "", when, 1},
+        {{"/list", "/since:1969-12-31"}, "", range, 1},
+        {{"/list", "/since:2106-02-08"}, "", range, 1},
+        {{"/list", "/since:0000-01-01T00:00Z"}, "", range, 1},
+        {{"/list", "/until:2106-02-08T00:00+01:00"},
+         "",
+         std::string("vlmaudit: /until: expected ") + kRange,
+         1},
+        {{"/list", "/since:1969-12-32"}, "", when, 1},
         {{"/list", "/since:now", "/until:2025-01-01"},
          "",
          "vlmaudit: /until: expected a time later than /since.\n",
