@@ -4,6 +4,7 @@
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 namespace {
@@ -226,6 +227,35 @@ TEST(Modifiers, DailyTotalsOfSessionsOverEveryDate) {
 }
 
 #ifndef _WIN32
+// A path named by /file: that holds no saved log says what it is instead; nothing waits on a
+// FIFO.
+TEST(Modifiers, FileThatHoldsNoSavedLog) {
+    Sandbox sandbox;
+    const std::string fifo = sandbox.root() + "/fifo.evtx";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    writeFile(sandbox.root() + "/passwd", "root:x:0:0:root:/root:/bin/sh\n");
+    writeFile(sandbox.root() + "/empty.evt", "");
+    const struct {
+        std::string path;
+        const char* why;
+    } cases[] = {
+        {sandbox.root(), "the path is a directory"},
+        {sandbox.root() + "/", "the path is a directory"},
+        {fifo, "the path is not a regular file"},
+        {"/dev/null", "the path is not a regular file"},
+        {sandbox.root() + "/passwd", "the file is not an event log: .evt or .evtx"},
+        {sandbox.root() + "/empty.evt", "the file is not an event log: .evt or .evtx"},
+        {sandbox.root() + "/missing.evt", "the file does not exist"},
+    };
+    for (const auto& c : cases) {
+        int rc = -1;
+        std::string errors;
+        EXPECT_EQ(runAndCapture({"/list", "/file:" + c.path}, &rc, &errors), "") << c.path;
+        EXPECT_EQ(errors, "vlmaudit: /file: " + c.path + " could not be opened (" + c.why + ").\n");
+        EXPECT_EQ(rc, 1) << c.path;
+    }
+}
+
 // A Linux file name is bytes, which need not be UTF-8 (a share mounted with iso8859-1).
 TEST(Modifiers, FileNamedInAnyBytes) {
     Sandbox sandbox;

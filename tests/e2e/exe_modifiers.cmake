@@ -40,5 +40,7 @@ expect("" "vlmaudit: /since: expected YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM], today, 
 expect("" "vlmaudit: /daily: expected to follow /time, without a value.\n" 1 /list /daily)
 expect("" "vlmaudit: /file: C:\\no\\such\\saved.evtx could not be opened (the file does not exist).\n"
        1 /time /file:C:\\no\\such\\saved.evtx)
+expect("" "vlmaudit: /file: C:\\windows could not be opened (the path is a directory).\n"
+       1 /time /file:C:\\windows)
 expect("" "vlmaudit: /since: expected a date from 1970-01-01 to 2106-02-07.\n" 1
        /list /since:2106-02-08)
