@@ -135,15 +135,16 @@ EventLogReader::EventLogReader(const WCHAR* sourceName, const WCHAR* backupFile)
 }
 
 void EventLogReader::open(const WCHAR* sourceName) {
+    // A saved log's path that names a directory is said to be one, before the log functions
+    // can call it something else (or, as Wine's do, open it as an empty log).
+    DWORD attributes = backupFile_ ? GetFileAttributesW(backupFile_) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        openError_ = ERROR_DIRECTORY;
+        return;
+    }
     logHandle_ = backupFile_ ? OpenBackupEventLogW(nullptr, backupFile_)
                              : OpenEventLogW(nullptr, sourceName);
     openError_ = logHandle_ ? ERROR_SUCCESS : GetLastError();
-    // A saved log's path that names a directory is said to be one, whatever the log functions
-    // call it.
-    DWORD attributes =
-        !logHandle_ && backupFile_ ? GetFileAttributesW(backupFile_) : INVALID_FILE_ATTRIBUTES;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        openError_ = ERROR_DIRECTORY;
 }
 
 // The log is closed as soon as the walk ends, wherever it ends: a report may print for long
