@@ -52,12 +52,41 @@ int disableAuditing() {
     return 1;
 }
 
-// /list or /time with modifiers after it: the report's exit code, or -1 when the arguments
-// are no modifiers (the usage line then, as ever).
-int runReportWithModifiers(int argc, char** argv) {
+const char* optionName(int command) {
+    for (const OptionEntry& entry : kOptions)
+        if (entry.code == command)
+            return entry.option;
+    return "";
+}
+
+// A command line that is not understood: the usage line on standard output, as ever, and on
+// standard error the first word that could not be taken, argv[word]; 1.
+int refuseCommandLine(int argc, char** argv, int word) {
+    printUsage(WSTR("vlmaudit"));
+    std::vector<WString> wide = wideArguments(argc, argv);
+    const WCHAR* text = static_cast<size_t>(word) < wide.size() ? wide[word].c_str() : WSTR("");
+    if (*text)
+        printError("vlmaudit: %S is not ", text);
+    else
+        printError("vlmaudit: an empty argument is not ");
+    int command = word > 1 ? classifyArguments(2, argv) : CommandUnknown;
+    if (command == CommandList || command == CommandTime)
+        printError("an option or a modifier of %s.\n", optionName(command));
+    else if (word > 1)
+        printError("a modifier of %s, which takes none.\n", optionName(command));
+    else
+        printError("an option.\n");
+    return 1;
+}
+
+// An option with more arguments after it: /list or /time with modifiers runs its report, and
+// anything else is refused. The exit code.
+int runWithModifiers(int argc, char** argv) {
     int command = classifyArguments(2, argv);
+    if (command == CommandNotOption || command == CommandUnknown)
+        return refuseCommandLine(argc, argv, 1);
     if (command != CommandList && command != CommandTime)
-        return -1;
+        return refuseCommandLine(argc, argv, 2);
     ReportOptions options;
     ModifierError error;
     switch (readModifiers(command, argc, argv, wideArguments(argc, argv), currentSecondsSince1970(),
@@ -69,7 +98,7 @@ int runReportWithModifiers(int argc, char** argv) {
         printError("vlmaudit: %s: expected %s.\n", error.modifier, error.expected);
         return 1;
     default:
-        return -1;
+        return refuseCommandLine(argc, argv, error.word);
     }
 }
 
@@ -120,14 +149,13 @@ int runCommand(int argc, char** argv) {
         exitCode = runActivityListCommand();
         break;
     case CommandTooMany:
-        exitCode = runReportWithModifiers(argc, argv);
-        if (exitCode < 0) {
-            printUsage(WSTR("vlmaudit"));
-            exitCode = 0;
-        }
+        exitCode = runWithModifiers(argc, argv);
+        break;
+    case CommandHelp:
+        printUsage(WSTR("vlmaudit"));
         break;
     default:
-        printUsage(WSTR("vlmaudit"));
+        exitCode = refuseCommandLine(argc, argv, 1);
         break;
     }
     if (standardOutputFailed()) {

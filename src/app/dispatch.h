@@ -18,7 +18,9 @@ enum CommandCode {
 int classifyArguments(int argc, char** argv);
 void printUsage(const WCHAR* programName);
 
-// Runs the action the command line selects; returns the process exit code: 1 when /on or /off
-// could not write their settings, when a report could not show the whole log, or when standard
-// output could not be written (each said on standard error), 0 otherwise.
+// Runs the action the command line selects; returns the process exit code: 1 when the command
+// line is not understood (the usage line, and the word that could not be taken on standard
+// error), when /on or /off could not write their settings, when a report could not show the
+// whole log, or when standard output could not be written (each said on standard error), 0
+// otherwise.
 int runCommand(int argc, char** argv);

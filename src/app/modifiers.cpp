@@ -6,6 +6,8 @@
 namespace {
 
 const char kWhen[] = "YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM], today, yesterday or now";
+// A moment of the right form that the reports cannot show (their times are 32-bit seconds).
+const char kWhenRange[] = "a date from 1970-01-01 to 2106-02-07";
 
 int lowerAscii(int c) {
     return c >= 'A' && c <= 'Z' ? c + 32 : c;
@@ -63,15 +65,23 @@ int startOfDay(uint32_t now, int days, int64_t* moment) {
     return momentOfClockReading(day * 86400, moment);
 }
 
-int readMoment(const WCHAR* text, uint32_t now, int64_t* moment) {
-    if (isWord(text, "now")) {
-        *moment = now;
+// The words and digits of a moment, before any clock reads them.
+struct WhenText {
+    int day = 0;         // today (0) or yesterday (-1)
+    int isDay = 0;       // today or yesterday
+    int isNow = 0;       // now
+    int64_t reading = 0; // a date and time: its clock reading, as seconds since 1970
+    int hasOffset = 0;   // with Z or +HH:MM / -HH:MM after it
+    int64_t offset = 0;
+};
+
+// 1 when text has the form of a moment, whatever the moment.
+int readWhenText(const WCHAR* text, WhenText* when) {
+    when->isNow = isWord(text, "now");
+    when->isDay = isWord(text, "today") || isWord(text, "yesterday");
+    when->day = isWord(text, "yesterday") ? -1 : 0;
+    if (when->isNow || when->isDay)
         return 1;
-    }
-    if (isWord(text, "today"))
-        return startOfDay(now, 0, moment);
-    if (isWord(text, "yesterday"))
-        return startOfDay(now, -1, moment);
     int year = digitsAt(text, 4);
     int month = isSeparator(text, '-') ? digitsAt(text, 2) : -1;
     int day = isSeparator(text, '-') ? digitsAt(text, 2) : -1;
@@ -93,12 +103,26 @@ int readMoment(const WCHAR* text, uint32_t now, int64_t* moment) {
             return 0;
         clock = hours * 3600 + minutes * 60 + seconds;
     }
-    int64_t reading = days * 86400 + clock, offset = 0;
+    when->reading = days * 86400 + clock;
     if (*text == 0)
-        return momentOfClockReading(reading, moment);
-    if (!readOffset(text, &offset) || *text != 0)
+        return 1;
+    when->hasOffset = 1;
+    return readOffset(text, &when->offset) && *text == 0;
+}
+
+int readMoment(const WCHAR* text, uint32_t now, int64_t* moment) {
+    WhenText when;
+    if (!readWhenText(text, &when))
         return 0;
-    *moment = reading - offset;
+    if (when.isNow) {
+        *moment = now;
+        return 1;
+    }
+    if (when.isDay)
+        return startOfDay(now, when.day, moment);
+    if (!when.hasOffset)
+        return momentOfClockReading(when.reading, moment);
+    *moment = when.reading - when.offset;
     return 1;
 }
 
@@ -195,8 +219,10 @@ int readModifiers(int command, int argc, char** argv, const std::vector<WString>
                   uint32_t now, ReportOptions* options, ModifierError* error) {
     size_t valueAt = 0;
     for (int i = 2; i < argc; ++i)
-        if (!modifierOf(argv[i], &valueAt))
+        if (!modifierOf(argv[i], &valueAt)) {
+            error->word = i;
             return ModifiersNone;
+        }
     int seen[kModifierCount] = {};
     for (int i = 2; i < argc; ++i) {
         const Modifier* modifier = modifierOf(argv[i], &valueAt);
@@ -209,8 +235,11 @@ int readModifiers(int command, int argc, char** argv, const std::vector<WString>
                 ? wide[i].c_str() + valueAt
                 : WSTR("");
         if ((valueAt != 0) != (modifier->takesValue != 0) ||
-            !modifier->read(value, command, now, *options))
-            return fail(error, modifier->name, modifier->expected);
+            !modifier->read(value, command, now, *options)) {
+            WhenText when;
+            int outOfRange = modifier->expected == kWhen && readWhenText(value, &when);
+            return fail(error, modifier->name, outOfRange ? kWhenRange : modifier->expected);
+        }
     }
     if (options->since >= options->until)
         return fail(error, "/until", "a time later than /since");

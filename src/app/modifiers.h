@@ -9,7 +9,7 @@
 #include <vector>
 
 enum ModifierResult {
-    ModifiersNone = 0,  // an argument that names no modifier: the usage line, as without them
+    ModifiersNone = 0,  // an argument that names no modifier: error says which
     ModifiersRead = 1,  // options holds them
     ModifiersWrong = 2, // a modifier whose value is wrong: error names it and what it expected
 };
@@ -17,6 +17,7 @@ enum ModifierResult {
 struct ModifierError {
     const char* modifier = nullptr;
     const char* expected = nullptr;
+    int word = 0; // the index in argv of the first argument that names no modifier
 };
 
 // Reads argv[2] on for the report command (CommandList or CommandTime), the values from the

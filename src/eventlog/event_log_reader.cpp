@@ -135,6 +135,13 @@ EventLogReader::EventLogReader(const WCHAR* sourceName, const WCHAR* backupFile)
 }
 
 void EventLogReader::open(const WCHAR* sourceName) {
+    // A saved log's path that names a directory is said to be one, before the log functions
+    // can call it something else (or, as Wine's do, open it as an empty log).
+    DWORD attributes = backupFile_ ? GetFileAttributesW(backupFile_) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        openError_ = ERROR_DIRECTORY;
+        return;
+    }
     logHandle_ = backupFile_ ? OpenBackupEventLogW(nullptr, backupFile_)
                              : OpenEventLogW(nullptr, sourceName);
     openError_ = logHandle_ ? ERROR_SUCCESS : GetLastError();

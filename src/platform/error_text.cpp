@@ -16,6 +16,12 @@ const char* errorText(LONG status) {
         return "the registry could not be written";
     case ERROR_EVENTLOG_FILE_CORRUPT:
         return "the event log file is corrupt";
+    case ERROR_DIRECTORY:
+        return "the path is a directory";
+    case ERROR_BAD_FILE_TYPE:
+        return "the path is not a regular file";
+    case ERROR_BAD_FORMAT:
+        return "the file is not an event log: .evt or .evtx";
     case ERROR_FILE_CORRUPT:
         return "the file is damaged";
     case ERROR_INVALID_HANDLE:

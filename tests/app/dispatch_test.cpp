@@ -41,13 +41,39 @@ TEST(ClassifyArguments, FollowsTheOptionTableWithoutRegardToCase) {
     EXPECT_EQ(classify({"vlmaudit", "/help"}), CommandHelp);
 }
 
-TEST(Dispatch, WrongCommandLinesPrintExactlyTheUsageLine) {
+// /help alone asks for the usage line; any other line the program does not understand gets it
+// too, and on standard error the first word it could not take, with exit status 1.
+TEST(Dispatch, WrongCommandLinesPrintTheUsageLineAndTheWordNotTaken) {
     Sandbox sandbox;
-    for (auto args : std::vector<std::vector<std::string>>{
-             {"on"}, {""}, {"/"}, {"/x"}, {"/on", "extra"}, {"/help"}, {"/HELP"}}) {
+    const struct {
+        std::vector<std::string> args;
+        const char* errors;
+        int exitCode;
+    } lines[] = {
+        {{"/help"}, "", 0},
+        {{"/HELP"}, "", 0},
+        {{"on"}, "vlmaudit: on is not an option.\n", 1},
+        {{""}, "vlmaudit: an empty argument is not an option.\n", 1},
+        {{"/"}, "vlmaudit: / is not an option.\n", 1},
+        {{"/x"}, "vlmaudit: /x is not an option.\n", 1},
+        {{"/lst"}, "vlmaudit: /lst is not an option.\n", 1},
+        {{"-list"}, "vlmaudit: -list is not an option.\n", 1},
+        {{"/daily", "/time"}, "vlmaudit: /daily is not an option.\n", 1},
+        {{"list", "/since:today"}, "vlmaudit: list is not an option.\n", 1},
+        {{"/on", "extra"}, "vlmaudit: extra is not a modifier of /on, which takes none.\n", 1},
+        {{"/OFF", ""},
+         "vlmaudit: an empty argument is not a modifier of /off, which takes none.\n",
+         1},
+        {{"/help", "/format:csv"},
+         "vlmaudit: /format:csv is not a modifier of /help, which takes none.\n",
+         1},
+    };
+    for (const auto& line : lines) {
         int rc = -1;
-        EXPECT_EQ(runAndCapture(args, &rc), kUsage) << args[0];
-        EXPECT_EQ(rc, 0);
+        std::string errors;
+        EXPECT_EQ(runAndCapture(line.args, &rc, &errors), kUsage) << line.args[0];
+        EXPECT_EQ(errors, line.errors) << line.args[0];
+        EXPECT_EQ(rc, line.exitCode) << line.args[0];
     }
 }
 

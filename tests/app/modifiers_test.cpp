@@ -6,12 +6,14 @@
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 namespace {
 
 const char kUsage[] = "Usage: vlmaudit [ /on | /off | /time | /list | /help ]\n";
 const char kWhen[] = "YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM], today, yesterday or now.\n";
+const char kRange[] = "a date from 1970-01-01 to 2106-02-07.\n";
 
 struct CommandLine {
     std::vector<std::string> args;
@@ -27,21 +29,33 @@ std::string localStart(const char* date) {
     return dateTimeText(static_cast<uint32_t>(moment));
 }
 
-// What the grammar answers, on an empty log with auditing enabled: the design's lines keep
-// their bytes, modifiers with a wrong value get one line naming them.
+// What the grammar answers, on an empty log with auditing enabled: a word that is no modifier
+// gets the usage line and one line naming the word, modifiers with a wrong value one line
+// naming them.
 TEST(Modifiers, CommandLines) {
     Sandbox sandbox;
     ASSERT_EQ(createKey(WSTR("System\\CurrentControlSet\\Control\\Velmor")), ERROR_SUCCESS);
     runAndCapture({"/on"});
     const std::string when = std::string("vlmaudit: /since: expected ") + kWhen;
+    const std::string range = std::string("vlmaudit: /since: expected ") + kRange;
+    const std::string ofList = " is not an option or a modifier of /list.\n";
+    const std::string ofTime = " is not an option or a modifier of /time.\n";
     const CommandLine lines[] = {
-        {{"/list", "/time"}, kUsage, "", 0},
-        {{"/list", "extra"}, kUsage, "", 0},
-        {{"/time", "/bogus"}, kUsage, "", 0},
-        {{"/time", "/since:today", "/bogus"}, kUsage, "", 0},
-        {{"/on", "/since:today"}, kUsage, "", 0},
-        {{"/help", "/format:csv"}, kUsage, "", 0},
-        {{"/list", "/sincex:today"}, kUsage, "", 0},
+        {{"/list", "/time"}, kUsage, "vlmaudit: /time" + ofList, 1},
+        {{"/list", "extra"}, kUsage, "vlmaudit: extra" + ofList, 1},
+        {{"/LIST", "/sinse:2025-12-01"}, kUsage, "vlmaudit: /sinse:2025-12-01" + ofList, 1},
+        {{"/list", "/users:alice"}, kUsage, "vlmaudit: /users:alice" + ofList, 1},
+        {{"/list", "/user=alice"}, kUsage, "vlmaudit: /user=alice" + ofList, 1},
+        {{"/list", "-user:alice"}, kUsage, "vlmaudit: -user:alice" + ofList, 1},
+        {{"/list", ""}, kUsage, "vlmaudit: an empty argument" + ofList, 1},
+        {{"/time", "/bogus"}, kUsage, "vlmaudit: /bogus" + ofTime, 1},
+        {{"/time", "/since:today", "/bogus", "/x"}, kUsage, "vlmaudit: /bogus" + ofTime, 1},
+        {{"/time", "/since:bad", "/bogus"}, kUsage, "vlmaudit: /bogus" + ofTime, 1},
+        {{"/on", "/since:today"},
+         kUsage,
+         "vlmaudit: /since:today is not a modifier of /on, which takes none.\n",
+         1},
+        {{"/list", "/sincex:today"}, kUsage, "vlmaudit: /sincex:today" + ofList, 1},
         {{"/list", "/since:2025-12-01"},
          "Window: from " + localStart("2025-12-01") + "\n\n",
          "",
@@ -65,7 +79,14 @@ TEST(Modifiers, CommandLines) {
         {{"/list", "/since:2025-12-01 "}, "", when, 1},
         {{"/list", "/since:tomorrow"}, "", when, 1},
         {{"/list", "/since"}, "", when, 1},
-        {{"/list", "/since:1969-12-31"}, "", when, 1},
+        {{"/list", "/since:1969-12-31"}, "", range, 1},
+        {{"/list", "/since:2106-02-08"}, "", range, 1},
+        {{"/list", "/since:0000-01-01T00:00Z"}, "", range, 1},
+        {{"/list", "/until:2106-02-08T00:00+01:00"},
+         "",
+         std::string("vlmaudit: /until: expected ") + kRange,
+         1},
+        {{"/list", "/since:1969-12-32"}, "", when, 1},
         {{"/list", "/since:now", "/until:2025-01-01"},
          "",
          "vlmaudit: /until: expected a time later than /since.\n",
@@ -287,6 +308,35 @@ TEST(Modifiers, DailyTotalsOfSessionsOverEveryDate) {
 }
 
 #ifndef _WIN32
+// A path named by /file: that holds no saved log says what it is instead; nothing waits on a
+// FIFO.
+TEST(Modifiers, FileThatHoldsNoSavedLog) {
+    Sandbox sandbox;
+    const std::string fifo = sandbox.root() + "/fifo.evtx";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    writeFile(sandbox.root() + "/passwd", "root:x:0:0:root:/root:/bin/sh\n");
+    writeFile(sandbox.root() + "/empty.evt", "");
+    const struct {
+        std::string path;
+        const char* why;
+    } cases[] = {
+        {sandbox.root(), "the path is a directory"},
+        {sandbox.root() + "/", "the path is a directory"},
+        {fifo, "the path is not a regular file"},
+        {"/dev/null", "the path is not a regular file"},
+        {sandbox.root() + "/passwd", "the file is not an event log: .evt or .evtx"},
+        {sandbox.root() + "/empty.evt", "the file is not an event log: .evt or .evtx"},
+        {sandbox.root() + "/missing.evt", "the file does not exist"},
+    };
+    for (const auto& c : cases) {
+        int rc = -1;
+        std::string errors;
+        EXPECT_EQ(runAndCapture({"/list", "/file:" + c.path}, &rc, &errors), "") << c.path;
+        EXPECT_EQ(errors, "vlmaudit: /file: " + c.path + " could not be opened (" + c.why + ").\n");
+        EXPECT_EQ(rc, 1) << c.path;
+    }
+}
+
 // A Linux file name is bytes, which need not be UTF-8 (a share mounted with iso8859-1).
 TEST(Modifiers, FileNamedInAnyBytes) {
     Sandbox sandbox;

@@ -1,6 +1,6 @@
 # Runs the Windows program (under the emulator, if any) with modifiers after its reports: the
 # log is empty there, so the machine formats must be exactly their empty documents, and wrong
-# values one line on standard error with exit status 1.
+# values and words that name no modifier one line on standard error with exit status 1.
 #   cmake -DEMULATOR=wine -DPROGRAM=vlmaudit.exe -P exe_modifiers.cmake
 set(bom "<BOM>") # the UTF-8 byte order mark, which CMake strings cannot spell
 
@@ -31,9 +31,16 @@ expect("${bom}domain,user,session,session_number,logon,logon_epoch,end,end_time,
        "" 0 /time /format:csv /user:CORP\\*)
 expect("${bom}time,epoch,event,domain,user,session,session_number\n" "" 0
        /list /until:2025-12-01T09:00+01:00 /format:csv)
-expect("Usage: vlmaudit [ /on | /off | /time | /list | /help ]\n" "" 0 /list /time)
+expect("Usage: vlmaudit [ /on | /off | /time | /list | /help ]\n"
+       "vlmaudit: /time is not an option or a modifier of /list.\n" 1 /list /time)
+expect("Usage: vlmaudit [ /on | /off | /time | /list | /help ]\n"
+       "vlmaudit: /lst is not an option.\n" 1 /lst)
 expect("" "vlmaudit: /since: expected YYYY-MM-DD[THH:MM[:SS]][Z|+HH:MM], today, yesterday or now.\n"
        1 /list /since:soon)
 expect("" "vlmaudit: /daily: expected to follow /time, without a value.\n" 1 /list /daily)
 expect("" "vlmaudit: /file: C:\\no\\such\\saved.evtx could not be opened (the file does not exist).\n"
        1 /time /file:C:\\no\\such\\saved.evtx)
+expect("" "vlmaudit: /file: C:\\windows could not be opened (the path is a directory).\n"
+       1 /time /file:C:\\windows)
+expect("" "vlmaudit: /since: expected a date from 1970-01-01 to 2106-02-07.\n" 1
+       /list /since:2106-02-08)

@@ -50,9 +50,9 @@ TEST_F(TimeText, EastAsianLocales) {
         const char* dateTime;
         const char* duration;
     } rows[] = {
-        {"ja_JP.UTF-8", "2001年09月09日 01時46分40秒", "27時46時40"},
-        {"ko_KR.UTF-8", "2001년 09월 09일 01시 46분 40초", "27시 46시 40"},
-        {"zh_CN.UTF-8", "2001年09月09日 01时46分40秒", "27时46时40"},
+        {"ja_JP.UTF-8", "2001年09月09日 01時46分40秒", "27:46:40"},
+        {"ko_KR.UTF-8", "2001년 09월 09일 01시 46분 40초", "27:46:40"},
+        {"zh_CN.UTF-8", "2001年09月09日 01时46分40秒", "27:46:40"},
     };
     int tried = 0;
     for (const auto& row : rows) {
@@ -147,6 +147,11 @@ TEST(TimeFormat, TranslatesTheCLibraryFormat) {
     EXPECT_EQ(timeSeparator("%H.%M.%S"), ".");
     EXPECT_EQ(timeSeparator("%r"), ":");
     EXPECT_EQ(timeSeparator("%H%M"), ":");
+    EXPECT_EQ(timeSeparator("%H.%M"), ":");
+    EXPECT_EQ(timeSeparator("%OH.%OM.%OS"), ".");
+    EXPECT_EQ(timeSeparator("%p %l.%M.%S"), ".");
+    EXPECT_EQ(timeSeparator("%H\xE6\x99\x82%M\xE5\x88\x86%S\xE7\xA7\x92"), ":");
+    EXPECT_EQ(timeSeparator("%H\xEC\x8B\x9C %M\xEB\xB6\x84 %S\xEC\xB4\x88"), ":");
 }
 
 } // namespace

@@ -215,8 +215,9 @@ HANDLE OpenEventLogW(const WCHAR* serverName, const WCHAR* sourceName) {
 }
 
 // Opens a saved log, whatever its name: .evtx or .evt as its header says. A missing file fails
-// with ERROR_FILE_NOT_FOUND, an empty one or one that is no event log with
-// ERROR_EVENTLOG_FILE_CORRUPT.
+// with ERROR_FILE_NOT_FOUND, anything but a regular file (opened without waiting: a FIFO never
+// blocks) with ERROR_BAD_FILE_TYPE, a file with neither signature (an empty one too) with
+// ERROR_BAD_FORMAT, and a log whose header is wrong with ERROR_EVENTLOG_FILE_CORRUPT.
 HANDLE OpenBackupEventLogW(const WCHAR* serverName, const WCHAR* fileName) {
     if ((serverName && *serverName) || !fileName || !*fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -226,17 +227,22 @@ HANDLE OpenBackupEventLogW(const WCHAR* serverName, const WCHAR* fileName) {
     int fd = openRegularFile(path, O_RDONLY);
     if (fd < 0) {
         SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
+                     : errno == EINVAL                   ? ERROR_BAD_FILE_TYPE
                                                          : ERROR_ACCESS_DENIED);
         return nullptr;
     }
     uint8_t header[kEvtHeaderSize];
     ssize_t got = pread(fd, header, sizeof header, 0);
     close(fd);
-    if (got <= 0) { // an empty file is no saved log
-        SetLastError(got == 0 ? ERROR_EVENTLOG_FILE_CORRUPT : ERROR_ACCESS_DENIED);
+    if (got < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
     int xml = isEvtxSignature(header, static_cast<size_t>(got));
+    if (!xml && (got < 8 || readLe32(header + 4) != kEvtSignature)) {
+        SetLastError(ERROR_BAD_FORMAT);
+        return nullptr;
+    }
     DWORD status = openLogFile(path, xml, &fd);
     if (status == ERROR_SUCCESS && fd < 0)
         status = ERROR_FILE_NOT_FOUND; // gone meanwhile
@@ -245,6 +251,16 @@ HANDLE OpenBackupEventLogW(const WCHAR* serverName, const WCHAR* fileName) {
         return nullptr;
     }
     return newHandle(fd, xml);
+}
+
+DWORD GetFileAttributesW(const WCHAR* fileName) {
+    struct stat st;
+    if (!fileName || stat(pathBytes(fileName).c_str(), &st) != 0) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_FILE_NOT_FOUND
+                                                         : ERROR_ACCESS_DENIED);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
 }
 
 namespace {

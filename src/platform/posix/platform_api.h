@@ -44,12 +44,15 @@ constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 constexpr LONG ERROR_ACCESS_DENIED = 5;
 constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr LONG ERROR_BAD_FORMAT = 11;
 constexpr LONG ERROR_WRITE_FAULT = 29;
 constexpr LONG ERROR_HANDLE_EOF = 38;
 constexpr LONG ERROR_NOT_SUPPORTED = 50;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
 constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr LONG ERROR_BAD_FILE_TYPE = 222;
 constexpr LONG ERROR_MORE_DATA = 234;
+constexpr LONG ERROR_DIRECTORY = 267;
 constexpr LONG ERROR_BADDB = 1009;
 constexpr LONG ERROR_KEY_DELETED = 1018;
 constexpr LONG ERROR_FILE_CORRUPT = 1392;
@@ -72,6 +75,10 @@ constexpr DWORD REG_MULTI_SZ = 7;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD REG_CREATED_NEW_KEY = 1;
 constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x0010;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x0080;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 
 constexpr DWORD EVENTLOG_SEQUENTIAL_READ = 0x0001;
 constexpr DWORD EVENTLOG_SEEK_READ = 0x0002;
@@ -101,6 +108,8 @@ LONG RegCloseKey(HKEY key);
 HANDLE OpenEventLogW(const WCHAR* serverName, const WCHAR* sourceName);
 // A saved log at any path (.evt or .evtx, told by its header).
 HANDLE OpenBackupEventLogW(const WCHAR* serverName, const WCHAR* fileName);
+// Whether a path is a directory (FILE_ATTRIBUTE_DIRECTORY) or not (FILE_ATTRIBUTE_NORMAL).
+DWORD GetFileAttributesW(const WCHAR* fileName);
 BOOL ReadEventLogW(HANDLE log, DWORD flags, DWORD recordOffset, void* buffer, DWORD bytesToRead,
                    DWORD* bytesRead, DWORD* minBytesNeeded);
 BOOL CloseEventLog(HANDLE log);

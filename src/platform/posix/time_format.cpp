@@ -124,8 +124,14 @@ std::string timePicture(const std::string& tfmt) {
 
 std::string timeSeparator(const std::string& tfmt) {
     std::vector<Piece> pieces = split(expand(tfmt));
-    for (size_t i = 1; i + 1 < pieces.size(); ++i)
-        if (!pieces[i].field && pieces[i - 1].field && pieces[i + 1].field)
-            return pieces[i].text;
+    for (size_t i = 0; i + 4 < pieces.size(); ++i) {
+        const std::string& hour = pieces[i].text;
+        const Piece& first = pieces[i + 1];
+        const Piece& second = pieces[i + 3];
+        if ((hour == "%H" || hour == "%k" || hour == "%I" || hour == "%l") && !first.field &&
+            pieces[i + 2].text == "%M" && !second.field && second.text == first.text &&
+            pieces[i + 4].text == "%S")
+            return first.text;
+    }
     return ":";
 }

@@ -8,7 +8,8 @@
 std::string twentyFourHourFormat(const std::string& tfmt, int withSeconds);
 
 // T_FMT in the Windows picture language (%H->HH, %I->hh, %M->mm, %S->ss, %p->tt,
-// %T->HH:mm:ss, %r->hh:mm:ss tt, %R->HH:mm), and its separator: the first literal text
-// between two fields (":" when there is none).
+// %T->HH:mm:ss, %r->hh:mm:ss tt, %R->HH:mm), and its separator: the literal text between the
+// hour and minute fields when the same text also separates minutes and seconds, else ":" (a
+// picture of unit words such as %H時%M分%S秒 has none).
 std::string timePicture(const std::string& tfmt);
 std::string timeSeparator(const std::string& tfmt);
