@@ -124,6 +124,11 @@ TEST(Formats, ReportsOverDamagedChunksAreTheSoundLogs) {
             EXPECT_EQ(errors.empty(), !*row.errors) << option;
         }
     }
+    // A real one, copied from a running server.
+    const std::string copy = "/list /file:" VLMAUDIT_TEST_DATA "/evtx/live-copy-bad-checksum.evtx";
+    std::string errors;
+    report(root, copy.c_str(), 0, &errors);
+    EXPECT_EQ(errors, "");
 }
 
 } // namespace
