@@ -294,7 +294,9 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
     auto noChecksums = [](std::vector<uint8_t>& b) { writeLe32(&b[120], readLe32(&b[120]) | 4); };
     // A copy of a running log: dirty, its last chunk the current one, whose data checksum is
     // stale.
-    auto dirty = [](std::vector<uint8_t>& b) { writeLe32(&b[120], readLe32(&b[120]) | 1); };
+    auto dirty = [](std::vector<uint8_t>& b) {
+        writeLe32(&b[120], readLe32(&b[120]) | kEvtxFlagDirty);
+    };
     auto live = [&](std::vector<uint8_t>& b) {
         dirty(b);
         b[last + 52] ^= 1;
