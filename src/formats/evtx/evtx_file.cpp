@@ -87,6 +87,32 @@ void note(std::vector<size_t>& chunks, size_t chunk) {
         chunks.insert(at, chunk);
 }
 
+// Ranges of identifiers sorted and joined where they overlap or touch; empty ones dropped.
+void claim(std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+    std::sort(ranges.begin(), ranges.end());
+    size_t kept = 0;
+    for (const std::pair<uint64_t, uint64_t>& r : ranges) {
+        if (r.first > r.second)
+            continue;
+        if (kept > 0 &&
+            (ranges[kept - 1].second == UINT64_MAX || r.first <= ranges[kept - 1].second + 1))
+            ranges[kept - 1].second = std::max(ranges[kept - 1].second, r.second);
+        else
+            ranges[kept++] = r;
+    }
+    ranges.resize(kept);
+}
+
+// Whether the frame that breaks at pos, in a chunk whose records are written up to end, ends
+// the records that were written whole: what follows is a newest record being written, or
+// nothing yet, as no record signature follows.
+int isCutOff(const uint8_t* c, uint32_t pos, uint32_t end) {
+    for (uint32_t at = pos + 1; at + 4 <= end; ++at)
+        if (readLe32(c + at) == kEvtxRecordSignature)
+            return 0;
+    return 1;
+}
+
 } // namespace
 
 int EvtxFile::load(std::vector<uint8_t> bytes) {
@@ -114,7 +140,9 @@ int EvtxFile::nextData(uint64_t offset, uint64_t* start, uint64_t* end) const {
 }
 
 // The chunk headers, read once: which chunks are sound, and their order by record identifier. A
-// hole in a sparse file costs nothing: its chunks were never written.
+// chunk whose header fails its checksum is placed by the records it holds: its header's numbers
+// may be stale (a live log's) or wrong. A hole in a sparse file costs nothing: its chunks were
+// never written.
 int EvtxFile::open(int fd) {
     if (fd >= 0) {
         struct stat st;
@@ -125,6 +153,7 @@ int EvtxFile::open(int fd) {
         fileSize_ = static_cast<uint64_t>(st.st_size);
     }
     order_.clear();
+    claimed_.clear();
     skipped_.clear();
     damaged_.clear();
     decoder_.loaded_ = {static_cast<size_t>(-1)};
@@ -134,6 +163,10 @@ int EvtxFile::open(int fd) {
     if (!readAt(0, header, 128) || !isEvtxSignature(header, 128))
         return 0;
     checksums_ = !(readLe32(header + 120) & kEvtxFlagNoChecksums);
+    const uint64_t current = readLe64(header + 16);
+    liveChunk_ = (readLe32(header + 120) & kEvtxFlagDirty) && current < static_cast<size_t>(-1)
+                     ? static_cast<size_t>(current)
+                     : static_cast<size_t>(-1);
     // A last chunk cut short (a log copied while it grew) counts once its header is whole: its
     // records are read as far as they go.
     if (fileSize_ > kEvtxHeaderBlock) {
@@ -157,11 +190,22 @@ int EvtxFile::open(int fd) {
         }
         if (!readAt(at, header, sizeof header))
             break;
-        if (chunkHeaderIsFramed(header))
-            newest.push_back({readLe64(header + 32), chunk});
-        else if (std::memcmp(header, kUnused, sizeof kUnused) != 0)
-            note(skipped_, chunk); // damaged, rather than never written
+        if (!chunkHeaderIsFramed(header)) {
+            if (std::memcmp(header, kUnused, sizeof kUnused) != 0)
+                note(skipped_, chunk); // damaged, rather than never written
+            continue;
+        }
+        uint64_t last = readLe64(header + 32);
+        if (chunkHeaderChecksumHolds(header))
+            claimed_.push_back({readLe64(header + 24), last});
+        else // by the newest record framed in it
+            last = loadChunk({chunk}, decoder_) && !decoder_.entries_.empty()
+                       ? decoder_.entries_.back().id
+                       : 0;
+        newest.push_back({last, chunk});
     }
+    decoder_.loaded_ = {static_cast<size_t>(-1)};
+    claim(claimed_);
     // Newest first across the chunks, however the log wrapped.
     std::stable_sort(newest.begin(), newest.end(),
                      [](const std::pair<uint64_t, size_t>& a,
@@ -171,10 +215,20 @@ int EvtxFile::open(int fd) {
     return 1;
 }
 
+int EvtxFile::isClaimed(uint64_t id) const {
+    auto after = std::upper_bound(claimed_.begin(), claimed_.end(), id,
+                                  [](uint64_t value, const std::pair<uint64_t, uint64_t>& range) {
+                                      return value < range.first;
+                                  });
+    return after != claimed_.begin() && id <= (after - 1)->second;
+}
+
 // The records of a chunk, up to its free space, in identifier order. A record whose frame is
 // broken (no signature, a size that does not fit, the size not repeated at its end) ends them and
 // marks the chunk damaged. Windows updates a chunk's checksums late, so a chunk that fails them
-// is read too, as damaged.
+// is read too, as damaged. In a dirty log's current chunk, the one Windows was writing, stale
+// checksums and header numbers and a newest record cut off are what a live log shows: the
+// chunk is read as a damaged one, but they are no damage.
 int EvtxFile::loadChunk(FileChunk chunk, EvtxDecoder& decoder) const {
     decoder.loaded_ = chunk;
     std::vector<EvtxDecoder::Entry>& entries = decoder.entries_;
@@ -193,19 +247,22 @@ int EvtxFile::loadChunk(FileChunk chunk, EvtxDecoder& decoder) const {
     if (!decoder.loadedSound_)
         return 0;
     uint32_t end = readLe32(c + 48);
-    decoder.loadedDamaged_ = !chunkHeaderChecksumHolds(c) ||
+    decoder.loadedClaimed_ = chunkHeaderChecksumHolds(c);
+    decoder.loadedDamaged_ = !decoder.loadedClaimed_ ||
                              (checksums_ && crc32(c + kEvtxChunkHeaderSize,
                                                   end - kEvtxChunkHeaderSize) != readLe32(c + 52));
+    decoder.loadedLive_ = chunk.index == liveChunk_;
     for (uint32_t pos = kEvtxChunkHeaderSize; pos < end;) {
         uint32_t size = end - pos >= 8 ? readLe32(c + pos + 4) : 0;
         if (end - pos < 28 || readLe32(c + pos) != kEvtxRecordSignature || size < 28 ||
             size > end - pos || readLe32(c + pos + size - 4) != size) {
             decoder.loadedDamaged_ = 1;
+            decoder.loadedLive_ = decoder.loadedLive_ && isCutOff(c, pos, end);
             break;
         }
         uint64_t id = readLe64(c + pos + 8);
-        // Chunks are ordered by the range their header gives: a record outside it would be
-        // passed over as a copy of one already given.
+        // Chunks are ordered by the range their header gives: a record outside it is given
+        // aside, by a walk that reads the chunk as damaged.
         if (id < readLe64(c + 24) || id > readLe64(c + 32))
             decoder.loadedDamaged_ = 1;
         entries.push_back({id, pos, size});
@@ -237,11 +294,15 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
         decoder.budget_ = DecodeBudget(); // a walk of its own has a budget of its own
     out.sound = decoder.loadedSound_;
     out.damaged = decoder.loadedDamaged_;
+    out.live = decoder.loadedLive_;
     if (!out.sound)
         return;
     EvtxDecoder::Scratch& scratch = *decoder.scratch_;
     const uint8_t* c = decoder.chunk_.data();
     const size_t count = decoder.entries_.size();
+    // In a damaged chunk, the records outside the range its sound header names are given aside.
+    const uint64_t from = decoder.loadedClaimed_ ? readLe64(c + 24) : 1;
+    const uint64_t to = decoder.loadedClaimed_ ? readLe64(c + 32) : 0;
     for (size_t k = first; k < count; ++k) {
         if (out.bytes.size() >= budget && k > first) {
             out.last = 0;
@@ -249,6 +310,7 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
         }
         const EvtxDecoder::Entry& entry = decoder.entries_[backwards ? count - 1 - k : k];
         EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0, 0};
+        const int aside = out.damaged && (entry.id < from || entry.id > to);
         const uint32_t begin = entry.offset + 24, end = entry.offset + entry.size - 4;
         const uint32_t chunkId = static_cast<uint32_t>(chunk.index);
         int made = 0;
@@ -268,13 +330,13 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
         }
         if (made) {
             record.length = static_cast<uint32_t>(out.bytes.size() - record.offset);
-            record.state = 1;
+            record.state = aside ? 2 : 1;
             out.records.push_back(record);
             if (record.length > 2 * kEvtxBatchBytes)
                 scratch.event = EvtxEvent(); // its memory is given back, not kept
             continue;
         }
-        record.state = -1;
+        record.state = aside ? -2 : -1;
         out.records.push_back(record);
         out.last = k + 1 == count;
         break;
@@ -297,14 +359,18 @@ BatchStep EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch,
         cursor.record = 0;
         return BatchStep::Exhausted;
     }
-    if (batch.damaged)
-        note(damaged_, fileChunkAt(batch.chunk, batch.backwards).index);
+    const size_t chunk = fileChunkAt(batch.chunk, batch.backwards).index;
+    if (batch.damaged && !batch.live)
+        note(damaged_, chunk);
     for (; cursor.record - batch.first < batch.records.size(); ++cursor.record) {
         const EvtxBatch::Record& r = batch.records[cursor.record - batch.first];
         // Identifiers keep going one way: a copy of records already given (a stale chunk that
-        // overlaps another) is passed over.
-        if (cursor.lastId != 0 &&
-            (cursor.backwards ? r.id >= cursor.lastId : r.id <= cursor.lastId))
+        // overlaps another) is passed over. A record given aside is one no sound chunk header
+        // names, given once.
+        if (r.state == 2 || r.state == -2
+                ? !givesAside(cursor, r.id)
+                : cursor.lastId != 0 &&
+                      (cursor.backwards ? r.id >= cursor.lastId : r.id <= cursor.lastId))
             continue;
         if (r.state < 0)
             break;
@@ -317,6 +383,7 @@ BatchStep EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch,
             return BatchStep::Broken;
         }
         // A damaged chunk ends at the record: the walk goes on with the next chunk.
+        note(damaged_, chunk);
         ++cursor.chunk.index;
         cursor.record = 0;
         return BatchStep::Exhausted;

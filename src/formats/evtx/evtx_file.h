@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,9 +39,12 @@ struct EvtxCursor {
     int backwards = 1;
     WalkPos chunk = {0};
     size_t record = 0;   // among the records of that chunk, in the walk's order
-    uint64_t lastId = 0; // of the record last given; 0 before the first
+    uint64_t lastId = 0; // of the record last given in order; 0 before the first
     int ended = 0;       // at the end, or at a record that cannot be decoded
     int broken = 0;      // ended at a record that cannot be decoded
+    // Records given aside: those of damaged chunks that no sound chunk header names, given
+    // where their chunk is read, out of the walk's order.
+    std::set<uint64_t> asideGiven;
 };
 
 // Records (legacy or short) one after another, each written whole where it is appended: memory that
@@ -78,7 +82,9 @@ struct EvtxBatch {
         uint64_t id;
         uint32_t offset; // of its record in bytes
         uint32_t length;
-        int state; // 1 decoded; -1 it cannot be decoded
+        // 1 decoded; -1 it cannot be decoded; 2 and -2 the same for a record of a damaged chunk
+        // outside the range a sound header of its chunk names, given aside (see EvtxCursor).
+        int state;
         // Records right after it that a walk gives right after it (decoded, each beyond the one
         // before in the walk's order, in a batch not damaged): their bytes follow its own.
         uint32_t follow;
@@ -88,7 +94,10 @@ struct EvtxBatch {
     size_t first = 0; // the place in the chunk (as EvtxCursor::record) of records[0]
     int sound = 0;    // 0: the chunk is passed over (its header is unreadable)
     int damaged = 0;  // it fails a checksum: a record that cannot be decoded ends the chunk
-    int last = 1;     // no more records of the chunk follow
+    // A damaged chunk whose flaws are those of the chunk a running Windows writes (a dirty log's
+    // current chunk: stale checksums and header, its newest record cut off): no damage.
+    int live = 0;
+    int last = 1; // no more records of the chunk follow
     std::vector<Record> records;
     RecordBytes bytes;
 };
@@ -127,6 +136,8 @@ class EvtxDecoder {
     FileChunk loaded_ = {static_cast<size_t>(-1)};
     int loadedSound_ = 0;
     int loadedDamaged_ = 0;
+    int loadedLive_ = 0;    // its flaws are those of a live log's current chunk
+    int loadedClaimed_ = 0; // its header's checksum holds: the range it names is sound
     std::vector<uint8_t> chunk_;
     std::vector<Entry> entries_;
     DecodeBudget budget_; // what the loaded chunk's records may still cost
@@ -189,13 +200,16 @@ class EvtxFile {
         return 1;
     }
     static void take(EvtxCursor& cursor, const EvtxBatch::Record& record) {
-        ++cursor.record;
-        cursor.lastId = record.id;
+        takeRun(cursor, record, 0);
     }
     // The same for record and the count records that follow it (count at most its follow).
     static void takeRun(EvtxCursor& cursor, const EvtxBatch::Record& record, size_t count) {
         cursor.record += 1 + count;
-        cursor.lastId = (&record)[count].id;
+        const EvtxBatch::Record& last = (&record)[count];
+        if (last.state == 2)
+            cursor.asideGiven.insert(last.id); // the walk's place stays where it is
+        else
+            cursor.lastId = last.id;
     }
     // Where a walk's chunks are done: its end, or Broken when a record ended it.
     static WalkStep finish(EvtxCursor& cursor) {
@@ -216,7 +230,7 @@ class EvtxFile {
     // Chunks passed over for a bad header, so far (not those never written).
     const std::vector<size_t>& skippedChunks() const { return skipped_; }
     // Chunks read only as far as their records decode (a checksum fails, or a frame breaks), so
-    // far.
+    // far; not a dirty log's current chunk whose only flaws are those of a live log.
     const std::vector<size_t>& damagedChunks() const { return damaged_; }
     // The damage the walks met, in words for a diagnostic line; empty when there was none.
     std::string damageText() const;
@@ -230,6 +244,12 @@ class EvtxFile {
     int chunkHeaderChecksumHolds(const uint8_t* header) const;
     // Reads a chunk and its records into the decoder; 0 when its header is unreadable.
     int loadChunk(FileChunk chunk, EvtxDecoder& decoder) const;
+    // Whether a sound chunk header names the record identifier.
+    int isClaimed(uint64_t id) const;
+    // Whether the walk gives a record it meets in a damaged chunk, aside, from the walk's order.
+    int givesAside(const EvtxCursor& cursor, uint64_t id) const {
+        return !isClaimed(id) && cursor.asideGiven.count(id) == 0;
+    }
     // The chunk a walk that way reads at pos: order_ is newest first, a walk forwards reads it
     // from its end.
     FileChunk fileChunkAt(WalkPos pos, int backwards) const {
@@ -243,6 +263,10 @@ class EvtxFile {
     int shortRecords_ = 0;
     size_t chunkCount_ = 0;
     std::vector<size_t> order_; // the sound chunks' places in the file, newest records first
+    // The record identifiers that chunk headers whose checksum holds name: (first, last),
+    // ascending and apart.
+    std::vector<std::pair<uint64_t, uint64_t>> claimed_;
+    size_t liveChunk_ = static_cast<size_t>(-1); // a dirty log's current chunk
     std::vector<size_t> skipped_;
     std::vector<size_t> damaged_;
     // What next() decodes with, and its batch for each way.

@@ -57,6 +57,34 @@ std::vector<std::vector<uint8_t>> walk(EvtxFile& file, int* broken = nullptr) {
     return records;
 }
 
+// The record identifiers of a walk's records, each once.
+std::set<uint64_t> idsOf(const std::vector<std::vector<uint8_t>>& records) {
+    std::set<uint64_t> ids;
+    for (const std::vector<uint8_t>& record : records)
+        ids.insert(readLe32(&record[8]));
+    return ids;
+}
+
+// A record of a chunk as it is framed: its place in the chunk, size and identifier.
+struct RecordAt {
+    uint32_t offset, size;
+    uint64_t id;
+};
+// The records framed in the file's chunk, up to its free space or the first broken frame.
+std::vector<RecordAt> framedRecords(const std::vector<uint8_t>& bytes, size_t chunk) {
+    std::vector<RecordAt> records;
+    const uint8_t* c = &bytes[kEvtxHeaderBlock + chunk * kEvtxChunkSize];
+    const uint32_t end = readLe32(c + 48);
+    for (uint32_t at = kEvtxChunkHeaderSize, size; at + 24 <= end; at += size) {
+        size = readLe32(c + at + 4);
+        if (readLe32(c + at) != kEvtxRecordSignature || size < 28 || size > end - at ||
+            readLe32(c + at + size - 4) != size)
+            break;
+        records.push_back({at, size, readLe32(c + at + 8)});
+    }
+    return records;
+}
+
 std::vector<std::string> standInLines(const std::vector<uint8_t>& bytes) {
     EvtxFile file;
     EXPECT_TRUE(file.load(bytes));
@@ -82,6 +110,13 @@ std::vector<std::string> oracleLines(const char* oracle, const std::string& path
         pclose(p);
     }
     return lines;
+}
+
+// python-evtx shows an empty insertion string and an empty array of them alike: its count of
+// strings is left out of the lines compared with it.
+void dropStringCount(std::vector<std::string>& lines) {
+    for (std::string& line : lines)
+        line.erase(line.rfind('|'));
 }
 
 int haveOracles() {
@@ -132,8 +167,9 @@ TEST(EvtxRealLogs, MatchTheIndependentReaders) {
         // Chunks 0, 7 and 9 fail their data checksum; 1 to 6 and 10 to 15 were never written,
         // or were wiped.
         {"appx-bad-chunks.evtx", 267, {0, 7, 9}},
-        // Copied from a running server before Windows updated the chunk's checksums.
-        {"live-copy-bad-checksum.evtx", 16, {0}},
+        // Copied from a running server before Windows updated the current chunk's checksums: no
+        // damage.
+        {"live-copy-bad-checksum.evtx", 16, {}},
         {"security-bad-header-checksum.evtx", 2261, {0}},
     };
     for (const auto& row : rows) {
@@ -149,12 +185,9 @@ TEST(EvtxRealLogs, MatchTheIndependentReaders) {
         EXPECT_EQ(all.size(), row.records);
         for (const char* oracle : {"python-evtx", "evtxexport"}) {
             std::vector<std::string> ours = all, theirs = oracleLines(oracle, path);
-            // python-evtx shows an empty insertion string and an empty array of them alike:
-            // its count of strings is left out.
             if (std::string(oracle) == "python-evtx") {
-                for (std::vector<std::string>* lines : {&ours, &theirs})
-                    for (std::string& line : *lines)
-                        line.erase(line.rfind('|'));
+                dropStringCount(ours);
+                dropStringCount(theirs);
             }
             // In a damaged chunk the readers stop at different records: ours must be among
             // theirs, and every record evtxexport reads must be among ours.
@@ -232,11 +265,9 @@ TEST(EvtxWriter, ItsFilesReadBackWholeHereAndInBothOracles) {
     writeFile(path, std::string(bytes.begin(), bytes.end()));
     std::vector<std::string> ours = standInLines(bytes);
     EXPECT_EQ(oracleLines("evtxexport", path), ours);
-    for (std::string& line : ours)
-        line.erase(line.rfind('|'));
+    dropStringCount(ours);
     std::vector<std::string> python = oracleLines("python-evtx", path);
-    for (std::string& line : python)
-        line.erase(line.rfind('|'));
+    dropStringCount(python);
     EXPECT_EQ(python, ours);
 }
 
@@ -261,6 +292,16 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
     const size_t lastFirstRecordEnd =
         last + kEvtxChunkHeaderSize + readLe32(&good[last + kEvtxChunkHeaderSize + 4]);
     auto noChecksums = [](std::vector<uint8_t>& b) { writeLe32(&b[120], readLe32(&b[120]) | 4); };
+    // A copy of a running log: dirty, its last chunk the current one, whose data checksum is
+    // stale.
+    auto dirty = [](std::vector<uint8_t>& b) {
+        writeLe32(&b[120], readLe32(&b[120]) | kEvtxFlagDirty);
+    };
+    auto live = [&](std::vector<uint8_t>& b) {
+        dirty(b);
+        b[last + 52] ^= 1;
+    };
+    const std::vector<RecordAt> lastRecords = framedRecords(good, lastChunk);
     const struct {
         const char* what;
         std::function<void(std::vector<uint8_t>&)> damage;
@@ -309,14 +350,61 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
          inChunk1 - 1,
          0},
         {"chunk 1's header says its records are older than they are, no checksums kept",
-         [&](std::vector<uint8_t>& b) {
+         [&](std::vector<uint8_t>& b) { // its records are given aside
              noChecksums(b);
              writeLe32(&b[chunk1 + 24], 1);
              writeLe32(&b[chunk1 + 32], 1);
          },
          {},
          {1},
-         inChunk1,
+         0,
+         0},
+        {"a live copy: the current chunk's data checksum stale", live, {}, {}, 0, 0},
+        {"a live copy: the current chunk's header checksum stale too",
+         [&](std::vector<uint8_t>& b) {
+             live(b);
+             b[last + 124] ^= 1;
+         },
+         {},
+         {},
+         0,
+         0},
+        {"a live copy: the current chunk's newest record cut off",
+         [&](std::vector<uint8_t>& b) {
+             live(b);
+             const RecordAt& newest = lastRecords.back();
+             std::fill(&b[last + newest.offset + 24], &b[last + newest.offset + newest.size], 0);
+         },
+         {},
+         {},
+         1,
+         0},
+        {"a live copy: the current chunk's second record no longer decodes",
+         [&](std::vector<uint8_t>& b) {
+             live(b);
+             b[last + lastRecords[1].offset + 24] = 0x33;
+         },
+         {},
+         {lastChunk},
+         2,
+         0},
+        {"a live copy: a frame broken in the middle of the current chunk",
+         [&](std::vector<uint8_t>& b) {
+             live(b);
+             b[last + lastRecords[1].offset] = 0;
+         },
+         {},
+         {lastChunk},
+         lastRecords.size() - 1,
+         0},
+        {"a dirty log: a stale data checksum in another chunk than the current one",
+         [&](std::vector<uint8_t>& b) {
+             dirty(b);
+             b[chunk1 + 52] ^= 1;
+         },
+         {},
+         {1},
+         0,
          0},
         {"a record's binary XML, no checksums kept",
          [&](std::vector<uint8_t>& b) {
@@ -335,7 +423,9 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
         EvtxFile file;
         ASSERT_TRUE(file.load(bytes));
         int broken = 0;
-        size_t decoded = walk(file, &broken).size();
+        const std::vector<std::vector<uint8_t>> walked = walk(file, &broken);
+        const size_t decoded = walked.size();
+        EXPECT_EQ(idsOf(walked).size(), decoded) << "a record given twice";
         EXPECT_EQ(file.skippedChunks(), row.skipped);
         EXPECT_EQ(file.damagedChunks(), row.damaged);
         EXPECT_EQ(broken, row.decodeFails);
@@ -346,6 +436,91 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
     std::vector<uint8_t> notEvtx = good;
     notEvtx[3] = 'X';
     EXPECT_FALSE(none.load(notEvtx));
+}
+
+// Chunks that fail a checksum, whatever their headers say: every record framed in the file is
+// given, once, wherever its chunk lies, and at least every record the independent readers give.
+TEST(EvtxDamage, EveryRecordOfADamagedChunkIsGivenOnce) {
+    Sandbox sandbox;
+    const std::vector<uint8_t> good = buildEvtxFile(variedRecords(1000));
+    // The same log, a generation later: the same records, numbered on.
+    const std::vector<uint8_t> later = buildEvtxFile(variedRecords(1000), 5001);
+    const size_t chunks = (good.size() - kEvtxHeaderBlock) / kEvtxChunkSize;
+    ASSERT_GE(chunks, 4u);
+    auto at = [](size_t chunk) { return kEvtxHeaderBlock + chunk * kEvtxChunkSize; };
+    // Records from the k-th to the n-th of the chunk, from the other generation's same chunk.
+    auto tear = [&](std::vector<uint8_t>& b, const std::vector<uint8_t>& from, size_t chunk,
+                    size_t k, size_t n) {
+        const std::vector<RecordAt> these = framedRecords(b, chunk),
+                                    those = framedRecords(from, chunk);
+        ASSERT_TRUE(n < these.size() && n < those.size() && these[k].offset == those[k].offset &&
+                    these[n].offset == those[n].offset);
+        std::copy(&from[at(chunk) + those[k].offset], &from[at(chunk) + those[n].offset],
+                  &b[at(chunk) + these[k].offset]);
+    };
+    const struct {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&)> damage;
+        std::vector<size_t> damaged;
+    } rows[] = {
+        {"the newest chunk's header numbers not yet written",
+         [&](std::vector<uint8_t>& b) {
+             std::fill(&b[at(chunks - 1) + 8], &b[at(chunks - 1) + 40], 0);
+         },
+         {chunks - 1}},
+        {"the same in a live copy, the newest chunk being the current one",
+         [&](std::vector<uint8_t>& b) {
+             std::fill(&b[at(chunks - 1) + 8], &b[at(chunks - 1) + 40], 0);
+             writeLe32(&b[120], readLe32(&b[120]) | kEvtxFlagDirty);
+         },
+         {}},
+        {"chunk 1's header says its last record is 1000",
+         [&](std::vector<uint8_t>& b) {
+             writeLe32(&b[at(1) + 16], 1000);
+             writeLe32(&b[at(1) + 32], 1000);
+         },
+         {1}},
+        {"chunks torn between two generations",
+         [&](std::vector<uint8_t>& b) {
+             tear(b, later, 1, 3, 20); // newer records amid older ones
+             std::copy(&later[at(2)], &later[at(3)], &b[at(2)]);
+             tear(b, good, 2, 10, 30); // and older ones amid newer ones
+         },
+         {1, 2}},
+        {"a stale copy of chunk 1 whose header fails its checksum",
+         [&](std::vector<uint8_t>& b) {
+             b.insert(b.end(), &good[at(1)], &good[at(2)]);
+             b[b.size() - kEvtxChunkSize + 124] ^= 1;
+         },
+         {chunks}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<uint8_t> bytes = good;
+        row.damage(bytes);
+        std::set<uint64_t> framed;
+        for (size_t chunk = 0; chunk * kEvtxChunkSize + kEvtxHeaderBlock < bytes.size(); ++chunk)
+            for (const RecordAt& r : framedRecords(bytes, chunk))
+                framed.insert(r.id);
+        EvtxFile file;
+        ASSERT_TRUE(file.load(bytes));
+        const std::vector<std::vector<uint8_t>> walked = walk(file);
+        EXPECT_EQ(file.damagedChunks(), row.damaged);
+        EXPECT_EQ(walked.size(), framed.size());
+        EXPECT_TRUE(idsOf(walked) == framed);
+        const std::string path = sandbox.root() + "/damaged.evtx";
+        writeFile(path, std::string(bytes.begin(), bytes.end()));
+        for (const char* oracle : {"evtxexport", "python-evtx"}) {
+            std::vector<std::string> ours = standInLines(bytes), theirs = oracleLines(oracle, path);
+            if (std::string(oracle) == "python-evtx") {
+                dropStringCount(ours);
+                dropStringCount(theirs);
+            }
+            const std::set<std::string> given(ours.begin(), ours.end());
+            for (const std::string& line : theirs)
+                EXPECT_TRUE(given.count(line)) << oracle << " has " << line << ", we do not";
+        }
+    }
 }
 
 // The legacy record is built only up to the largest a reader takes, whatever the event holds;
