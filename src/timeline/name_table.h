@@ -1,7 +1,8 @@
 // Names of users to their entries: a user name and a domain, each of which may be missing, in an
 // open-addressed table. A lookup hashes the names as it reads them and compares them with the
 // kept key of each slot of the same hash: no key is built for it. Lookups are made for every
-// record of a log, so theirs is the code here.
+// record of a log, so theirs is the code here. The hash is keyed with a secret of the process,
+// so that names cannot be chosen to share slots; what is found never depends on it.
 #pragma once
 
 #include "platform.h"
@@ -43,7 +44,7 @@ class NameTable {
   public:
     // Folding tables match names without regard to ASCII case, a unit at a time; the others as
     // they are spelled, four units a step.
-    explicit NameTable(int folds) : folds_(folds) {}
+    explicit NameTable(int folds);
 
     // The value stored for the names; 0 when none is. Names looked up as spelled are first
     // looked for among the keys met lately, by a hash of their ends and lengths only.
@@ -86,27 +87,61 @@ class NameTable {
         std::memcpy(&word, units, 8);
         return word;
     }
-    // Each step carries what came before into the high bits, where slots are chosen.
+    // Each step carries what came before into the high bits, where the keys met lately are
+    // placed.
     static uint64_t step(uint64_t hash, uint64_t word) { return (hash + word) * kMix; }
 
-    // One name's part of the hash of a key as spelled: four units a step, the last step ending
-    // with the name (overlapping the one before), or the units in one step when they are fewer.
-    static uint64_t hashSpelled(uint64_t hash, NameText name) {
-        if (name.units < 4) {
-            uint64_t word = 0;
-            for (size_t i = 0; i < name.units; ++i)
-                word = word << 16 | static_cast<char16_t>(name.text[i]);
-            return step(hash, word);
+    // A keyed hash of words (SipHash with one round a word and three to finish), seeded with
+    // the process's secret.
+    class KeyedHash {
+      public:
+        KeyedHash(const uint64_t key[2])
+            : v0_(key[0] ^ 0x736f6d6570736575ull), v1_(key[1] ^ 0x646f72616e646f6dull),
+              v2_(key[0] ^ 0x6c7967656e657261ull), v3_(key[1] ^ 0x7465646279746573ull) {}
+        void add(uint64_t word) {
+            v3_ ^= word;
+            round();
+            v0_ ^= word;
         }
-        size_t last = name.units - 4;
-        for (size_t i = 0; i < last; i += 4)
-            hash = step(hash, load4(name.text + i));
-        return step(hash, load4(name.text + last));
-    }
-    static uint64_t hashFolded(uint64_t hash, NameText name) {
-        for (size_t i = 0; i < name.units; ++i)
-            hash = step(hash, static_cast<char16_t>(folded(name.text[i])));
-        return step(hash, 0);
+        uint64_t finish() {
+            v2_ ^= 0xff;
+            round();
+            round();
+            round();
+            return v0_ ^ v1_ ^ v2_ ^ v3_;
+        }
+
+      private:
+        static uint64_t rotate(uint64_t x, int bits) { return x << bits | x >> (64 - bits); }
+        void round() {
+            v0_ += v1_;
+            v1_ = rotate(v1_, 13) ^ v0_;
+            v0_ = rotate(v0_, 32);
+            v2_ += v3_;
+            v3_ = rotate(v3_, 16) ^ v2_;
+            v0_ += v3_;
+            v3_ = rotate(v3_, 21) ^ v0_;
+            v2_ += v1_;
+            v1_ = rotate(v1_, 17) ^ v2_;
+            v2_ = rotate(v2_, 32);
+        }
+        uint64_t v0_, v1_, v2_, v3_;
+    };
+    // One name's units, four a word, the last word filled with zero units; folded in a folding
+    // table.
+    void hashName(KeyedHash& hash, NameText name) const {
+        size_t i = 0;
+        if (!folds_)
+            for (; i + 4 <= name.units; i += 4)
+                hash.add(load4(name.text + i));
+        while (i < name.units) {
+            uint64_t word = 0;
+            for (int shift = 0; shift < 64 && i < name.units; shift += 16, ++i)
+                word |=
+                    uint64_t(static_cast<char16_t>(folds_ ? folded(name.text[i]) : name.text[i]))
+                    << shift;
+            hash.add(word);
+        }
     }
     // The last four units of a name, or all of them.
     static uint64_t endOf(NameText name) {
@@ -125,10 +160,11 @@ class NameTable {
     }
     // The sizes of the names, then their units.
     uint64_t hashOf(NameText domain, NameText userName) const {
-        uint64_t hash = step(0, uint64_t(sizeOf(userName)) << 32 | sizeOf(domain));
-        if (folds_)
-            return hashFolded(hashFolded(hash, userName), domain);
-        return hashSpelled(hashSpelled(hash, userName), domain);
+        KeyedHash hash(key_);
+        hash.add(uint64_t(sizeOf(userName)) << 32 | sizeOf(domain));
+        hashName(hash, userName);
+        hashName(hash, domain);
+        return hash.finish();
     }
 
     static int sameFolded(const WCHAR* key, const WCHAR* text, size_t units) {
@@ -167,6 +203,7 @@ class NameTable {
     void grow();
 
     int folds_;
+    uint64_t key_[2];             // the process's secret
     std::vector<uint32_t> slots_; // an entry's place plus one; 0 for an empty slot
     int shift_ = 0;               // a hash's high bits left when shifted by it choose its slot
     std::vector<Entry> entries_;
