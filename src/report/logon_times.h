@@ -9,8 +9,26 @@
 int runLogonTimeCommand(const ReportOptions& options = ReportOptions());
 void printLogonTimes(EventLogReader& reader, const ReportOptions& options = ReportOptions());
 
-// The event that ends a logon of a timeline whose events end before end: the next reboot (the
-// list's, from reboots), or the next event of the user with the same session number; none while
-// the session is still running.
-const SessionEvent* findSessionEnd(RebootCursor& reboots, const SessionEvent* logon,
-                                   const SessionEvent* end);
+// The events that end the logons of one timeline (its events in time order): the next reboot
+// (the list's, from reboots), or the next event of the user with the same session number or a
+// reboot of the timeline; none while the session is still running. Asked in timeline order,
+// each answer costs a short walk, or, where the walk would be long, a search in an index of the
+// timeline made once for it.
+class SessionEnds {
+  public:
+    SessionEnds(RebootCursor& reboots, const SessionEvent* events, size_t count)
+        : reboots_(reboots), events_(events), count_(count) {}
+    // The end of the logon at place logon.
+    const SessionEvent* of(size_t logon);
+
+  private:
+    size_t nextInSession(size_t logon);
+    void makeIndex();
+
+    RebootCursor& reboots_;
+    const SessionEvent* events_;
+    size_t count_;
+    // Once made: for each event, the place of the next one of its session number or reboot of
+    // the timeline; count_ when none is.
+    std::vector<uint32_t> next_;
+};
