@@ -134,3 +134,46 @@ TEST(Formats, LongNamesKeepTheirFirst512UnitsInEveryForm) {
 }
 
 } // namespace
+
+namespace {
+
+// Users of long names, more than the lines' beginnings made once for each user are kept for:
+// each line of /list still begins with its own user, in text and in JSON.
+TEST(Formats, EachLineOfManyLongNamesHasItsOwnUser) {
+    const size_t kUsers = 3000;
+    std::vector<EvtRecordFields> records;
+    std::vector<std::string> names;
+    for (size_t i = 0; i < kUsers; ++i) {
+        std::string name = std::to_string(i);
+        for (int k = 0; k < 500; ++k)
+            name += "\xE6\x97\xA5"; // a CJK character, three bytes
+        names.push_back(name);
+        records.push_back(
+            sessionRecord(2, static_cast<uint32_t>(1588291200 + i), 1, toU16("S\\D\\" + name)));
+    }
+    Sandbox sandbox;
+    std::string error;
+    ASSERT_TRUE(
+        appendEvtRecords(sandbox.root() + "/eventlog/Application.evt", records, 0x7FFFFFFF, &error))
+        << error;
+    const struct {
+        const char* option;
+        std::string before, after; // around the user name in each line
+    } rows[] = {{"/list", "D\\", " S "}, {"/list /format:json", "\"user\": \"", "\", "}};
+    for (const auto& row : rows) {
+        const std::string out = report(sandbox.root(), row.option);
+        size_t lines = 0, wrong = 0;
+        for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = out.substr(at, end - at);
+            if (line.find("LOGON") == std::string::npos)
+                continue;
+            wrong += lines >= kUsers ||
+                     line.find(row.before + names[lines] + row.after) == std::string::npos;
+            ++lines;
+        }
+        EXPECT_EQ(lines, kUsers) << row.option;
+        EXPECT_EQ(wrong, 0u) << row.option;
+    }
+}
+
+} // namespace
