@@ -39,7 +39,7 @@ const Secret& secret() {
 NameTable::NameTable(int folds) : folds_(folds) {
     const Secret& key = secret();
     key_[0] = key.k0;
-    key_[1] = key.k1;
+    key_[1] = key.k1 | 1; // an odd multiplier loses no bits
 }
 
 uint32_t NameTable::findHashed(NameText domain, NameText userName) const {

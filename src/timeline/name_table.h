@@ -91,41 +91,30 @@ class NameTable {
     // placed.
     static uint64_t step(uint64_t hash, uint64_t word) { return (hash + word) * kMix; }
 
-    // A keyed hash of words (SipHash with one round a word and three to finish), seeded with
-    // the process's secret.
+    // A keyed hash of words: each step multiplies the word and what came before by a secret, to
+    // 128 bits, and folds the halves together, which no choice of words can undo without the
+    // secrets of the process.
     class KeyedHash {
       public:
-        KeyedHash(const uint64_t key[2])
-            : v0_(key[0] ^ 0x736f6d6570736575ull), v1_(key[1] ^ 0x646f72616e646f6dull),
-              v2_(key[0] ^ 0x6c7967656e657261ull), v3_(key[1] ^ 0x7465646279746573ull) {}
-        void add(uint64_t word) {
-            v3_ ^= word;
-            round();
-            v0_ ^= word;
-        }
-        uint64_t finish() {
-            v2_ ^= 0xff;
-            round();
-            round();
-            round();
-            return v0_ ^ v1_ ^ v2_ ^ v3_;
-        }
+        explicit KeyedHash(const uint64_t key[2]) : hash_(key[0]), key_(key[1]) {}
+        void add(uint64_t word) { hash_ = foldedProduct(hash_ ^ word, key_); }
+        uint64_t finish() const { return foldedProduct(hash_, key_ ^ kMix); }
 
       private:
-        static uint64_t rotate(uint64_t x, int bits) { return x << bits | x >> (64 - bits); }
-        void round() {
-            v0_ += v1_;
-            v1_ = rotate(v1_, 13) ^ v0_;
-            v0_ = rotate(v0_, 32);
-            v2_ += v3_;
-            v3_ = rotate(v3_, 16) ^ v2_;
-            v0_ += v3_;
-            v3_ = rotate(v3_, 21) ^ v0_;
-            v2_ += v1_;
-            v1_ = rotate(v1_, 17) ^ v2_;
-            v2_ = rotate(v2_, 32);
+        static uint64_t foldedProduct(uint64_t a, uint64_t b) {
+#if defined(__SIZEOF_INT128__)
+            unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+            return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+#else
+            uint64_t aLow = a & 0xFFFFFFFF, aHigh = a >> 32, bLow = b & 0xFFFFFFFF, bHigh = b >> 32;
+            uint64_t low = aLow * bLow, middle = aHigh * bLow, other = aLow * bHigh;
+            uint64_t carry = (low >> 32) + (middle & 0xFFFFFFFF) + (other & 0xFFFFFFFF);
+            uint64_t high = aHigh * bHigh + (middle >> 32) + (other >> 32) + (carry >> 32);
+            return (a * b) ^ high;
+#endif
         }
-        uint64_t v0_, v1_, v2_, v3_;
+        uint64_t hash_;
+        uint64_t key_;
     };
     // One name's units, four a word, the last word filled with zero units; folded in a folding
     // table.
