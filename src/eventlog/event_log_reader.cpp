@@ -356,10 +356,12 @@ int EventLogReader::parseRecord(int shortRecord) {
         userNameUnits_ = end - stops[1] - 1;
     }
     // Each name ends before the next begins: bounding one leaves the others as they are.
-    sessionNameUnits_ = boundName(sessionName_, sessionNameUnits_);
-    if (domain_)
-        domainUnits_ = boundName(domain_, domainUnits_);
-    if (userName_)
-        userNameUnits_ = boundName(userName_, userNameUnits_);
+    if (end > kMostNameUnits) {
+        sessionNameUnits_ = boundName(sessionName_, sessionNameUnits_);
+        if (domain_)
+            domainUnits_ = boundName(domain_, domainUnits_);
+        if (userName_)
+            userNameUnits_ = boundName(userName_, userNameUnits_);
+    }
     return 1;
 }
