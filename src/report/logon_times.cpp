@@ -325,32 +325,27 @@ void printUserTimes(RebootCursor& reboots, const UserEntry& user, SessionEvent* 
 
 } // namespace
 
-// The reboots stand in front of the user's events of the same time, as copies inserted into
-// the timeline after them would: a reboot at the logon's own time comes before it and does not
-// end it, one at the time of a later event comes before that event and does.
-const SessionEvent* SessionEnds::of(size_t logon) {
-    const SessionEvent* reboot = reboots_.firstAfter(events_[logon].time);
-    size_t next = nextInSession(logon);
-    if (next < count_ && (!reboot || events_[next].time < reboot->time))
-        return events_ + next;
-    return reboot;
-}
-
-// Mostly the session's end follows within a few events; a walk that finds none in these many
-// leaves the search to the index.
-size_t SessionEnds::nextInSession(size_t logon) {
-    const size_t kWalk = 32;
+// The walks past the near events may take some steps for each event of the timeline; when
+// they would take more, the index is made.
+const SessionEvent* SessionEnds::searched(size_t logon, const SessionEvent* reboot) {
     if (next_.empty()) {
-        const SessionEvent& from = events_[logon];
-        size_t last = count_ - logon <= kWalk ? count_ : logon + kWalk;
-        for (size_t i = logon + 1; i < last; ++i)
-            if (events_[i].kind == Reboot || events_[i].sessionId == from.sessionId)
-                return i;
-        if (last == count_)
-            return count_;
+        size_t budget = kWalkSteps * (count_ + 1) - walked_;
+        const SessionEvent* from = events_ + logon;
+        const SessionEvent* end = events_ + count_;
+        const SessionEvent* last = count_ - logon - 1 <= budget ? end : from + 1 + budget;
+        const SessionEvent* at = from + 1;
+        for (; at != last; ++at)
+            if ((reboot && reboot->time <= at->time) || at->kind == Reboot ||
+                at->sessionId == from->sessionId)
+                break;
+        walked_ += static_cast<size_t>(at - from);
+        if (at != last)
+            return at;
+        if (last == end)
+            return nullptr;
         makeIndex();
     }
-    return next_[logon];
+    return next_[logon] < count_ ? events_ + next_[logon] : nullptr;
 }
 
 // The places sorted by session number, and by place within one: each is followed by the next
