@@ -32,6 +32,22 @@ constexpr uint32_t kBatch = 64u << 10;
 
 constexpr DWORD kBackwards = EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ;
 
+// Far beyond any name Windows allows: a longer name is kept as its first units and an ellipsis.
+constexpr size_t kMostNameUnits = 512;
+
+// Bounds the name of units units at name, in place, and returns its units then. A surrogate
+// pair across the cut is left out whole.
+size_t boundName(WCHAR* name, size_t units) {
+    if (units <= kMostNameUnits)
+        return units;
+    size_t cut = kMostNameUnits;
+    if ((name[cut - 1] & 0xFC00) == 0xD800 && (name[cut] & 0xFC00) == 0xDC00)
+        --cut;
+    name[cut] = 0x2026;
+    name[cut + 1] = 0;
+    return cut + 1;
+}
+
 // The record's source name, at sourceAt, when it ends inside the record.
 const WCHAR* sourceNameOf(const uint8_t* record, uint32_t size, uint32_t sourceAt) {
     if (size < sourceAt + 2)
@@ -345,6 +361,14 @@ int EventLogReader::parseRecord(int shortRecord) {
         text[stops[1]] = 0;
         userName_ = text + stops[1] + 1;
         userNameUnits_ = end - stops[1] - 1;
+    }
+    // Each name ends before the next begins: bounding one leaves the others as they are.
+    if (end > kMostNameUnits) {
+        sessionNameUnits_ = boundName(sessionName_, sessionNameUnits_);
+        if (domain_)
+            domainUnits_ = boundName(domain_, domainUnits_);
+        if (userName_)
+            userNameUnits_ = boundName(userName_, userNameUnits_);
     }
     return 1;
 }

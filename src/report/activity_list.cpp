@@ -28,7 +28,8 @@ AsciiText labelOf(uint32_t kind) {
 }
 
 // What every line of a user begins with, made once for the user: the padded name in text, the
-// name fields in CSV and JSON.
+// name fields in CSV and JSON. Those made are kept up to a bound on their bytes; past it, one
+// is made again for each line, so that many users of long names cost no more than their lines.
 class UserPrefixes {
   public:
     explicit UserPrefixes(int format) : format_(format) {}
@@ -40,20 +41,33 @@ class UserPrefixes {
 
   private:
     const std::string& make(const UserEntry& user);
+    void format(std::string& text, const UserEntry& user) const;
+    static constexpr size_t kMostKept = size_t(4) << 20;
     int format_;
     std::vector<std::string> made_; // by ordinal; empty until made
     std::vector<char> known_;
+    size_t kept_ = 0;   // the bytes of those made
+    std::string again_; // the last one made past the bound
 };
 
 const std::string& UserPrefixes::make(const UserEntry& user) {
+    if (kept_ >= kMostKept) {
+        again_.clear();
+        format(again_, user);
+        return again_;
+    }
     if (user.ordinal >= made_.size()) {
         made_.resize(user.ordinal + 1);
         known_.resize(user.ordinal + 1);
     }
     std::string& text = made_[user.ordinal];
-    if (known_[user.ordinal])
-        return text;
     known_[user.ordinal] = 1;
+    format(text, user);
+    kept_ += text.size();
+    return text;
+}
+
+void UserPrefixes::format(std::string& text, const UserEntry& user) const {
     if (format_ == FormatCsv) {
         formatText(text, "%C,%C,", user.domain, user.userName);
     } else if (format_ == FormatJson) {
@@ -63,7 +77,6 @@ const std::string& UserPrefixes::make(const UserEntry& user) {
         formatText(text, "%S\\%S %s", user.domain, user.userName,
                    width < kUserColumn ? spaces(kUserColumn - width) : "");
     }
-    return text;
 }
 
 // Longer names push the later columns right instead of being cut.

@@ -8,6 +8,7 @@
 #include "time_text.h"
 #include "timeline/collect.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -70,11 +71,11 @@ struct Session {
     int64_t counted;
 };
 
-// The session of a logon, the timeline's events being those before end; 0 when a window is
-// given and the session was not open in it.
-int sessionOf(RebootCursor& reboots, SessionEvent& logon, const SessionEvent* end,
-              const ReportOptions& options, Session* session) {
-    const SessionEvent* closing = findSessionEnd(reboots, &logon, end);
+// The session of a logon, at place at of the timeline of ends; 0 when a window is given and the
+// session was not open in it.
+int sessionOf(SessionEnds& ends, SessionEvent& logon, size_t at, const ReportOptions& options,
+              Session* session) {
+    const SessionEvent* closing = ends.of(at);
     session->logon = &logon;
     session->end = !closing                  ? SessionEnd::Running
                    : closing->kind == Reboot ? SessionEnd::Reboot
@@ -301,13 +302,13 @@ void printUserTimes(RebootCursor& reboots, const UserEntry& user, SessionEvent* 
     // Without a window every user is shown, even one with no logon, as the report always did.
     if (!options.hasWindow())
         writer.beginUser(user);
+    SessionEnds ends(reboots, events, count);
     for (size_t i = 0; i < count; ++i) {
         // The name of the event some steps ahead, which lies wherever it was copied.
         if (i + kLookAhead < count && events[i + kLookAhead].sessionName)
             prefetch(events[i + kLookAhead].sessionName);
         Session session;
-        if (events[i].kind != Logon ||
-            !sessionOf(reboots, events[i], events + count, options, &session))
+        if (events[i].kind != Logon || !sessionOf(ends, events[i], i, options, &session))
             continue;
         if (!options.daily) {
             writer.session(user, session);
@@ -324,19 +325,51 @@ void printUserTimes(RebootCursor& reboots, const UserEntry& user, SessionEvent* 
 
 } // namespace
 
-// The reboots stand in front of the user's events of the same time, as copies inserted into
-// the timeline after them would: a reboot at the logon's own time comes before it and does not
-// end it, one at the time of a later event comes before that event and does.
-const SessionEvent* findSessionEnd(RebootCursor& reboots, const SessionEvent* logon,
-                                   const SessionEvent* end) {
-    const SessionEvent* reboot = reboots.firstAfter(logon->time);
-    for (const SessionEvent* event = logon + 1; event != end; ++event) {
-        if (reboot && reboot->time <= event->time)
-            return reboot;
-        if (event->kind == Reboot || event->sessionId == logon->sessionId)
-            return event;
+// The walks past the near events may take some steps for each event of the timeline; when
+// they would take more, the index is made.
+const SessionEvent* SessionEnds::searched(size_t logon, const SessionEvent* reboot) {
+    if (next_.empty()) {
+        size_t budget = kWalkSteps * (count_ + 1) - walked_;
+        const SessionEvent* from = events_ + logon;
+        const SessionEvent* end = events_ + count_;
+        const SessionEvent* last = count_ - logon - 1 <= budget ? end : from + 1 + budget;
+        const SessionEvent* at = from + 1;
+        for (; at != last; ++at)
+            if ((reboot && reboot->time <= at->time) || at->kind == Reboot ||
+                at->sessionId == from->sessionId)
+                break;
+        walked_ += static_cast<size_t>(at - from);
+        if (at != last)
+            return at;
+        if (last == end)
+            return nullptr;
+        makeIndex();
     }
-    return reboot;
+    return next_[logon] < count_ ? events_ + next_[logon] : nullptr;
+}
+
+// The places sorted by session number, and by place within one: each is followed by the next
+// of its number. The reboots are then taken in, walking back.
+void SessionEnds::makeIndex() {
+    std::vector<uint32_t> order(count_);
+    for (size_t i = 0; i < count_; ++i)
+        order[i] = static_cast<uint32_t>(i);
+    std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
+        return events_[a].sessionId != events_[b].sessionId
+                   ? events_[a].sessionId < events_[b].sessionId
+                   : a < b;
+    });
+    next_.assign(count_, static_cast<uint32_t>(count_));
+    for (size_t k = 1; k < count_; ++k)
+        if (events_[order[k - 1]].sessionId == events_[order[k]].sessionId)
+            next_[order[k - 1]] = order[k];
+    uint32_t reboot = static_cast<uint32_t>(count_);
+    for (size_t i = count_; i-- > 0;) {
+        if (reboot < next_[i])
+            next_[i] = reboot;
+        if (events_[i].kind == Reboot)
+            reboot = static_cast<uint32_t>(i);
+    }
 }
 
 int runLogonTimeCommand(const ReportOptions& options) {

@@ -1,10 +1,46 @@
 #include "name_table.h"
 
+#include <chrono>
+#include <random>
+
 namespace {
 
 constexpr size_t kMostRecent = size_t(1) << 18;
 
+uint64_t mixed(uint64_t x) {
+    x += 0x9e3779b97f4a7c15ull;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
+}
+
+struct Secret {
+    uint64_t k0, k1;
+};
+
+// The process's secret: the system's random numbers, and, where those are few, the clock and
+// where the program was loaded.
+Secret makeSecret() {
+    std::random_device device;
+    uint64_t seed = uint64_t(device()) << 32 ^ device();
+    seed ^= mixed(static_cast<uint64_t>(
+        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    seed ^= mixed(reinterpret_cast<uintptr_t>(&seed) ^ reinterpret_cast<uintptr_t>(&makeSecret));
+    return {mixed(seed), mixed(seed ^ (uint64_t(device()) << 32 ^ device()))};
+}
+
+const Secret& secret() {
+    static const Secret made = makeSecret();
+    return made;
+}
+
 } // namespace
+
+NameTable::NameTable(int folds) : folds_(folds) {
+    const Secret& key = secret();
+    key_[0] = key.k0;
+    key_[1] = key.k1 | 1; // an odd multiplier loses no bits
+}
 
 uint32_t NameTable::findHashed(NameText domain, NameText userName) const {
     if (slots_.empty())

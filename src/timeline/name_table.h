@@ -1,7 +1,8 @@
 // Names of users to their entries: a user name and a domain, each of which may be missing, in an
 // open-addressed table. A lookup hashes the names as it reads them and compares them with the
 // kept key of each slot of the same hash: no key is built for it. Lookups are made for every
-// record of a log, so theirs is the code here.
+// record of a log, so theirs is the code here. The hash is keyed with a secret of the process,
+// so that names cannot be chosen to share slots; what is found never depends on it.
 #pragma once
 
 #include "platform.h"
@@ -43,7 +44,7 @@ class NameTable {
   public:
     // Folding tables match names without regard to ASCII case, a unit at a time; the others as
     // they are spelled, four units a step.
-    explicit NameTable(int folds) : folds_(folds) {}
+    explicit NameTable(int folds);
 
     // The value stored for the names; 0 when none is. Names looked up as spelled are first
     // looked for among the keys met lately, by a hash of their ends and lengths only.
@@ -86,27 +87,50 @@ class NameTable {
         std::memcpy(&word, units, 8);
         return word;
     }
-    // Each step carries what came before into the high bits, where slots are chosen.
+    // Each step carries what came before into the high bits, where the keys met lately are
+    // placed.
     static uint64_t step(uint64_t hash, uint64_t word) { return (hash + word) * kMix; }
 
-    // One name's part of the hash of a key as spelled: four units a step, the last step ending
-    // with the name (overlapping the one before), or the units in one step when they are fewer.
-    static uint64_t hashSpelled(uint64_t hash, NameText name) {
-        if (name.units < 4) {
-            uint64_t word = 0;
-            for (size_t i = 0; i < name.units; ++i)
-                word = word << 16 | static_cast<char16_t>(name.text[i]);
-            return step(hash, word);
+    // A keyed hash of words: each step multiplies the word and what came before by a secret, to
+    // 128 bits, and folds the halves together, which no choice of words can undo without the
+    // secrets of the process.
+    class KeyedHash {
+      public:
+        explicit KeyedHash(const uint64_t key[2]) : hash_(key[0]), key_(key[1]) {}
+        void add(uint64_t word) { hash_ = foldedProduct(hash_ ^ word, key_); }
+        uint64_t finish() const { return foldedProduct(hash_, key_ ^ kMix); }
+
+      private:
+        static uint64_t foldedProduct(uint64_t a, uint64_t b) {
+#if defined(__SIZEOF_INT128__)
+            unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+            return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+#else
+            uint64_t aLow = a & 0xFFFFFFFF, aHigh = a >> 32, bLow = b & 0xFFFFFFFF, bHigh = b >> 32;
+            uint64_t low = aLow * bLow, middle = aHigh * bLow, other = aLow * bHigh;
+            uint64_t carry = (low >> 32) + (middle & 0xFFFFFFFF) + (other & 0xFFFFFFFF);
+            uint64_t high = aHigh * bHigh + (middle >> 32) + (other >> 32) + (carry >> 32);
+            return (a * b) ^ high;
+#endif
         }
-        size_t last = name.units - 4;
-        for (size_t i = 0; i < last; i += 4)
-            hash = step(hash, load4(name.text + i));
-        return step(hash, load4(name.text + last));
-    }
-    static uint64_t hashFolded(uint64_t hash, NameText name) {
-        for (size_t i = 0; i < name.units; ++i)
-            hash = step(hash, static_cast<char16_t>(folded(name.text[i])));
-        return step(hash, 0);
+        uint64_t hash_;
+        uint64_t key_;
+    };
+    // One name's units, four a word, the last word filled with zero units; folded in a folding
+    // table.
+    void hashName(KeyedHash& hash, NameText name) const {
+        size_t i = 0;
+        if (!folds_)
+            for (; i + 4 <= name.units; i += 4)
+                hash.add(load4(name.text + i));
+        while (i < name.units) {
+            uint64_t word = 0;
+            for (int shift = 0; shift < 64 && i < name.units; shift += 16, ++i)
+                word |=
+                    uint64_t(static_cast<char16_t>(folds_ ? folded(name.text[i]) : name.text[i]))
+                    << shift;
+            hash.add(word);
+        }
     }
     // The last four units of a name, or all of them.
     static uint64_t endOf(NameText name) {
@@ -125,10 +149,11 @@ class NameTable {
     }
     // The sizes of the names, then their units.
     uint64_t hashOf(NameText domain, NameText userName) const {
-        uint64_t hash = step(0, uint64_t(sizeOf(userName)) << 32 | sizeOf(domain));
-        if (folds_)
-            return hashFolded(hashFolded(hash, userName), domain);
-        return hashSpelled(hashSpelled(hash, userName), domain);
+        KeyedHash hash(key_);
+        hash.add(uint64_t(sizeOf(userName)) << 32 | sizeOf(domain));
+        hashName(hash, userName);
+        hashName(hash, domain);
+        return hash.finish();
     }
 
     static int sameFolded(const WCHAR* key, const WCHAR* text, size_t units) {
@@ -167,6 +192,7 @@ class NameTable {
     void grow();
 
     int folds_;
+    uint64_t key_[2];             // the process's secret
     std::vector<uint32_t> slots_; // an entry's place plus one; 0 for an empty slot
     int shift_ = 0;               // a hash's high bits left when shifted by it choose its slot
     std::vector<Entry> entries_;

@@ -155,3 +155,91 @@ TEST(Formats, AReportIntoAClosedPipeEndsBySigpipeQuietly) {
 }
 
 } // namespace
+
+namespace {
+
+// Names past 512 units keep their first 512 and an ellipsis (511 where a surrogate pair would be
+// cut), in each form of each report; names of 511 and 512 units are whole. Each row is a report
+// and what its output holds.
+TEST(Formats, LongNamesKeepTheirFirst512UnitsInEveryForm) {
+    const std::string d512(512, 'd'), u511(511, 'u'), s512(512, 's'), t512(512, 't'),
+        v511(511, 'v'), more = "\xE2\x80\xA6"; // U+2026
+    const std::string names = s512 + "\\" + d512 + "d\\" + u511 + "\xF0\x9F\x98\x80x";
+    const std::vector<EvtRecordFields> records = {
+        sessionRecord(2, 1588291210, 1, toU16(names)),
+        sessionRecord(3, 1588291220, 1, toU16(names)),
+        sessionRecord(2, 1588291230, 2, toU16(t512 + "t\\D\\" + v511)),
+        sessionRecord(1, 1588291240)};
+    const struct {
+        const char* option;
+        std::vector<std::string> holds;
+    } rows[] = {
+        {"/list", {d512 + more + "\\" + u511 + more + " " + s512 + " ", t512 + more}},
+        {"/list /format:json",
+         {"\"domain\": \"" + d512 + more + "\", \"user\": \"" + u511 + more +
+              "\", \"session\": \"" + s512 + "\"",
+          "\"user\": \"" + v511 + "\", \"session\": \"" + t512 + more + "\""}},
+        {"/time /format:csv", {d512 + more + "," + u511 + more + "," + s512 + ",1,", t512 + more}},
+        {"/time /daily", {"User: " + d512 + more + "\\" + u511 + more + "\n"}},
+    };
+    Sandbox sandbox;
+    const std::string evt = sandbox.root() + "/evt", evtx = sandbox.root() + "/evtx";
+    std::string error;
+    ASSERT_TRUE(appendEvtRecords(evt + "/eventlog/Application.evt", records, 0x7FFFFFFF, &error))
+        << error;
+    ASSERT_TRUE(writeEvtxFile(evtx + "/eventlog/Application.evtx", records, &error)) << error;
+    for (const std::string& root : {evt, evtx}) {
+        for (const auto& row : rows) {
+            const std::string out = report(root, row.option);
+            for (const std::string& text : row.holds)
+                EXPECT_NE(out.find(text), std::string::npos) << row.option << " in " << root;
+            EXPECT_EQ(out.find(d512 + "d"), std::string::npos) << row.option << " in " << root;
+            EXPECT_EQ(out.find(t512 + "t"), std::string::npos) << row.option << " in " << root;
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Users of long names, more than the lines' beginnings made once for each user are kept for:
+// each line of /list still begins with its own user, in text and in JSON.
+TEST(Formats, EachLineOfManyLongNamesHasItsOwnUser) {
+    const size_t kUsers = 3000;
+    std::vector<EvtRecordFields> records;
+    std::vector<std::string> names;
+    for (size_t i = 0; i < kUsers; ++i) {
+        std::string name = std::to_string(i);
+        for (int k = 0; k < 500; ++k)
+            name += "\xE6\x97\xA5"; // a CJK character, three bytes
+        names.push_back(name);
+        records.push_back(
+            sessionRecord(2, static_cast<uint32_t>(1588291200 + i), 1, toU16("S\\D\\" + name)));
+    }
+    Sandbox sandbox;
+    std::string error;
+    ASSERT_TRUE(
+        appendEvtRecords(sandbox.root() + "/eventlog/Application.evt", records, 0x7FFFFFFF, &error))
+        << error;
+    const struct {
+        const char* option;
+        std::string before, after; // around the user name in each line
+    } rows[] = {{"/list", "D\\", " S "}, {"/list /format:json", "\"user\": \"", "\", "}};
+    for (const auto& row : rows) {
+        const std::string out = report(sandbox.root(), row.option);
+        size_t lines = 0, wrong = 0;
+        for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = out.substr(at, end - at);
+            if (line.find("LOGON") == std::string::npos)
+                continue;
+            wrong += lines >= kUsers ||
+                     line.find(row.before + names[lines] + row.after) == std::string::npos;
+            ++lines;
+        }
+        EXPECT_EQ(lines, kUsers) << row.option;
+        EXPECT_EQ(wrong, 0u) << row.option;
+    }
+}
+
+} // namespace

@@ -161,6 +161,45 @@ TEST_F(RecordParse, NamesStopAtTheirFirstZero) {
     EXPECT_EQ(name(reader.userName()), "ux");
 }
 
+// Each row is one name's units and what is kept of it: names longer than 512 units keep their
+// first ones and an ellipsis, and a surrogate pair is never cut in two.
+TEST_F(RecordParse, LongNamesKeepTheirFirst512UnitsAndAnEllipsis) {
+    const std::u16string a511(511, u'a'), pair = u"\xD83D\xDE00";
+    const struct {
+        const char* what;
+        std::u16string name;
+        std::u16string kept;
+    } rows[] = {
+        {"511 units", a511, a511},
+        {"512 units", a511 + u"b", a511 + u"b"},
+        {"513 units", a511 + u"bc", a511 + u"b\x2026"},
+        {"990,000 units", std::u16string(990000, u'x'), std::u16string(512, u'x') + u"\x2026"},
+        {"a pair across the cut", a511 + pair + u"z", a511 + u"\x2026"},
+        {"a pair ending at the cut", a511.substr(1) + pair + u"z",
+         a511.substr(1) + pair + u"\x2026"},
+        {"a lone high surrogate at the cut", a511 + u"\xD83Dzz", a511 + u"\xD83D\x2026"},
+    };
+    for (const auto& row : rows) {
+        for (int part = 0; part < 3; ++part) {
+            std::u16string names[3] = {u"s", u"d", u"u"};
+            names[part] = row.name;
+            ASSERT_EQ(
+                take(sessionRecord(Logon, 1, 2, names[0] + u"\\" + names[1] + u"\\" + names[2])), 1)
+                << row.what;
+            const WCHAR* read[3] = {reader.sessionName(), reader.domain(), reader.userName()};
+            const size_t units[3] = {reader.sessionNameUnits(), reader.domainUnits(),
+                                     reader.userNameUnits()};
+            for (int i = 0; i < 3; ++i) {
+                std::u16string expected = i == part ? row.kept : names[i];
+                ASSERT_NE(read[i], nullptr) << row.what;
+                EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(read[i])), expected)
+                    << row.what << ", name " << i;
+                EXPECT_EQ(units[i], expected.size()) << row.what << ", name " << i;
+            }
+        }
+    }
+}
+
 TEST(EventLogReaderWithoutLog, ReadNextOnAnEmptyOrMissingLogReturnsZero) {
     Sandbox sandbox;
     EventLogReader reader(WSTR("wsxlum"));

@@ -69,6 +69,43 @@ TEST(UserList, SpellingsMetBeforeFindWhatFoldedNamesFind) {
             << toUtf8(row.user);
 }
 
+// Names of eight units whose words step by (t, -t * 0x9e3779b97f4a7c15): a hash that adds each
+// word and multiplies by that number gives them all one value. Each row is a number of them, and
+// a domain, spelled and folded; every name is found, as spelled and as folded, and no other.
+TEST(UserList, NamesChosenToShareAHashAreKeptApartAndFound) {
+    const struct {
+        size_t names;
+        const WCHAR* domain;
+    } rows[] = {{2, WSTR("D")}, {3000, WSTR("D")}, {3000, WSTR("CORP-longer-domain-name")}};
+    for (const auto& row : rows) {
+        UserList list;
+        std::vector<std::vector<WCHAR>> names;
+        std::vector<UserEntry*> entries;
+        for (uint64_t t = 0; names.size() < row.names; ++t) {
+            uint64_t words[2] = {0x4e004e004e004e00ull + t,
+                                 0x4e014e014e014e01ull - t * 0x9e3779b97f4a7c15ull};
+            std::vector<WCHAR> name(9, 0);
+            std::memcpy(name.data(), words, 16);
+            int usable = 1;
+            for (size_t i = 0; i < 8; ++i)
+                usable &= name[i] != 0 && (name[i] < 'A' || name[i] > 'Z') &&
+                          (name[i] < 'a' || name[i] > 'z');
+            if (!usable)
+                continue; // folding would make two of them one
+            entries.push_back(list.addUser(row.domain, name.data()));
+            names.push_back(name);
+        }
+        size_t wrong = 0;
+        for (int pass = 0; pass < 2; ++pass) // folded first, then as spelled
+            for (size_t i = 0; i < names.size(); ++i)
+                wrong += list.findUser(row.domain, names[i].data()) != entries[i];
+        EXPECT_EQ(wrong, 0u) << row.names;
+        std::vector<WCHAR> other = names.back();
+        ++other[7];
+        EXPECT_EQ(list.findUser(row.domain, other.data()), nullptr) << row.names;
+    }
+}
+
 TEST(UserList, KeepsEventsInTimeOrderNewcomersBeforeEqualTimes) {
     UserList list;
     UserEntry* entry = list.addUser(WSTR("D"), WSTR("u"));
