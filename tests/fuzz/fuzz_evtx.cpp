@@ -1,7 +1,10 @@
-// The .evtx decoder on arbitrary chunks: the input is one chunk of a file whose header keeps no
-// checksums (the first byte's low bit asks for them to be checked instead). Every record the
-// decoder accepts must come out as a well-formed legacy record, and as a short record that holds
-// what the legacy one does (the short records of most are read straight from their values).
+// The .evtx decoder on arbitrary chunks: the input is one chunk, four times over, of a file whose
+// header keeps no checksums (the first byte's low bit asks for them to be checked instead). Every
+// record the decoder accepts must come out as a well-formed legacy record, and as a short record
+// that holds what the legacy one does (the short records of most are read straight from their
+// values). Decoding must cost at most in proportion to the file's size: each walk no more than
+// the file's allowance and a chunk's budget past it, where four chunks' budgets would allow
+// nearly twice as much; an input that amplifies is a finding.
 #include "formats/evt/event_record.h"
 #include "formats/evtx/evtx_file.h"
 #include "formats/little_endian.h"
@@ -12,10 +15,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > kEvtxChunkSize + 1)
         return 0;
-    std::vector<uint8_t> file(kEvtxHeaderBlock + kEvtxChunkSize, 0);
+    const size_t kCopies = 4;
+    std::vector<uint8_t> file(kEvtxHeaderBlock + kCopies * kEvtxChunkSize, 0);
     std::memcpy(file.data(), "ElfFile", 8);
     writeLe32(&file[120], data[0] & 1 ? 0 : kEvtxFlagNoChecksums);
-    std::memcpy(&file[kEvtxHeaderBlock], data + 1, size - 1);
+    for (size_t k = 0; k < kCopies; ++k)
+        std::memcpy(&file[kEvtxHeaderBlock + k * kEvtxChunkSize], data + 1, size - 1);
     EvtxFile log, brief;
     if (!brief.load(file))
         std::abort();
@@ -61,5 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (count != newest.size())
         std::abort();
+    const DecodeWork most = log.allowance();
+    const DecodeBudget chunk;
+    for (const EvtxFile* f : {&log, &brief}) {
+        const uint64_t walks = f == &log ? 2 : 1;
+        if (f->decodedWork().nodes > walks * (most.nodes + chunk.nodes) ||
+            f->decodedWork().bytes > walks * (most.bytes + chunk.bytes))
+            std::abort();
+    }
     return 0;
 }
