@@ -558,6 +558,39 @@ TEST(BinXml, AWalksWorkIsWithinAMultipleOfItsFilesSize) {
     }
 }
 
+// Threads that decode ahead spend what they like, but the walk takes each record's cost in its
+// own order: read through the event log functions, it ends at the record where the file's own
+// walk ends, however the threads ran.
+TEST(BinXml, AWalkDecodedAheadEndsWhereTheFilesOwnWalkDoes) {
+    Sandbox sandbox;
+    const std::string path = sandbox.root() + "/eventlog/Application.evtx";
+    for (const Crafted& c : craftedChunks()) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> bytes = chunksFile(64, c.records());
+        EvtxFile file;
+        ASSERT_TRUE(file.load(bytes));
+        EvtxCursor cursor;
+        std::vector<uint8_t> record;
+        std::vector<std::vector<uint8_t>> own;
+        while (file.next(cursor, record) == WalkStep::Record)
+            own.push_back(record);
+        writeFile(path, std::string(bytes.begin(), bytes.end()));
+        HANDLE log = OpenEventLogW(nullptr, WSTR("wsxlum"));
+        ASSERT_NE(log, nullptr);
+        std::vector<std::vector<uint8_t>> read;
+        std::vector<uint8_t> buffer(4 << 20);
+        DWORD got = 0, needed = 0;
+        while (ReadEventLogW(log, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0,
+                             buffer.data(), static_cast<DWORD>(buffer.size()), &got, &needed))
+            for (DWORD at = 0; at < got; at += readLe32(&buffer[at]))
+                read.emplace_back(&buffer[at], &buffer[at] + readLe32(&buffer[at]));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_EVENTLOG_FILE_CORRUPT));
+        EXPECT_TRUE(CloseEventLog(log));
+        EXPECT_EQ(read.size(), own.size());
+        EXPECT_TRUE(read == own);
+    }
+}
+
 // The event a logging call writes, each part a value: 0 provider, 1 qualifiers, 2 event ID (of
 // the type the shape gives), 3 time, 4 computer, 5 SID (optional), 6 strings, 7 binary data (both
 // optional in Data and Binary elements); with a source name of its own (8), and Data elements
