@@ -1,7 +1,9 @@
-// The .evtx decoder on arbitrary chunks: the input is one chunk of a file whose header keeps no
-// checksums (the first byte's low bit asks for them to be checked instead). Every record the
-// decoder accepts must come out as a well-formed legacy record, and as a short record that holds
-// what the legacy one does (the short records of most are read straight from their values).
+// The .evtx decoder on arbitrary chunks: the input is one chunk, four times over, of a file whose
+// header keeps no checksums (the first byte's low bit asks for them to be checked instead). Every
+// record the decoder accepts must come out as a well-formed legacy record, and as a short record
+// that holds what the legacy one does (the short records of most are read straight from their
+// values). Decoding must cost at most a fixed multiple of the file's size: an input that
+// amplifies is a finding.
 #include "formats/evt/event_record.h"
 #include "formats/evtx/evtx_file.h"
 #include "formats/little_endian.h"
@@ -12,10 +14,12 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > kEvtxChunkSize + 1)
         return 0;
-    std::vector<uint8_t> file(kEvtxHeaderBlock + kEvtxChunkSize, 0);
+    const size_t kCopies = 4;
+    std::vector<uint8_t> file(kEvtxHeaderBlock + kCopies * kEvtxChunkSize, 0);
     std::memcpy(file.data(), "ElfFile", 8);
     writeLe32(&file[120], data[0] & 1 ? 0 : kEvtxFlagNoChecksums);
-    std::memcpy(&file[kEvtxHeaderBlock], data + 1, size - 1);
+    for (size_t k = 0; k < kCopies; ++k)
+        std::memcpy(&file[kEvtxHeaderBlock + k * kEvtxChunkSize], data + 1, size - 1);
     EvtxFile log, brief;
     if (!brief.load(file))
         std::abort();
@@ -61,5 +65,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (count != newest.size())
         std::abort();
+    // Each walk: its allowance and a record past it, at most nine nodes and twenty bytes for each
+    // byte of the file, where the chunks' own budgets would allow fifteen and thirty.
+    const uint64_t fileSize = kEvtxHeaderBlock + kCopies * kEvtxChunkSize;
+    for (const EvtxFile* f : {&log, &brief}) {
+        const uint64_t walks = f == &log ? 2 : 1;
+        if (f->decodedWork().nodes > walks * 9 * fileSize ||
+            f->decodedWork().bytes > walks * 20 * fileSize)
+            std::abort();
+    }
     return 0;
 }

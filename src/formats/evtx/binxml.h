@@ -169,6 +169,18 @@ struct DecodeBudget {
     uint64_t bytes = 2u << 20;
 };
 
+// What decoding cost, counted as a budget is taken from: nodes walked and bytes grown.
+struct DecodeWork {
+    uint64_t nodes = 0;
+    uint64_t bytes = 0;
+};
+
+// What a walk over a whole file may spend decoding its records: a chunk's budget, and this much
+// more for each chunk the file's size holds (half a node and three bytes for each of its bytes),
+// so that a walk costs at most in proportion to the file's size, however its chunks spend their
+// own budgets. Real logs spend at most a fifth of the nodes and half the bytes.
+constexpr DecodeWork kWalkWorkPerChunk = {32u << 10, 192u << 10};
+
 // Decodes the binary XML of one record, [offset, end) of its chunk (offsets in binary XML count
 // from the chunk's start); the event refers to the chunk's bytes and the cache's plans. 0 when it
 // cannot be decoded: a token, offset or size that does not fit, templates and elements nested

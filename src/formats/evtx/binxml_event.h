@@ -80,6 +80,13 @@ class EventBuilder {
         budget_.nodes -= count;
         return 1;
     }
+    // Takes bytes from the chunk's budget alone (what a template's plan copies); 0 when spent.
+    int spendBytes(uint64_t bytes) {
+        if (bytes > budget_.bytes)
+            return 0;
+        budget_.bytes -= bytes;
+        return 1;
+    }
     // Puts a value where target says; 0 when the event would grow past its bounds. What grows
     // the event is paid for first, by a bound of what it adds.
     int put(const TypedValue& v, Target target) {

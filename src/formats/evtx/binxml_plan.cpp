@@ -82,6 +82,8 @@ int Decoder::record(PlanStep s, const TypedValue* literal) {
         return 1; // goes nowhere
     s.fast = fastOf(s);
     if (literal) {
+        if (!event_.spendBytes(literal->size)) // a plan made again and again copies it each time
+            return 0;
         s.literal = static_cast<uint32_t>(recording_->literals.size());
         s.bytes = literal->size;
         recording_->literals.insert(recording_->literals.end(), literal->bytes,

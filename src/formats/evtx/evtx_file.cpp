@@ -212,6 +212,9 @@ int EvtxFile::open(int fd) {
                         const std::pair<uint64_t, size_t>& b) { return a.first > b.first; });
     for (const std::pair<uint64_t, size_t>& n : newest)
         order_.push_back(n.second);
+    const DecodeBudget chunk;
+    allowance_ = {chunk.nodes + chunkCount_ * kWalkWorkPerChunk.nodes,
+                  chunk.bytes + chunkCount_ * kWalkWorkPerChunk.bytes};
     return 1;
 }
 
@@ -279,7 +282,7 @@ int EvtxFile::loadChunk(FileChunk chunk, EvtxDecoder& decoder) const {
 // Every record in the batch is decoded, those a walk passes over as copies included; a record
 // that cannot be decoded ends the batch, since the walk or the chunk most likely ends there.
 void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& decoder,
-                      EvtxBatch& out, size_t budget) const {
+                      EvtxBatch& out, size_t budget, DecodeWork most) const {
     const FileChunk chunk = fileChunkAt(pos, backwards);
     out.chunk = pos;
     out.backwards = backwards;
@@ -288,10 +291,12 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
     out.records.clear();
     out.bytes.clear();
     keepLittle(out.bytes);
-    if (decoder.loaded_.index != chunk.index)
+    if (decoder.loaded_.index != chunk.index) {
         loadChunk(chunk, decoder);
-    else if (first == 0)
-        decoder.budget_ = DecodeBudget(); // a walk of its own has a budget of its own
+    } else if (first == 0) { // a walk of its own has a budget of its own, and costs the same
+        decoder.budget_ = DecodeBudget();
+        decoder.scratch_->templates.clear();
+    }
     out.sound = decoder.loadedSound_;
     out.damaged = decoder.loadedDamaged_;
     out.live = decoder.loadedLive_;
@@ -303,14 +308,17 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
     // In a damaged chunk, the records outside the range its sound header names are given aside.
     const uint64_t from = decoder.loadedClaimed_ ? readLe64(c + 24) : 1;
     const uint64_t to = decoder.loadedClaimed_ ? readLe64(c + 32) : 0;
+    DecodeWork batchWork; // what the batch's records cost so far
     for (size_t k = first; k < count; ++k) {
         if (out.bytes.size() >= budget && k > first) {
             out.last = 0;
             break;
         }
         const EvtxDecoder::Entry& entry = decoder.entries_[backwards ? count - 1 - k : k];
-        EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0, 0};
+        EvtxBatch::Record record = {entry.id, static_cast<uint32_t>(out.bytes.size()), 0, 0, 0, 0,
+                                    0};
         const int aside = out.damaged && (entry.id < from || entry.id > to);
+        const DecodeBudget before = decoder.budget_;
         const uint32_t begin = entry.offset + 24, end = entry.offset + entry.size - 4;
         const uint32_t chunkId = static_cast<uint32_t>(chunk.index);
         int made = 0;
@@ -328,19 +336,22 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
                                                      static_cast<uint32_t>(id ? id : entry.id),
                                                      scratch.fields, out.bytes);
         }
-        if (made) {
+        // A chunk's budget is at most 2^21 nodes and bytes: a batch's cost fits 32 bits.
+        batchWork.nodes += before.nodes - decoder.budget_.nodes;
+        batchWork.bytes += before.bytes - decoder.budget_.bytes;
+        record.nodes = static_cast<uint32_t>(batchWork.nodes);
+        record.bytes = static_cast<uint32_t>(batchWork.bytes);
+        record.state = (made ? 1 : -1) * (aside ? 2 : 1);
+        if (made)
             record.length = static_cast<uint32_t>(out.bytes.size() - record.offset);
-            record.state = aside ? 2 : 1;
-            out.records.push_back(record);
-            if (record.length > 2 * kEvtxBatchBytes)
-                scratch.event = EvtxEvent(); // its memory is given back, not kept
-            continue;
-        }
-        record.state = aside ? -2 : -1;
         out.records.push_back(record);
-        out.last = k + 1 == count;
-        break;
+        if (!made || batchWork.nodes > most.nodes || batchWork.bytes > most.bytes) {
+            out.last = k + 1 == count; // the walk ends at the record, or the chunk does
+            break;
+        }
     }
+    decoder.work_.nodes += batchWork.nodes;
+    decoder.work_.bytes += batchWork.bytes;
     for (size_t k = out.records.size(); !out.damaged && k-- > 1;) {
         EvtxBatch::Record& r = out.records[k - 1];
         const EvtxBatch::Record& after = out.records[k];
@@ -349,21 +360,45 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
     }
 }
 
+namespace {
+
+// The cost of the cursor's batch counts as spent once the cursor is in another.
+void enterBatch(EvtxCursor& cursor, size_t first) {
+    cursor.spent.nodes += cursor.inBatch.nodes;
+    cursor.spent.bytes += cursor.inBatch.bytes;
+    cursor.inBatch = DecodeWork();
+    cursor.batchFirst = first;
+}
+
+void nextChunk(EvtxCursor& cursor) {
+    ++cursor.chunk.index;
+    cursor.record = 0;
+    enterBatch(cursor, 0);
+}
+
+} // namespace
+
 BatchStep EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch,
                          const EvtxBatch::Record** record) {
     if (cursor.ended)
         return cursor.broken ? BatchStep::Broken : BatchStep::Exhausted;
     if (!batch.sound) {
         note(skipped_, fileChunkAt(batch.chunk, batch.backwards).index);
-        ++cursor.chunk.index;
-        cursor.record = 0;
+        nextChunk(cursor);
         return BatchStep::Exhausted;
     }
     const size_t chunk = fileChunkAt(batch.chunk, batch.backwards).index;
     if (batch.damaged && !batch.live)
         note(damaged_, chunk);
+    if (batch.first != cursor.batchFirst)
+        enterBatch(cursor, batch.first);
     for (; cursor.record - batch.first < batch.records.size(); ++cursor.record) {
         const EvtxBatch::Record& r = batch.records[cursor.record - batch.first];
+        if (!affords(cursor, r)) { // the file's allowance is spent: the walk ends here
+            cursor.ended = cursor.broken = 1;
+            return BatchStep::Broken;
+        }
+        cursor.inBatch = {r.nodes, r.bytes};
         // Identifiers keep going one way: a copy of records already given (a stale chunk that
         // overlaps another) is passed over. A record given aside is one no sound chunk header
         // names, given once.
@@ -384,14 +419,11 @@ BatchStep EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch,
         }
         // A damaged chunk ends at the record: the walk goes on with the next chunk.
         note(damaged_, chunk);
-        ++cursor.chunk.index;
-        cursor.record = 0;
+        nextChunk(cursor);
         return BatchStep::Exhausted;
     }
-    if (batch.last) {
-        ++cursor.chunk.index;
-        cursor.record = 0;
-    }
+    if (batch.last)
+        nextChunk(cursor);
     return BatchStep::Exhausted;
 }
 
@@ -403,7 +435,8 @@ WalkStep EvtxFile::peekBatches(EvtxCursor& cursor, const EvtxBatch::Record** rec
         if (batch.chunk.index != cursor.chunk.index || batch.backwards != cursor.backwards ||
             cursor.record < batch.first ||
             (cursor.record - batch.first >= batch.records.size() && !batch.last))
-            decode(cursor.chunk, cursor.backwards, cursor.record, decoder_, batch);
+            decode(cursor.chunk, cursor.backwards, cursor.record, decoder_, batch, kEvtxBatchBytes,
+                   left(cursor));
         BatchStep got = step(cursor, batch, record);
         if (got == BatchStep::Broken)
             return WalkStep::Broken;
@@ -413,6 +446,14 @@ WalkStep EvtxFile::peekBatches(EvtxCursor& cursor, const EvtxBatch::Record** rec
         }
     }
     return finish(cursor);
+}
+
+// What the walk may still spend.
+DecodeWork EvtxFile::left(const EvtxCursor& cursor) const {
+    const uint64_t nodes = cursor.spent.nodes + cursor.inBatch.nodes,
+                   bytes = cursor.spent.bytes + cursor.inBatch.bytes;
+    return {nodes < allowance_.nodes ? allowance_.nodes - nodes : 0,
+            bytes < allowance_.bytes ? allowance_.bytes - bytes : 0};
 }
 
 WalkStep EvtxFile::next(EvtxCursor& cursor, std::vector<uint8_t>& out) {

@@ -45,6 +45,11 @@ struct EvtxCursor {
     // Records given aside: those of damaged chunks that no sound chunk header names, given
     // where their chunk is read, out of the walk's order.
     std::set<uint64_t> asideGiven;
+    // What decoding the records the walk passed cost: those of the batches before the one it is
+    // in, and those of that batch (whose first record is batchFirst) so far.
+    DecodeWork spent;
+    DecodeWork inBatch;
+    size_t batchFirst = 0;
 };
 
 // Records (legacy or short) one after another, each written whole where it is appended: memory that
@@ -88,6 +93,8 @@ struct EvtxBatch {
         // Records right after it that a walk gives right after it (decoded, each beyond the one
         // before in the walk's order, in a batch not damaged): their bytes follow its own.
         uint32_t follow;
+        // What decoding the batch's records cost, up to this one and with it.
+        uint32_t nodes, bytes;
     };
     WalkPos chunk = {static_cast<size_t>(-1)};
     int backwards = 1;
@@ -141,6 +148,7 @@ class EvtxDecoder {
     std::vector<uint8_t> chunk_;
     std::vector<Entry> entries_;
     DecodeBudget budget_; // what the loaded chunk's records may still cost
+    DecodeWork work_;     // what every record it decoded cost
 };
 
 class EvtxFile {
@@ -177,32 +185,42 @@ class EvtxFile {
     // The parts of next(), for a walk whose batches are decoded on other threads.
     // The chunks a walk goes through.
     size_t walkLength() const { return order_.size(); }
-    // The batch of the walk's chunk from its record first on, ended once it holds budget bytes.
-    // Threads may decode at once, each with its own decoder, while the file is neither loaded
-    // nor opened again.
+    // The batch of the walk's chunk from its record first on, ended once it holds budget bytes,
+    // or once its records cost more than most (the walk's allowance left, where the walk is
+    // known). Threads may decode at once, each with its own decoder, while the file is neither
+    // loaded nor opened again.
     void decode(WalkPos chunk, int backwards, size_t first, EvtxDecoder& decoder, EvtxBatch& out,
-                size_t budget = kEvtxBatchBytes) const;
+                size_t budget = kEvtxBatchBytes, DecodeWork most = {UINT64_MAX, UINT64_MAX}) const;
     // The record the cursor is at, from the batch that holds it, for take() to pass; Broken at
-    // a record that ends the walk, and whenever the walk ended so.
+    // a record that ends the walk, and whenever the walk ended so. A walk ends too at the first
+    // record whose cost would take it past the file's allowance (allowance()).
     BatchStep step(EvtxCursor& cursor, const EvtxBatch& batch, const EvtxBatch::Record** record);
     // The usual step, as step() takes it: the record of a sound, undamaged batch the cursor is at,
     // when it is one the walk gives; 0 for anything else, which step() then sees to.
-    static int quickStep(const EvtxCursor& cursor, const EvtxBatch& batch,
-                         const EvtxBatch::Record** record) {
+    int quickStep(const EvtxCursor& cursor, const EvtxBatch& batch,
+                  const EvtxBatch::Record** record) const {
         const size_t at = cursor.record - batch.first; // huge before the batch
-        if (cursor.ended || !batch.sound || batch.damaged || at >= batch.records.size())
+        if (cursor.ended || !batch.sound || batch.damaged || at >= batch.records.size() ||
+            batch.first != cursor.batchFirst)
             return 0;
         const EvtxBatch::Record& r = batch.records[at];
-        if (r.state < 0 || (cursor.lastId != 0 &&
-                            (cursor.backwards ? r.id >= cursor.lastId : r.id <= cursor.lastId)))
+        if (r.state < 0 || !affords(cursor, r) ||
+            (cursor.lastId != 0 &&
+             (cursor.backwards ? r.id >= cursor.lastId : r.id <= cursor.lastId)))
             return 0;
         *record = &r;
         return 1;
     }
+    // Whether the walk's allowance pays for the records of the cursor's batch up to record.
+    int affords(const EvtxCursor& cursor, const EvtxBatch::Record& record) const {
+        return cursor.spent.nodes + record.nodes <= allowance_.nodes &&
+               cursor.spent.bytes + record.bytes <= allowance_.bytes;
+    }
     static void take(EvtxCursor& cursor, const EvtxBatch::Record& record) {
         takeRun(cursor, record, 0);
     }
-    // The same for record and the count records that follow it (count at most its follow).
+    // The same for record and the count records that follow it (count at most its follow, each
+    // afforded).
     static void takeRun(EvtxCursor& cursor, const EvtxBatch::Record& record, size_t count) {
         cursor.record += 1 + count;
         const EvtxBatch::Record& last = (&record)[count];
@@ -210,6 +228,7 @@ class EvtxFile {
             cursor.asideGiven.insert(last.id); // the walk's place stays where it is
         else
             cursor.lastId = last.id;
+        cursor.inBatch = {last.nodes, last.bytes};
     }
     // Where a walk's chunks are done: its end, or Broken when a record ended it.
     static WalkStep finish(EvtxCursor& cursor) {
@@ -227,6 +246,10 @@ class EvtxFile {
     }
 
     size_t chunkCount() const { return chunkCount_; }
+    // What decoding may cost each walk: a chunk's budget, and kWalkWorkPerChunk for each chunk.
+    DecodeWork allowance() const { return allowance_; }
+    // What the records decoded on this thread (by next() and peek()) cost, every walk's.
+    DecodeWork decodedWork() const { return decoder_.work_; }
     // Chunks passed over for a bad header, so far (not those never written).
     const std::vector<size_t>& skippedChunks() const { return skipped_; }
     // Chunks read only as far as their records decode (a checksum fails, or a frame breaks), so
@@ -238,6 +261,7 @@ class EvtxFile {
   private:
     WalkStep peekBatches(EvtxCursor& cursor, const EvtxBatch::Record** record,
                          const uint8_t** bytes);
+    DecodeWork left(const EvtxCursor& cursor) const;
     int readAt(uint64_t offset, uint8_t* out, size_t size) const;
     int nextData(uint64_t offset, uint64_t* start, uint64_t* end) const;
     static int chunkHeaderIsFramed(const uint8_t* header);
@@ -262,6 +286,7 @@ class EvtxFile {
     int checksums_ = 1;
     int shortRecords_ = 0;
     size_t chunkCount_ = 0;
+    DecodeWork allowance_;
     std::vector<size_t> order_; // the sound chunks' places in the file, newest records first
     // The record identifiers that chunk headers whose checksum holds name: (first, last),
     // ascending and apart.

@@ -71,8 +71,14 @@ void* EvtxReadAhead::run(void* worker) {
 // chunks are done or it is stopped.
 void EvtxReadAhead::decode(Worker& worker) {
     int stopped = 0;
+    const DecodeWork allowance = file_.allowance();
     for (WalkPos chunk = {firstChunk_.index + worker.index};
          !stopped && chunk.index < file_.walkLength(); chunk.index += threads_) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (decoded_.nodes >= allowance.nodes || decoded_.bytes >= allowance.bytes)
+                break;
+        }
         size_t first = chunk.index == firstChunk_.index ? firstRecord_ : 0;
         for (int last = 0; !last;) {
             size_t slot;
@@ -98,6 +104,10 @@ void EvtxReadAhead::decode(Worker& worker) {
                 std::lock_guard<std::mutex> hold(lock_);
                 ++worker.count;
                 worker.readyBytes += batch.bytes.size();
+                if (!batch.records.empty()) {
+                    decoded_.nodes += batch.records.back().nodes;
+                    decoded_.bytes += batch.records.back().bytes;
+                }
             }
             worker.filled.notify_one();
         }

@@ -33,7 +33,7 @@ class EvtxReadAhead {
         if (reading_) { // the usual record: the next one of the batch being read
             const EvtxBatch& batch = reading_->slots[reading_->head];
             if (batch.chunk.index == cursor_.chunk.index &&
-                EvtxFile::quickStep(cursor_, batch, record)) {
+                file_.quickStep(cursor_, batch, record)) {
                 *bytes = batch.bytes.data() + (*record)->offset;
                 return WalkStep::Record;
             }
@@ -73,6 +73,11 @@ class EvtxReadAhead {
     size_t threads_ = 0;
     Worker workers_[kMostThreads];
     std::mutex lock_;
+    // What the threads' batches cost together: once it passes the walk's allowance, they begin
+    // no more chunks. The reader, which takes the cost of each record in the walk's order, ends
+    // the walk where the allowance ends, before it would need a chunk they left; or it decodes
+    // that chunk itself.
+    DecodeWork decoded_;
     int stopping_ = 0;
     int stopped_ = 0;
     // The reader: in the batch at the head of its chunk's worker, when reading_ (that worker).

@@ -167,7 +167,10 @@ int damaged(const PosixEventLog& handle) {
 size_t takeXml(PosixEventLog& handle, int backwards, uint8_t* out, size_t room, size_t* count) {
     const EvtxBatch::Record* first = handle.nextRecord;
     size_t bytes = first->length, more = 0;
-    for (; more < first->follow && first[more + 1].length <= room - bytes; ++more)
+    const EvtxCursor& cursor = handle.cursors[backwards ? 0 : 1];
+    for (; more < first->follow && first[more + 1].length <= room - bytes &&
+           handle.xmlLog.affords(cursor, first[more + 1]);
+         ++more)
         bytes += first[more + 1].length;
     std::memcpy(out, handle.nextBytes, bytes);
     EvtxFile::takeRun(handle.cursors[backwards ? 0 : 1], *first, more);

@@ -6,6 +6,7 @@
 #include "formats/little_endian.h"
 #include "support/support.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -453,6 +454,141 @@ TEST(BinXml, PlansOfAChunkAreBoundedInBytes) {
 
 Value raw(uint8_t type, const std::vector<uint8_t>& bytes) {
     return {type, [bytes](uint32_t) { return bytes; }};
+}
+
+// A file of count chunks that each hold a record for each builder, the records numbered on from
+// chunk to chunk.
+std::vector<uint8_t> chunksFile(size_t count, const std::vector<Builder>& records) {
+    const std::vector<uint8_t> one = chunkFile(records);
+    std::vector<uint8_t> file(one.begin(), one.begin() + kEvtxHeaderBlock);
+    const uint32_t perChunk = readLe32(&one[kEvtxHeaderBlock + 32]);
+    for (uint32_t k = 0; k < count; ++k) {
+        const size_t at = file.size();
+        file.insert(file.end(), one.begin() + kEvtxHeaderBlock, one.end());
+        uint8_t* c = &file[at];
+        writeLe32(c + 24, readLe32(c + 24) + k * perChunk);
+        writeLe32(c + 32, readLe32(c + 32) + k * perChunk);
+        for (uint32_t pos = kEvtxChunkHeaderSize; pos < readLe32(c + 48);
+             pos += readLe32(c + pos + 4))
+            writeLe32(c + pos + 8, readLe32(c + pos + 8) + k * perChunk);
+    }
+    return file;
+}
+
+// A logon of wsxlum whose payload's user name is a value of units repeated count times: the
+// payload's header and the session's and domain's names, the value each time, the zero unit.
+Builder repeatedName(const std::shared_ptr<uint32_t>& defined, int count, uint16_t units) {
+    const Builder body = [count](Xml& t) {
+        t.element(u"Event", [count](Xml& e) {
+            e.element(u"System", [](Xml& s) {
+                s.open(u"Provider", 1).attribute(u"Name").text(u"wsxlum");
+                s.u8(0x03);
+                s.element(u"EventID", [](Xml& i) { i.text(u"2"); });
+            });
+            e.element(u"EventData", [count](Xml& d) {
+                d.element(u"Binary", [count](Xml& b) {
+                    b.sub(0, 0x0E);
+                    for (int i = 0; i < count; ++i)
+                        b.sub(1, 0x0E);
+                    b.sub(2, 0x0E);
+                });
+            });
+        });
+    };
+    std::vector<uint8_t> header(8, 0);
+    writeLe32(&header[0], 8 + 8 + 2u * units * static_cast<uint32_t>(count) + 2);
+    writeLe32(&header[4], 1);
+    for (char16_t c : std::u16string(u"c\\d\\"))
+        header.insert(header.end(), {static_cast<uint8_t>(c), 0});
+    const std::vector<uint8_t> name(2u * units, 'u');
+    return [=](Xml& x) {
+        instance(x, defined.get(), body, {raw(0x0E, header), raw(0x0E, name), raw(0x0E, {0, 0})});
+    };
+}
+
+// Chunks that each spend nearly all of a chunk's budget, in records that all decode.
+struct Crafted {
+    const char* name;
+    std::function<std::vector<Builder>()> records; // of one chunk
+};
+const std::vector<Crafted>& craftedChunks() {
+    auto defined = [] { return std::make_shared<uint32_t>(0); };
+    static const std::vector<Crafted> crafted = {
+        {"templates-nested",
+         [=] { return std::vector<Builder>(18, expanding(defined(), 5, units(u"n"))); }},
+        {"headers-walked", [=] { return std::vector<Builder>(8, headers(5, 1800)); }},
+        {"values-repeated", [=] { return std::vector<Builder>(2, repeated(defined(), 100)); }},
+        {"name-repeated", [=] { return std::vector<Builder>{repeatedName(defined(), 33, 30000)}; }},
+    };
+    return crafted;
+}
+
+// However its chunks are made, a walk decodes no more than its file's size allows: it ends where
+// the file's allowance does, and the work of every record it decoded is at most a node and four
+// bytes for each byte of the file (the chunks' own budgets would allow fifteen times as many
+// nodes). (With VLMAUDIT_CRAFTED=DIR set, each file is also written there at 64 MiB, to be timed
+// by hand.)
+TEST(BinXml, AWalksWorkIsWithinAMultipleOfItsFilesSize) {
+    const char* dir = std::getenv("VLMAUDIT_CRAFTED");
+    for (const Crafted& c : craftedChunks()) {
+        SCOPED_TRACE(c.name);
+        if (dir) {
+            const std::vector<uint8_t> large = chunksFile(1023, c.records());
+            writeFile(std::string(dir) + "/" + c.name + ".evtx",
+                      std::string(large.begin(), large.end()));
+        }
+        WalkStep ended = WalkStep::Record;
+        EXPECT_FALSE(walkAll(chunkFile(c.records()), &ended).empty()); // a chunk alone is sound
+        EXPECT_TRUE(ended == WalkStep::End);
+        const std::vector<uint8_t> bytes = chunksFile(64, c.records());
+        for (int shortRecords : {0, 1}) {
+            EvtxFile file;
+            ASSERT_TRUE(file.load(bytes));
+            file.giveShortRecords(shortRecords);
+            EvtxCursor cursor;
+            std::vector<uint8_t> record;
+            size_t given = 0;
+            while ((ended = file.next(cursor, record)) == WalkStep::Record)
+                ++given;
+            EXPECT_GT(given, 0u);
+            EXPECT_TRUE(ended == WalkStep::Broken);
+            EXPECT_LE(file.decodedWork().nodes, bytes.size());
+            EXPECT_LE(file.decodedWork().bytes, 4 * bytes.size());
+        }
+    }
+}
+
+// Threads that decode ahead spend what they like, but the walk takes each record's cost in its
+// own order: read through the event log functions, it ends at the record where the file's own
+// walk ends, however the threads ran.
+TEST(BinXml, AWalkDecodedAheadEndsWhereTheFilesOwnWalkDoes) {
+    Sandbox sandbox;
+    const std::string path = sandbox.root() + "/eventlog/Application.evtx";
+    for (const Crafted& c : craftedChunks()) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> bytes = chunksFile(64, c.records());
+        EvtxFile file;
+        ASSERT_TRUE(file.load(bytes));
+        EvtxCursor cursor;
+        std::vector<uint8_t> record;
+        std::vector<std::vector<uint8_t>> own;
+        while (file.next(cursor, record) == WalkStep::Record)
+            own.push_back(record);
+        writeFile(path, std::string(bytes.begin(), bytes.end()));
+        HANDLE log = OpenEventLogW(nullptr, WSTR("wsxlum"));
+        ASSERT_NE(log, nullptr);
+        std::vector<std::vector<uint8_t>> read;
+        std::vector<uint8_t> buffer(4 << 20);
+        DWORD got = 0, needed = 0;
+        while (ReadEventLogW(log, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_BACKWARDS_READ, 0,
+                             buffer.data(), static_cast<DWORD>(buffer.size()), &got, &needed))
+            for (DWORD at = 0; at < got; at += readLe32(&buffer[at]))
+                read.emplace_back(&buffer[at], &buffer[at] + readLe32(&buffer[at]));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_EVENTLOG_FILE_CORRUPT));
+        EXPECT_TRUE(CloseEventLog(log));
+        EXPECT_EQ(read.size(), own.size());
+        EXPECT_TRUE(read == own);
+    }
 }
 
 // The event a logging call writes, each part a value: 0 provider, 1 qualifiers, 2 event ID (of
