@@ -1,7 +1,9 @@
 // The .evtx decoder on arbitrary chunks: the input is one chunk of a file whose header keeps no
-// checksums (the first byte's low bit asks for them to be checked instead). Every record the
-// decoder accepts must come out as a well-formed legacy record, and as a short record that holds
-// what the legacy one does (the short records of most are read straight from their values).
+// checksums (the first byte's low bit asks for them to be checked instead; its next bit marks the
+// log dirty, the chunk being its current one). Every record the decoder accepts must come out as
+// a well-formed legacy record, and as a short record that holds what the legacy one does (the
+// short records of most are read straight from their values). Whether the log is dirty changes
+// what counts as damage, never the records, and a dirty log finds no damage a clean one does not.
 #include "formats/evt/event_record.h"
 #include "formats/evtx/evtx_file.h"
 #include "formats/little_endian.h"
@@ -14,10 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     std::vector<uint8_t> file(kEvtxHeaderBlock + kEvtxChunkSize, 0);
     std::memcpy(file.data(), "ElfFile", 8);
-    writeLe32(&file[120], data[0] & 1 ? 0 : kEvtxFlagNoChecksums);
+    writeLe32(&file[120],
+              (data[0] & 1 ? 0 : kEvtxFlagNoChecksums) | (data[0] & 2 ? kEvtxFlagDirty : 0));
     std::memcpy(&file[kEvtxHeaderBlock], data + 1, size - 1);
-    EvtxFile log, brief;
-    if (!brief.load(file))
+    std::vector<uint8_t> other = file;
+    writeLe32(&other[120], readLe32(&file[120]) ^ kEvtxFlagDirty);
+    EvtxFile log, brief, flipped;
+    if (!brief.load(file) || !flipped.load(std::move(other)))
         std::abort();
     if (!log.load(std::move(file)))
         std::abort(); // the signature is there: the file loads, whatever its chunks hold
@@ -60,6 +65,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
     }
     if (count != newest.size())
+        std::abort();
+    EvtxCursor again;
+    for (count = 0; flipped.next(again, record) == WalkStep::Record; ++count)
+        if (count >= newest.size() || record != newest[count])
+            std::abort();
+    EvtxCursor forwards; // for its damage too
+    forwards.backwards = 0;
+    while (flipped.next(forwards, record) == WalkStep::Record)
+        continue;
+    const EvtxFile& dirty = data[0] & 2 ? log : flipped;
+    const EvtxFile& clean = data[0] & 2 ? flipped : log;
+    if (count != newest.size() || (!dirty.damagedChunks().empty() && clean.damagedChunks().empty()))
         std::abort();
     return 0;
 }
