@@ -3,6 +3,7 @@
 #include "formats/evtx/crc32.h"
 #include "formats/evt/event_record.h"
 #include "formats/evtx/evtx_file.h"
+#include "formats/evtx/evtx_read_ahead.h"
 #include "formats/evtx/evtx_writer.h"
 #include "formats/little_endian.h"
 #include "support/support.h"
@@ -521,6 +522,22 @@ TEST(EvtxDamage, EveryRecordOfADamagedChunkIsGivenOnce) {
         const std::vector<std::vector<uint8_t>> forwards = walk(file, nullptr, 0);
         EXPECT_EQ(forwards.size(), framed.size());
         EXPECT_TRUE(idsOf(forwards) == framed);
+        // The walk decoded ahead on other threads gives the same records, in the same order.
+        EvtxFile again;
+        ASSERT_TRUE(again.load(bytes));
+        EvtxCursor cursor;
+        EvtxReadAhead ahead(again, cursor);
+        if (ahead.start()) {
+            std::vector<std::vector<uint8_t>> decodedAhead;
+            const EvtxBatch::Record* record = nullptr;
+            const uint8_t* recordBytes = nullptr;
+            while (ahead.peek(&record, &recordBytes) == WalkStep::Record) {
+                decodedAhead.emplace_back(recordBytes, recordBytes + record->length);
+                EvtxFile::take(cursor, *record);
+            }
+            EXPECT_TRUE(decodedAhead == walked);
+            EXPECT_EQ(again.damagedChunks(), row.damaged);
+        }
         const std::string path = sandbox.root() + "/damaged.evtx";
         writeFile(path, std::string(bytes.begin(), bytes.end()));
         for (const char* oracle : {"evtxexport", "python-evtx"}) {
