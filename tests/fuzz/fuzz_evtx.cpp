@@ -1,9 +1,11 @@
 // The .evtx decoder on arbitrary chunks: the input is one chunk, four times over, of a file whose
-// header keeps no checksums (the first byte's low bit asks for them to be checked instead). Every
-// record the decoder accepts must come out as a well-formed legacy record, and as a short record
-// that holds what the legacy one does (the short records of most are read straight from their
-// values). Decoding must cost at most a fixed multiple of the file's size: an input that
-// amplifies is a finding.
+// header keeps no checksums (the first byte's low bit asks for them to be checked instead; its
+// next bit marks the log dirty, the first chunk being its current one). Every record the decoder
+// accepts must come out as a well-formed legacy record, and as a short record that holds what the
+// legacy one does (the short records of most are read straight from their values). Whether the
+// log is dirty changes what counts as damage, never the records, and a dirty log finds no damage a
+// clean one does not. Decoding must cost at most a fixed multiple of the file's size: an input
+// that amplifies is a finding.
 #include "formats/evt/event_record.h"
 #include "formats/evtx/evtx_file.h"
 #include "formats/little_endian.h"
@@ -17,11 +19,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t kCopies = 4;
     std::vector<uint8_t> file(kEvtxHeaderBlock + kCopies * kEvtxChunkSize, 0);
     std::memcpy(file.data(), "ElfFile", 8);
-    writeLe32(&file[120], data[0] & 1 ? 0 : kEvtxFlagNoChecksums);
+    writeLe32(&file[120],
+              (data[0] & 1 ? 0 : kEvtxFlagNoChecksums) | (data[0] & 2 ? kEvtxFlagDirty : 0));
     for (size_t k = 0; k < kCopies; ++k)
         std::memcpy(&file[kEvtxHeaderBlock + k * kEvtxChunkSize], data + 1, size - 1);
-    EvtxFile log, brief;
-    if (!brief.load(file))
+    std::vector<uint8_t> other = file;
+    writeLe32(&other[120], readLe32(&file[120]) ^ kEvtxFlagDirty);
+    EvtxFile log, brief, flipped;
+    if (!brief.load(file) || !flipped.load(std::move(other)))
         std::abort();
     if (!log.load(std::move(file)))
         std::abort(); // the signature is there: the file loads, whatever its chunks hold
@@ -65,11 +70,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (count != newest.size())
         std::abort();
+    EvtxCursor again;
+    for (count = 0; flipped.next(again, record) == WalkStep::Record; ++count)
+        if (count >= newest.size() || record != newest[count])
+            std::abort();
+    EvtxCursor forwards; // for its damage too
+    forwards.backwards = 0;
+    while (flipped.next(forwards, record) == WalkStep::Record)
+        continue;
+    const EvtxFile& dirty = data[0] & 2 ? log : flipped;
+    const EvtxFile& clean = data[0] & 2 ? flipped : log;
+    if (count != newest.size() || (!dirty.damagedChunks().empty() && clean.damagedChunks().empty()))
+        std::abort();
     // Each walk: its allowance and a record past it, at most nine nodes and twenty bytes for each
     // byte of the file, where the chunks' own budgets would allow fifteen and thirty.
     const uint64_t fileSize = kEvtxHeaderBlock + kCopies * kEvtxChunkSize;
-    for (const EvtxFile* f : {&log, &brief}) {
-        const uint64_t walks = f == &log ? 2 : 1;
+    for (const EvtxFile* f : {&log, &brief, &flipped}) {
+        const uint64_t walks = f == &brief ? 1 : 2;
         if (f->decodedWork().nodes > walks * 9 * fileSize ||
             f->decodedWork().bytes > walks * 20 * fileSize)
             std::abort();

@@ -82,6 +82,11 @@ int main(int argc, char** argv) {
     chunkSeed("sessions", 0, sessions);
     save(out + "/brief", "sessions-newest-first", firstChunk(2, sessions));
     save(out + "/brief", "sessions-small-budget", firstChunk(4, sessions));
+    // A live log's current chunk: checksums kept but stale, its newest record cut off.
+    std::vector<uint8_t> live = firstChunk(3, sessions);
+    live[1 + 16] ^= 1; // the header's last record number
+    live.resize(live.size() - 6);
+    save(out + "/evtx", "live", live);
     EvtRecordFields full = sessionRecord(kEvtLogon, 5000, 7, u"rdp\\D\\\U0001D49C");
     full.eventId = 0xC0000002;
     full.strings = {u"one", u"", u"three"};

@@ -402,10 +402,7 @@ BatchStep EvtxFile::step(EvtxCursor& cursor, const EvtxBatch& batch,
         // Identifiers keep going one way: a copy of records already given (a stale chunk that
         // overlaps another) is passed over. A record given aside is one no sound chunk header
         // names, given once.
-        if (r.state == 2 || r.state == -2
-                ? !givesAside(cursor, r.id)
-                : cursor.lastId != 0 &&
-                      (cursor.backwards ? r.id >= cursor.lastId : r.id <= cursor.lastId))
+        if (r.state == 2 || r.state == -2 ? !givesAside(cursor, r.id) : isBehind(cursor, r.id))
             continue;
         if (r.state < 0)
             break;

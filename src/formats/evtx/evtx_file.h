@@ -39,7 +39,8 @@ struct EvtxCursor {
     int backwards = 1;
     WalkPos chunk = {0};
     size_t record = 0;   // among the records of that chunk, in the walk's order
-    uint64_t lastId = 0; // of the record last given in order; 0 before the first
+    uint64_t lastId = 0; // of the record last given in order, once inOrder
+    int inOrder = 0;     // a record was given in order (whatever its identifier, 0 too)
     int ended = 0;       // at the end, or at a record that cannot be decoded
     int broken = 0;      // ended at a record that cannot be decoded
     // Records given aside: those of damaged chunks that no sound chunk header names, given
@@ -204,9 +205,7 @@ class EvtxFile {
             batch.first != cursor.batchFirst)
             return 0;
         const EvtxBatch::Record& r = batch.records[at];
-        if (r.state < 0 || !affords(cursor, r) ||
-            (cursor.lastId != 0 &&
-             (cursor.backwards ? r.id >= cursor.lastId : r.id <= cursor.lastId)))
+        if (r.state < 0 || !affords(cursor, r) || isBehind(cursor, r.id))
             return 0;
         *record = &r;
         return 1;
@@ -226,9 +225,15 @@ class EvtxFile {
         const EvtxBatch::Record& last = (&record)[count];
         if (last.state == 2)
             cursor.asideGiven.insert(last.id); // the walk's place stays where it is
-        else
+        else {
             cursor.lastId = last.id;
+            cursor.inOrder = 1;
+        }
         cursor.inBatch = {last.nodes, last.bytes};
+    }
+    // Whether a record in order is no further along the walk than the one last given: a copy.
+    static int isBehind(const EvtxCursor& cursor, uint64_t id) {
+        return cursor.inOrder && (cursor.backwards ? id >= cursor.lastId : id <= cursor.lastId);
     }
     // Where a walk's chunks are done: its end, or Broken when a record ended it.
     static WalkStep finish(EvtxCursor& cursor) {

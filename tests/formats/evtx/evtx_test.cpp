@@ -3,6 +3,7 @@
 #include "formats/evtx/crc32.h"
 #include "formats/evt/event_record.h"
 #include "formats/evtx/evtx_file.h"
+#include "formats/evtx/evtx_read_ahead.h"
 #include "formats/evtx/evtx_writer.h"
 #include "formats/little_endian.h"
 #include "support/support.h"
@@ -45,9 +46,10 @@ std::string lineOf(const std::vector<uint8_t>& r) {
 
 // The records of a walk, newest first, until it ends; *broken when it ended at a record that
 // cannot be decoded.
-std::vector<std::vector<uint8_t>> walk(EvtxFile& file, int* broken = nullptr) {
+std::vector<std::vector<uint8_t>> walk(EvtxFile& file, int* broken = nullptr, int backwards = 1) {
     std::vector<std::vector<uint8_t>> records;
     EvtxCursor cursor;
+    cursor.backwards = backwards;
     std::vector<uint8_t> record;
     WalkStep got;
     while ((got = file.next(cursor, record)) == WalkStep::Record)
@@ -406,6 +408,15 @@ TEST(EvtxDamage, ChunksArePassedOverOrReadInPartAndBrokenRecordsEndTheWalk) {
          {1},
          0,
          0},
+        {"records numbered from 0, and a sound copy of chunk 0 after the last chunk",
+         [&](std::vector<uint8_t>& b) { // a copy, though its records are the walk's last
+             b = buildEvtxFile(variedRecords(600), 0);
+             b.insert(b.end(), &b[kEvtxHeaderBlock], &b[chunk1]);
+         },
+         {},
+         {},
+         0,
+         0},
         {"a record's binary XML, no checksums kept",
          [&](std::vector<uint8_t>& b) {
              noChecksums(b);
@@ -508,6 +519,25 @@ TEST(EvtxDamage, EveryRecordOfADamagedChunkIsGivenOnce) {
         EXPECT_EQ(file.damagedChunks(), row.damaged);
         EXPECT_EQ(walked.size(), framed.size());
         EXPECT_TRUE(idsOf(walked) == framed);
+        const std::vector<std::vector<uint8_t>> forwards = walk(file, nullptr, 0);
+        EXPECT_EQ(forwards.size(), framed.size());
+        EXPECT_TRUE(idsOf(forwards) == framed);
+        // The walk decoded ahead on other threads gives the same records, in the same order.
+        EvtxFile again;
+        ASSERT_TRUE(again.load(bytes));
+        EvtxCursor cursor;
+        EvtxReadAhead ahead(again, cursor);
+        if (ahead.start()) {
+            std::vector<std::vector<uint8_t>> decodedAhead;
+            const EvtxBatch::Record* record = nullptr;
+            const uint8_t* recordBytes = nullptr;
+            while (ahead.peek(&record, &recordBytes) == WalkStep::Record) {
+                decodedAhead.emplace_back(recordBytes, recordBytes + record->length);
+                EvtxFile::take(cursor, *record);
+            }
+            EXPECT_TRUE(decodedAhead == walked);
+            EXPECT_EQ(again.damagedChunks(), row.damaged);
+        }
         const std::string path = sandbox.root() + "/damaged.evtx";
         writeFile(path, std::string(bytes.begin(), bytes.end()));
         for (const char* oracle : {"evtxexport", "python-evtx"}) {
