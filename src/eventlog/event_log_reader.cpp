@@ -16,6 +16,7 @@ namespace {
 
 // EVENTLOGRECORD: the fixed header, then the source name.
 constexpr uint32_t kHeaderSize = 56;
+constexpr uint32_t kRecordNumber = 8;
 constexpr uint32_t kTimeGenerated = 12;
 constexpr uint32_t kEventId = 20;
 constexpr uint32_t kDataOffset = 52;
@@ -48,8 +49,8 @@ size_t boundName(WCHAR* name, size_t units) {
     return cut + 1;
 }
 
-// The record's source name, at sourceAt, when it ends inside the record.
-const WCHAR* sourceNameOf(const uint8_t* record, uint32_t size, uint32_t sourceAt) {
+// The text at sourceAt (a source or computer name), when it ends inside the record.
+const WCHAR* textEndingInside(const uint8_t* record, uint32_t size, uint32_t sourceAt) {
     if (size < sourceAt + 2)
         return nullptr;
     const WCHAR* name = reinterpret_cast<const WCHAR*>(record + sourceAt);
@@ -205,6 +206,8 @@ int EventLogReader::reopen() {
     walkEnd_ = WalkComplete;
     walkOver_ = 0;
     damage_[0] = 0;
+    recordsMet_ = 0;
+    oldestMet_ = newestMet_ = 0;
     return logHandle_ != nullptr;
 }
 
@@ -214,7 +217,7 @@ int EventLogReader::isOfSource(const uint8_t* record, uint32_t size) const {
     if (sourceName_ && sourceAt + 2 * (sourceLength_ + 1) <= size &&
         sameBytes(record + sourceAt, sourceName_, 2 * (sourceLength_ + 1)))
         return 1;
-    const WCHAR* source = sourceNameOf(record, size, sourceAt);
+    const WCHAR* source = textEndingInside(record, size, sourceAt);
     return source && sourceName_ && _wcsicmp(source, sourceName_) == 0;
 }
 
@@ -238,6 +241,8 @@ int EventLogReader::readNext() {
         if (length < 4 || length > left || (length & (shortRecord ? 3 : 0)) != 0)
             return endWalk(WalkReadFailed, ERROR_EVENTLOG_FILE_CORRUPT);
         batchAt_ += length;
+        if (length >= (shortRecord ? kShortTimeGenerated : kTimeGenerated) + 4)
+            meet(readLe32(record + (shortRecord ? kShortTimeGenerated : kTimeGenerated)));
         if (reinterpret_cast<uintptr_t>(record) % alignof(WCHAR) != 0) {
             // After a record of odd length (no sound log has one) its UTF-16 units are not
             // aligned: it is read from a copy.
@@ -317,6 +322,26 @@ int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
     return parseRecord(0);
 }
 
+// The computer's name follows the source's in a whole record. Both end inside the record, or
+// the record has none.
+void EventLogReader::parseComputer(int shortRecord) {
+    computer_ = nullptr;
+    computerUnits_ = 0;
+    recordNumber_ = 0;
+    if (shortRecord)
+        return;
+    recordNumber_ = readLe32(record_ + kRecordNumber);
+    const WCHAR* source = textEndingInside(record_, recordSize_, kHeaderSize);
+    if (!source)
+        return;
+    const uint32_t at = kHeaderSize + 2 * static_cast<uint32_t>(wcslen(source) + 1);
+    const WCHAR* name = textEndingInside(record_, recordSize_, at);
+    if (!name)
+        return;
+    computer_ = const_cast<WCHAR*>(name);
+    computerUnits_ = boundName(computer_, wcslen(name));
+}
+
 // Takes the current record apart. A logon or logoff whose payload is missing or does not fit in
 // the record, or whose last two bytes are not zero, is malformed and ends the walk. The names
 // are read up to their first zero unit, which may lie past an odd size but must lie inside the
@@ -329,6 +354,7 @@ int EventLogReader::parseRecord(int shortRecord) {
     time_ = readLe32(record_ + (shortRecord ? kShortTimeGenerated : kTimeGenerated));
     sessionName_ = domain_ = userName_ = nullptr;
     sessionNameUnits_ = domainUnits_ = userNameUnits_ = 0;
+    parseComputer(shortRecord);
     if (kind_ != Logon && kind_ != Logoff)
         return 1;
     uint32_t offset = readLe32(record_ + (shortRecord ? kShortDataOffset : kDataOffset));

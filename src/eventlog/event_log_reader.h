@@ -56,12 +56,30 @@ class EventLogReader {
     size_t sessionNameUnits() const { return sessionNameUnits_; }
     size_t domainUnits() const { return domainUnits_; }
     size_t userNameUnits() const { return userNameUnits_; }
+    // The name of the computer that wrote the current record (any of its records: reboots too),
+    // and its units; none when the record holds none that ends inside it.
+    const WCHAR* computer() const { return computer_; }
+    size_t computerUnits() const { return computerUnits_; }
+    // The current record's number in its log.
+    uint32_t recordNumber() const { return recordNumber_; }
+
+    // What the walk since the last reopen met, records of every source counted: how many, and
+    // the oldest and newest of their times (both 0 while none was met).
+    uint64_t recordsMet() const { return recordsMet_; }
+    uint32_t oldestMet() const { return oldestMet_; }
+    uint32_t newestMet() const { return newestMet_; }
 
   private:
     int parseRecord(int shortRecord);
     int fillBatch();
     int readBatch(DWORD* bytesRead, DWORD* bytesNeeded);
     void releaseRecord();
+    void meet(uint32_t time) {
+        oldestMet_ = recordsMet_ == 0 || time < oldestMet_ ? time : oldestMet_;
+        newestMet_ = time > newestMet_ ? time : newestMet_;
+        ++recordsMet_;
+    }
+    void parseComputer(int shortRecord);
     // Whether the record's source name, at sourceAt, is the source's.
     template <uint32_t sourceAt> int isOfSource(const uint8_t* record, uint32_t size) const;
     void open(const WCHAR* sourceName);
@@ -97,4 +115,10 @@ class EventLogReader {
     size_t sessionNameUnits_ = 0;
     size_t domainUnits_ = 0;
     size_t userNameUnits_ = 0;
+    WCHAR* computer_ = nullptr;
+    size_t computerUnits_ = 0;
+    uint32_t recordNumber_ = 0;
+    uint64_t recordsMet_ = 0;
+    uint32_t oldestMet_ = 0;
+    uint32_t newestMet_ = 0;
 };
