@@ -129,14 +129,17 @@ int readMoment(const WCHAR* text, uint32_t now, int64_t* moment) {
 struct Modifier {
     const char* name;
     int takesValue;
+    int repeats; // may be given more than once
     // 1 when the value is right; command is the report's.
     int (*read)(const WCHAR* value, int command, uint32_t now, ReportOptions& options);
     const char* expected;
 };
 
 int readFile(const WCHAR* value, int, uint32_t, ReportOptions& options) {
-    options.file = value;
-    return !options.file.empty();
+    if (!*value)
+        return 0;
+    options.files.push_back(value);
+    return 1;
 }
 
 int readSince(const WCHAR* value, int, uint32_t now, ReportOptions& options) {
@@ -152,6 +155,11 @@ int readUser(const WCHAR* value, int, uint32_t, ReportOptions& options) {
     options.user = value;
     size_t slash = options.user.find(WCHAR('\\'));
     return !options.user.empty() && slash != options.user.size() - 1;
+}
+
+int readComputer(const WCHAR* value, int, uint32_t, ReportOptions& options) {
+    options.computer = value;
+    return !options.computer.empty();
 }
 
 int readFormat(const WCHAR* value, int, uint32_t, ReportOptions& options) {
@@ -173,12 +181,13 @@ int readDaily(const WCHAR*, int command, uint32_t, ReportOptions& options) {
 }
 
 const Modifier kModifiers[] = {
-    {"/file", 1, readFile, "the path of a saved event log (.evt or .evtx)"},
-    {"/since", 1, readSince, kWhen},
-    {"/until", 1, readUntil, kWhen},
-    {"/user", 1, readUser, "a name: DOMAIN\\USER or USER, with * and ? as in file names"},
-    {"/format", 1, readFormat, "text, csv or json"},
-    {"/daily", 0, readDaily, "to follow /time, without a value"},
+    {"/file", 1, 1, readFile, "the path of a saved event log (.evt or .evtx)"},
+    {"/since", 1, 0, readSince, kWhen},
+    {"/until", 1, 0, readUntil, kWhen},
+    {"/user", 1, 0, readUser, "a name: DOMAIN\\USER or USER, with * and ? as in file names"},
+    {"/computer", 1, 0, readComputer, "a computer's name, with * and ? as in file names"},
+    {"/format", 1, 0, readFormat, "text, csv or json"},
+    {"/daily", 0, 0, readDaily, "to follow /time, without a value"},
 };
 const size_t kModifierCount = sizeof kModifiers / sizeof kModifiers[0];
 
@@ -227,7 +236,7 @@ int readModifiers(int command, int argc, char** argv, const std::vector<WString>
     for (int i = 2; i < argc; ++i) {
         const Modifier* modifier = modifierOf(argv[i], &valueAt);
         int& count = seen[modifier - kModifiers];
-        if (count++)
+        if (count++ && !modifier->repeats)
             return fail(error, modifier->name, "at most once");
         // The value from the wide argument, past the same ASCII name and colon.
         const WCHAR* value =

@@ -1,6 +1,6 @@
 // The modifiers after /list or /time: /file:PATH, /since:WHEN, /until:WHEN, /user:NAME,
-// /format:text|csv|json and, after /time, /daily; in any order, each at most once, their names
-// matched without regard to case.
+// /computer:NAME, /format:text|csv|json and, after /time, /daily; in any order, each at most
+// once but /file (one for each log), their names matched without regard to case.
 #pragma once
 
 #include "report/report_options.h"

@@ -3,10 +3,12 @@
 #include "eventlog/event_kind.h"
 #include "line_writer.h"
 #include "machine_text.h"
+#include "parts.h"
 #include "report_text.h"
 #include "timeline/collect.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -32,7 +34,11 @@ AsciiText labelOf(uint32_t kind) {
 // is made again for each line, so that many users of long names cost no more than their lines.
 class UserPrefixes {
   public:
-    explicit UserPrefixes(int format) : format_(format) {}
+    // computer: what CSV puts before the user's fields (see computerField).
+    UserPrefixes(int format, std::string computer)
+        : format_(format), computer_(std::move(computer)) {}
+    // What CSV puts first on every line: the computer's field, under /computer.
+    const std::string& computer() const { return computer_; }
     const std::string& of(const UserEntry& user) {
         if (user.ordinal < known_.size() && known_[user.ordinal])
             return made_[user.ordinal];
@@ -44,6 +50,7 @@ class UserPrefixes {
     void format(std::string& text, const UserEntry& user) const;
     static constexpr size_t kMostKept = size_t(4) << 20;
     int format_;
+    std::string computer_;
     std::vector<std::string> made_; // by ordinal; empty until made
     std::vector<char> known_;
     size_t kept_ = 0;   // the bytes of those made
@@ -136,6 +143,8 @@ void printMachineLine(const UserEntry& user, const SessionEvent& event, LocalClo
         line.literal(",");
     if (json)
         line.newline();
+    else if (!prefixes.computer().empty())
+        line.console(prefixes.computer());
     line.ascii(texts.before[0]);
     line.isoTime(event.time, clock);
     line.ascii(texts.before[1]);
@@ -179,20 +188,13 @@ int runActivityListCommand(const ReportOptions& options) {
     return runReport(printActivityList, options);
 }
 
-void printActivityList(EventLogReader& reader, const ReportOptions& options) {
-    UserList list;
-    collectAllEvents(reader, list);
-    LocalClock clock;
+namespace {
+
+// The lines of one list; first says that none was written before, and stays so while none is.
+void printListLines(UserList& list, const ReportOptions& options, LocalClock& clock,
+                    UserPrefixes& prefixes, int* first) {
     std::vector<char> shown = usersShown(list, options);
     int filtered = !shown.empty() || options.hasWindow();
-    if (options.format == FormatCsv)
-        printCsvHeader("time,epoch,event,domain,user,session,session_number");
-    else if (options.format == FormatJson)
-        printOut("{\"events\": [");
-    else if (options.hasWindow())
-        printWindowHeader(options, "");
-    int first = 1;
-    UserPrefixes prefixes(options.format);
     list.resetCursors();
     while (UserEntry* user = list.nextEarliest()) {
         const SessionEvent& event = *user->currentEvent();
@@ -200,13 +202,39 @@ void printActivityList(EventLogReader& reader, const ReportOptions& options) {
                          event.time < options.since || event.time >= options.until))
             continue;
         if (options.format == FormatCsv)
-            printMachineLine<0>(*user, event, clock, first, prefixes);
+            printMachineLine<0>(*user, event, clock, *first, prefixes);
         else if (options.format == FormatJson)
-            printMachineLine<1>(*user, event, clock, first, prefixes);
+            printMachineLine<1>(*user, event, clock, *first, prefixes);
         else
             printActivityLine(*user, event, clock, prefixes);
-        first = 0;
+        *first = 0;
     }
-    if (options.format == FormatJson)
-        printOut("%s]}\n", first ? "" : "\n");
+}
+
+} // namespace
+
+void printActivityList(LogSet& logs, const ReportOptions& options) {
+    ReportLists report(options);
+    ComputerLists& lists = report.lists();
+    collectAllEvents(logs, lists);
+    LocalClock clock;
+    if (options.format == FormatCsv)
+        printCsvHeaderOf(options, "time,epoch,event,domain,user,session,session_number");
+    else if (options.format == FormatJson)
+        beginDocument(options, "events");
+    else if (options.hasWindow())
+        printWindowHeader(options, "");
+    int first = 1;
+    for (size_t part = 0; part < lists.size(); ++part) {
+        beginPart(options, lists, part, "events");
+        UserPrefixes prefixes(options.format, computerField(options, lists, part));
+        int firstInPart = 1;
+        printListLines(lists.list(part), options, clock, prefixes, &firstInPart);
+        endPart(options, !firstInPart);
+        first = first && firstInPart;
+    }
+    if (options.format == FormatJson) {
+        printOut("%s]", first || options.hasComputers() ? "" : "\n");
+        endDocument(logs, options, clock);
+    }
 }

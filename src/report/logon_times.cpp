@@ -4,6 +4,7 @@
 #include "day_totals.h"
 #include "line_writer.h"
 #include "machine_text.h"
+#include "parts.h"
 #include "report_text.h"
 #include "time_text.h"
 #include "timeline/collect.h"
@@ -74,14 +75,14 @@ struct Session {
 // The session of a logon, at place at of the timeline of ends; 0 when a window is given and the
 // session was not open in it.
 int sessionOf(SessionEnds& ends, SessionEvent& logon, size_t at, const ReportOptions& options,
-              Session* session) {
+              uint32_t now, Session* session) {
     const SessionEvent* closing = ends.of(at);
     session->logon = &logon;
     session->end = !closing                  ? SessionEnd::Running
                    : closing->kind == Reboot ? SessionEnd::Reboot
                    : closing->kind == Logoff ? SessionEnd::Logoff
                                              : SessionEnd::Other;
-    session->endTime = closing ? closing->time : currentSecondsSince1970();
+    session->endTime = closing ? closing->time : now;
     // A logon later than the clock would wrap to over a century: it counts as nothing.
     session->counted = secondsInside(options, logon.time, session->endTime);
     return logon.time < options.until &&
@@ -159,17 +160,20 @@ class TimesWriter {
   public:
     TimesWriter(const ReportOptions& options, LineText& with) : options_(options), with_(with) {}
     void beginReport();
+    void beginPart(const ComputerLists& lists, size_t part);
+    void endPart();
     void beginUser(const UserEntry& user);
     void session(const UserEntry& user, const Session& session);
     void day(const UserEntry& user, int64_t day, int64_t seconds);
     void endUser();
-    void endReport();
+    void endReport(LogSet& logs);
 
   private:
     void startItem(const UserEntry& user);
     const ReportOptions& options_;
     LineText& with_;
     int format() const { return options_.format; }
+    std::string computer_;   // the computer's field in CSV, under /computer
     std::string userFields_; // the user's name fields in CSV or JSON, made once for the user
     int userOpen_ = 0;
     int anyUser_ = 0;
@@ -180,15 +184,24 @@ class TimesWriter {
 
 void TimesWriter::beginReport() {
     if (format() == FormatCsv)
-        printCsvHeader(options_.daily
-                           ? "domain,user,date,seconds"
-                           : "domain,user,session,session_number,logon,logon_epoch,end,end_time,"
-                             "end_epoch,seconds");
+        printCsvHeaderOf(options_, options_.daily ? "domain,user,date,seconds"
+                                                  : "domain,user,session,session_number,logon,"
+                                                    "logon_epoch,end,end_time,end_epoch,seconds");
     else if (format() == FormatJson)
-        printOut("{\"users\": [");
+        beginDocument(options_, "users");
     else if (options_.hasWindow())
         printWindowHeader(options_, options_.daily ? "; each day counts the time inside it"
                                                    : "; lengths count only the time inside it");
+}
+
+void TimesWriter::beginPart(const ComputerLists& lists, size_t part) {
+    ::beginPart(options_, lists, part, "users");
+    computer_ = computerField(options_, lists, part);
+    anyUser_ = 0;
+}
+
+void TimesWriter::endPart() {
+    ::endPart(options_, anyUser_);
 }
 
 void TimesWriter::beginUser(const UserEntry& user) {
@@ -198,7 +211,7 @@ void TimesWriter::beginUser(const UserEntry& user) {
     total_ = 0;
     userFields_.clear();
     if (format() == FormatCsv)
-        formatText(userFields_, "%C,%C,", user.domain, user.userName);
+        formatText(userFields_, "%s%C,%C,", computer_.c_str(), user.domain, user.userName);
     else if (format() == FormatJson)
         formatText(userFields_, "\"domain\": %J, \"user\": %J, ", user.domain, user.userName);
     if (format() == FormatText)
@@ -291,13 +304,15 @@ void TimesWriter::endUser() {
     }
 }
 
-void TimesWriter::endReport() {
-    if (format() == FormatJson)
-        printOut("%s]}\n", anyUser_ ? "\n" : "");
+void TimesWriter::endReport(LogSet& logs) {
+    if (format() != FormatJson)
+        return;
+    printOut("%s]", anyUser_ && !options_.hasComputers() ? "\n" : "");
+    endDocument(logs, options_, with_.clock);
 }
 
 void printUserTimes(RebootCursor& reboots, const UserEntry& user, SessionEvent* events,
-                    size_t count, const ReportOptions& options, TimesWriter& writer,
+                    size_t count, const ReportOptions& options, uint32_t now, TimesWriter& writer,
                     DayTotals& days) {
     // Without a window every user is shown, even one with no logon, as the report always did.
     if (!options.hasWindow())
@@ -308,7 +323,7 @@ void printUserTimes(RebootCursor& reboots, const UserEntry& user, SessionEvent* 
         if (i + kLookAhead < count && events[i + kLookAhead].sessionName)
             prefetch(events[i + kLookAhead].sessionName);
         Session session;
-        if (events[i].kind != Logon || !sessionOf(ends, events[i], i, options, &session))
+        if (events[i].kind != Logon || !sessionOf(ends, events[i], i, options, now, &session))
             continue;
         if (!options.daily) {
             writer.session(user, session);
@@ -376,21 +391,29 @@ int runLogonTimeCommand(const ReportOptions& options) {
     return runReport(printLogonTimes, options);
 }
 
-void printLogonTimes(EventLogReader& reader, const ReportOptions& options) {
-    UserList list;
-    collectSessionEvents(reader, list);
+void printLogonTimes(LogSet& logs, const ReportOptions& options) {
+    ReportLists report(options);
+    ComputerLists& lists = report.lists();
+    collectSessionEvents(logs, lists);
+    const uint32_t now = runningEnd(logs, options);
     std::vector<SessionEvent> events;
     LineText with;
     TimesWriter writer(options, with);
     DayTotals days(with.clock);
     UserPattern pattern(options.user);
     writer.beginReport();
-    for (UserEntry* user = list.head; user; user = user->next) {
-        if (!options.user.empty() && !pattern.matches(user->domain, user->userName))
-            continue;
-        list.timelineOf(*user, events);
-        RebootCursor reboots(list.reboots());
-        printUserTimes(reboots, *user, events.data(), events.size(), options, writer, days);
+    for (size_t part = 0; part < lists.size(); ++part) {
+        UserList& list = lists.list(part);
+        writer.beginPart(lists, part);
+        for (UserEntry* user = list.head; user; user = user->next) {
+            if (!options.user.empty() && !pattern.matches(user->domain, user->userName))
+                continue;
+            list.timelineOf(*user, events);
+            RebootCursor reboots(list.reboots());
+            printUserTimes(reboots, *user, events.data(), events.size(), options, now, writer,
+                           days);
+        }
+        writer.endPart();
     }
-    writer.endReport();
+    writer.endReport(logs);
 }

@@ -2,13 +2,13 @@
 #pragma once
 
 #include "eventlog/event_kind.h"
-#include "eventlog/event_log_reader.h"
+#include "eventlog/log_set.h"
 #include "report_options.h"
 #include "timeline/user_list.h"
 
 // The command: 0, or 1 when the report is incomplete (said on standard error).
 int runLogonTimeCommand(const ReportOptions& options = ReportOptions());
-void printLogonTimes(EventLogReader& reader, const ReportOptions& options = ReportOptions());
+void printLogonTimes(LogSet& logs, const ReportOptions& options = ReportOptions());
 
 // The events that end the logons of one timeline (its events in time order): the next reboot
 // (the list's, from reboots), or the next event of the user with the same session number or a

@@ -5,6 +5,7 @@
 #include "wildcards.h"
 
 #include <cstdint>
+#include <vector>
 
 enum ReportFormat {
     FormatText = 0,
@@ -13,14 +14,16 @@ enum ReportFormat {
 };
 
 struct ReportOptions {
-    WString file;              // a saved log to read; empty: the machine's own
-    int64_t since = INT64_MIN; // the window [since, until), seconds since 1970
+    std::vector<WString> files; // saved logs to read together; none: the machine's own
+    int64_t since = INT64_MIN;  // the window [since, until), seconds since 1970
     int64_t until = INT64_MAX;
-    WString user;  // DOMAIN\USER or USER, with * and ?; empty: every user
-    int daily = 0; // /time per day
+    WString user;     // DOMAIN\USER or USER, with * and ?; empty: every user
+    WString computer; // with * and ?: each computer that matches on its own; empty: one machine
+    int daily = 0;    // /time per day
     int format = FormatText;
 
     int hasWindow() const { return since != INT64_MIN || until != INT64_MAX; }
+    int hasComputers() const { return !computer.empty(); }
 };
 
 // A /user pattern, taken apart once for all the users of a report: DOMAIN\USER matches the

@@ -51,24 +51,38 @@ void printCause(DWORD error) {
         printError(" (%s)", errorText(static_cast<LONG>(error)));
 }
 
+// The log a diagnostic is about: of several, each is named by its path.
+void printLogName(const WCHAR* path) {
+    printError("the event log");
+    if (path)
+        printError(" %S", path);
+}
+
 // One line on standard error when the report does not show the whole log; 1 then, else 0.
-int reportWalkEnd(const EventLogReader& reader) {
+// path names the log, when it is one of several.
+int reportWalkEnd(const EventLogReader& reader, const WCHAR* path) {
     switch (reader.walkEnd()) {
     case WalkComplete:
         return 0;
     case WalkNotOpened:
-        printError("vlmaudit: the event log could not be opened");
+        printError("vlmaudit: ");
+        printLogName(path);
+        printError(" could not be opened");
         printCause(reader.walkError());
         printError("; no records are shown.\n");
         return 1;
     case WalkReadFailed:
-        printError("vlmaudit: reading the event log failed");
+        printError("vlmaudit: reading ");
+        printLogName(path);
+        printError(" failed");
         printCause(reader.walkError());
         printError("; older records are not shown.\n");
         return 1;
     case WalkDamaged:
         // Every record that could be read was shown: only the damage is news.
-        printError("vlmaudit: the event log is damaged");
+        printError("vlmaudit: ");
+        printLogName(path);
+        printError(" is damaged");
         if (*reader.damage())
             printError(" (%s)", reader.damage());
         printError("; every record that could be read is shown.\n");
@@ -76,6 +90,8 @@ int reportWalkEnd(const EventLogReader& reader) {
     case WalkMalformed:
         printError("vlmaudit: a malformed %s record of wsxlum",
                    reader.kind() == Logon ? "logon" : "logoff");
+        if (path)
+            printError(" in %S", path);
         DateTimeText when(reader.time());
         if (when.text())
             printError(" dated %S", when.text());
@@ -87,9 +103,8 @@ int reportWalkEnd(const EventLogReader& reader) {
 
 } // namespace
 
-int runReport(void (*printReport)(EventLogReader&, const ReportOptions&),
-              const ReportOptions& options) {
-    int saved = !options.file.empty();
+int runReport(void (*printReport)(LogSet&, const ReportOptions&), const ReportOptions& options) {
+    int saved = !options.files.empty();
     if (!saved && !isAuditingEnabled()) {
         if (options.format == FormatText)
             printNotEnabledWarning();
@@ -97,15 +112,24 @@ int runReport(void (*printReport)(EventLogReader&, const ReportOptions&),
             printError("vlmaudit: WARNING: Velmor auditing not currently enabled. "
                        "Use /on option to enable and reboot.\n");
     }
-    EventLogReader reader(WSTR("wsxlum"), saved ? options.file.c_str() : nullptr);
-    if (saved && !reader.isOpen()) {
-        printError("vlmaudit: /file: %S could not be opened", options.file.c_str());
-        printCause(reader.openError());
+    LogSet logs(WSTR("wsxlum"), options.files);
+    // A saved log that cannot be opened is said, each on its line; the report needs them all.
+    int unopened = 0;
+    for (size_t i = 0; saved && i < logs.size(); ++i) {
+        if (logs.log(i).isOpen())
+            continue;
+        printError("vlmaudit: /file: %S could not be opened", logs.path(i));
+        printCause(logs.log(i).openError());
         printError(".\n");
-        return 1;
+        unopened = 1;
     }
-    printReport(reader, options);
-    return reportWalkEnd(reader);
+    if (unopened)
+        return 1;
+    printReport(logs, options);
+    int incomplete = 0;
+    for (size_t i = 0; i < logs.size(); ++i)
+        incomplete |= reportWalkEnd(logs.log(i), logs.size() > 1 ? logs.path(i) : nullptr);
+    return incomplete;
 }
 
 void printWindowHeader(const ReportOptions& options, const char* note) {

@@ -1,7 +1,7 @@
 // Small pieces both reports write.
 #pragma once
 
-#include "eventlog/event_log_reader.h"
+#include "eventlog/log_set.h"
 #include "report_options.h"
 #include "time_text.h"
 
@@ -47,12 +47,11 @@ class ConsoleDateTime {
 void printNotEnabledWarning();
 
 // A report command: the warning when auditing is disabled (the report runs anyway), then the
-// report over the source wsxlum. 0, or 1 after one line on standard error when the log could
-// not be opened or its walk stopped before the oldest record. A saved log (/file) gets no
-// warning, as this machine's settings say nothing of it, and one that cannot be opened no
-// report; CSV and JSON get the warning on standard error, out of their document.
-int runReport(void (*printReport)(EventLogReader&, const ReportOptions&),
-              const ReportOptions& options);
+// report over the source wsxlum. 0, or 1 after one line on standard error for each log that
+// could not be opened or whose walk stopped before the oldest record. Saved logs (/file) get no
+// warning, as this machine's settings say nothing of them, and no report when one of them
+// cannot be opened; CSV and JSON get the warning on standard error, out of their document.
+int runReport(void (*printReport)(LogSet&, const ReportOptions&), const ReportOptions& options);
 
 // The text reports' first line when a window is given ("Window: from ... until ..." and note),
 // and an empty line after it.

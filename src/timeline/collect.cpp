@@ -2,9 +2,6 @@
 
 #include "eventlog/event_kind.h"
 
-#include <utility>
-#include <vector>
-
 namespace {
 
 const WCHAR kSystemDomain[] = WSTR("-");
@@ -33,33 +30,42 @@ void fileUnderUser(EventLogReader& reader, UserList& list, const WCHAR* sessionN
                    reader.kind(), reader.time());
 }
 
+// Walks the logs, hands each record to file with the list of its computer, and orders the
+// lists. Inlined into each pass.
+template <typename File> void fileRecords(LogSet& logs, ComputerLists& lists, File file) {
+    logs.reopen();
+    while (logs.readNext()) {
+        EventLogReader& reader = logs.current();
+        if (UserList* list = lists.listOf(reader.computer(), reader.computerUnits()))
+            file(reader, *list);
+    }
+    lists.sort();
+}
+
 } // namespace
 
-int collectAllEvents(EventLogReader& reader, UserList& list) {
-    reader.reopen();
-    while (reader.readNext()) {
-        if (reader.kind() != Reboot) {
+int collectAllEvents(LogSet& logs, ComputerLists& lists) {
+    fileRecords(logs, lists, [](EventLogReader& reader, UserList& list) {
+        if (reader.kind() != Reboot)
             fileUnderUser(reader, list, reader.sessionName());
-        } else if (UserEntry* entry = findOrAddUser(list, kSystemDomain, kSystemUser)) {
+        else if (UserEntry* entry = findOrAddUser(list, kSystemDomain, kSystemUser))
             list.fileEvent(*entry, nullptr, reader.sessionId(), reader.kind(), reader.time());
-        }
-    }
+    });
     return 1;
 }
 
-// One walk files the logons and logoffs under their users and gathers the reboots, which the
-// list keeps once for all users (see RebootCursor): a reboot ends the sessions of every user
-// found in the log, as a copy of it in each timeline would. The report shows the session names
+// One walk files the logons and logoffs under their users and gathers the reboots, which each
+// list keeps once for all its users (see RebootCursor): a reboot ends the sessions of every user
+// of its computer, as a copy of it in each timeline would. The report shows the session names
 // of logons only: logoffs are filed without theirs, which saves copying them.
-int collectSessionEvents(EventLogReader& reader, UserList& list) {
-    std::vector<uint32_t> reboots;
-    reader.reopen();
-    while (reader.readNext()) {
+int collectSessionEvents(LogSet& logs, ComputerLists& lists) {
+    fileRecords(logs, lists, [](EventLogReader& reader, UserList& list) {
         if (reader.kind() != Reboot)
             fileUnderUser(reader, list, reader.kind() == Logon ? reader.sessionName() : nullptr);
         else
-            reboots.push_back(reader.time());
-    }
-    list.setReboots(std::move(reboots));
+            list.addReboot(reader.time());
+    });
+    for (size_t i = 0; i < lists.size(); ++i)
+        lists.list(i).settleReboots();
     return 1;
 }

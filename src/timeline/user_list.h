@@ -8,6 +8,7 @@
 #include "platform.h"
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // Asks the processor for memory that is read soon, so that the wait for it overlaps the work on
@@ -112,6 +113,9 @@ class UserList {
     // The reboots of the log, in time order, kept once for all users: the logon time report
     // finds the reboot that ends a session here instead of in a copy in every timeline.
     void setReboots(std::vector<uint32_t> times);
+    // The same a reboot at a time: each is gathered, then all are kept at once.
+    void addReboot(uint32_t time) { gathered_.push_back(time); }
+    void settleReboots() { setReboots(std::move(gathered_)); }
     const std::vector<SessionEvent>& reboots() const { return reboots_; }
 
     UserEntry* head = nullptr;
@@ -145,6 +149,7 @@ class UserList {
     std::vector<UserEntry*> byOrdinal_;
     std::vector<Owner> owners_;
     std::vector<SessionEvent> reboots_;
+    std::vector<uint32_t> gathered_;
     // Beside the list, so that finding a user costs the same with ten users or ten thousand:
     // the case-folded 'domain\\user' of every entry, to the entry nearest the head (its ordinal
     // plus one). Records nearly always spell a user one way: the spellings met are kept too, and

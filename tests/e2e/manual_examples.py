@@ -22,6 +22,7 @@ logoff 1764585025 3 RDP-Tcp#3\\CORP\\alice
 logon 1764590400 5 RDP-Tcp#5\\CORP\\alice
 reboot 1764608400
 logon 1764612000 1 Console\\CORP\\administrator
+event EventLog 6013 1764666900
 """
 if not shutil.which("faketime"):
     print("faketime is missing (apt-get install faketime)")

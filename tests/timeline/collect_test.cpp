@@ -50,16 +50,16 @@ class Collect : public testing::Test {
             << error;
     }
     std::vector<Seen> all() {
-        EventLogReader reader(WSTR("wsxlum"));
-        UserList list;
-        EXPECT_EQ(collectAllEvents(reader, list), 1);
-        return contents(list);
+        LogSet logs(WSTR("wsxlum"), {});
+        ComputerLists lists;
+        EXPECT_EQ(collectAllEvents(logs, lists), 1);
+        return contents(lists.list(0));
     }
     std::vector<Seen> sessions() {
-        EventLogReader reader(WSTR("wsxlum"));
-        UserList list;
-        EXPECT_EQ(collectSessionEvents(reader, list), 1);
-        return contents(list);
+        LogSet logs(WSTR("wsxlum"), {});
+        ComputerLists lists;
+        EXPECT_EQ(collectSessionEvents(logs, lists), 1);
+        return contents(lists.list(0));
     }
     Sandbox sandbox;
 };

@@ -1,0 +1,44 @@
+#include "computers.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint32_t kRefused = 0x80000000u;
+
+} // namespace
+
+ComputerLists::ComputerLists() {
+    parts_.emplace_back(new Part);
+}
+
+ComputerLists::ComputerLists(int (*accepts)(const void*, const WCHAR*), const void* context)
+    : accepts_(accepts), context_(context) {}
+
+UserList* ComputerLists::find(const WCHAR* computer, size_t units) {
+    const NameText none = {nullptr, 0}, name = {computer, units};
+    uint32_t number = numbers_.find(none, name);
+    if (!number) {
+        Part* part = new Part;
+        part->name.assign(computer, units);
+        part->taken = accepts_(context_, part->name.c_str());
+        auto& parts = part->taken ? parts_ : refused_;
+        parts.emplace_back(part);
+        number = static_cast<uint32_t>(parts.size()) | (part->taken ? 0 : kRefused);
+        numbers_.store(none, name, number);
+    }
+    last_ = (number & kRefused ? refused_ : parts_)[(number & ~kRefused) - 1].get();
+    lastSpelling_.assign(computer, computer + units);
+    return last_->taken ? &last_->list : nullptr;
+}
+
+void ComputerLists::sort() {
+    std::stable_sort(parts_.begin(), parts_.end(),
+                     [](const std::unique_ptr<Part>& a, const std::unique_ptr<Part>& b) {
+                         int order = _wcsicmp(a->name.c_str(), b->name.c_str());
+                         return order != 0 ? order < 0 : a->name < b->name;
+                     });
+    // The numbers name places before the sort: records are not filed after it.
+    numbers_.clear();
+    last_ = nullptr;
+}

@@ -1,0 +1,59 @@
+// The lists the records of a log are filed into: one list for every record whatever its
+// computer, as for the log of one machine, or one for each computer that a filter accepts, as
+// for the log a collector gathers from many.
+#pragma once
+
+#include "name_table.h"
+#include "user_list.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class ComputerLists {
+  public:
+    // One list for every record.
+    ComputerLists();
+    // A list for each computer whose name accepts(context, name) takes; the records of the
+    // others are passed over.
+    ComputerLists(int (*accepts)(const void* context, const WCHAR* name), const void* context);
+    ComputerLists(const ComputerLists&) = delete;
+    ComputerLists& operator=(const ComputerLists&) = delete;
+
+    // The list of a record's computer (units units at computer, or none); none when its records
+    // are passed over. Records nearly always come in runs of one computer: the last one's
+    // spelling is compared first.
+    UserList* listOf(const WCHAR* computer, size_t units) {
+        if (!accepts_)
+            return &parts_[0]->list;
+        if (last_ && units == lastSpelling_.size() &&
+            sameUnits(computer, lastSpelling_.data(), units))
+            return last_->taken ? &last_->list : nullptr;
+        return find(computer ? computer : WSTR(""), computer ? units : 0);
+    }
+
+    // The lists, in order of their computers' names without regard to case once sorted.
+    size_t size() const { return parts_.size(); }
+    UserList& list(size_t i) { return parts_[i]->list; }
+    // The name as the first record met spelled it (the newest, as logs are read); empty for
+    // the one list of every record.
+    const WString& name(size_t i) const { return parts_[i]->name; }
+    void sort();
+
+  private:
+    struct Part {
+        WString name;
+        int taken = 1; // the filter accepted it
+        UserList list;
+    };
+    UserList* find(const WCHAR* computer, size_t units);
+
+    int (*accepts_)(const void*, const WCHAR*) = nullptr;
+    const void* context_ = nullptr;
+    std::vector<std::unique_ptr<Part>> parts_;   // the computers accepted
+    std::vector<std::unique_ptr<Part>> refused_; // and those that were not
+    NameTable numbers_{1}; // the folded name to its part: its place in parts_ plus one, or
+                           // in refused_ plus one with the top bit set
+    Part* last_ = nullptr;
+    std::vector<WCHAR> lastSpelling_;
+};
