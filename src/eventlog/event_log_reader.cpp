@@ -190,6 +190,7 @@ void EventLogReader::releaseRecord() {
     std::free(ownRecord_);
     ownRecord_ = record_ = nullptr;
     recordSize_ = 0;
+    computerFound_ = 0;
 }
 
 int EventLogReader::reopen() {
@@ -207,7 +208,8 @@ int EventLogReader::reopen() {
     walkOver_ = 0;
     damage_[0] = 0;
     recordsMet_ = 0;
-    oldestMet_ = newestMet_ = 0;
+    oldestMet_ = UINT32_MAX;
+    newestMet_ = 0;
     return logHandle_ != nullptr;
 }
 
@@ -324,11 +326,12 @@ int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
 
 // The computer's name follows the source's in a whole record. Both end inside the record, or
 // the record has none.
-void EventLogReader::parseComputer(int shortRecord) {
+void EventLogReader::findComputer() {
+    computerFound_ = 1;
     computer_ = nullptr;
     computerUnits_ = 0;
     recordNumber_ = 0;
-    if (shortRecord)
+    if (!record_ || shortRecord_)
         return;
     recordNumber_ = readLe32(record_ + kRecordNumber);
     const WCHAR* source = textEndingInside(record_, recordSize_, kHeaderSize);
@@ -354,7 +357,8 @@ int EventLogReader::parseRecord(int shortRecord) {
     time_ = readLe32(record_ + (shortRecord ? kShortTimeGenerated : kTimeGenerated));
     sessionName_ = domain_ = userName_ = nullptr;
     sessionNameUnits_ = domainUnits_ = userNameUnits_ = 0;
-    parseComputer(shortRecord);
+    computerFound_ = 0;
+    shortRecord_ = shortRecord;
     if (kind_ != Logon && kind_ != Logoff)
         return 1;
     uint32_t offset = readLe32(record_ + (shortRecord ? kShortDataOffset : kDataOffset));

@@ -57,16 +57,29 @@ class EventLogReader {
     size_t domainUnits() const { return domainUnits_; }
     size_t userNameUnits() const { return userNameUnits_; }
     // The name of the computer that wrote the current record (any of its records: reboots too),
-    // and its units; none when the record holds none that ends inside it.
-    const WCHAR* computer() const { return computer_; }
-    size_t computerUnits() const { return computerUnits_; }
+    // and its units; none when the record holds none that ends inside it. Found when first
+    // asked for: most reports never ask.
+    const WCHAR* computer() {
+        if (!computerFound_)
+            findComputer();
+        return computer_;
+    }
+    size_t computerUnits() {
+        if (!computerFound_)
+            findComputer();
+        return computerUnits_;
+    }
     // The current record's number in its log.
-    uint32_t recordNumber() const { return recordNumber_; }
+    uint32_t recordNumber() {
+        if (!computerFound_)
+            findComputer();
+        return recordNumber_;
+    }
 
     // What the walk since the last reopen met, records of every source counted: how many, and
     // the oldest and newest of their times (both 0 while none was met).
     uint64_t recordsMet() const { return recordsMet_; }
-    uint32_t oldestMet() const { return oldestMet_; }
+    uint32_t oldestMet() const { return recordsMet_ ? oldestMet_ : 0; }
     uint32_t newestMet() const { return newestMet_; }
 
   private:
@@ -75,11 +88,11 @@ class EventLogReader {
     int readBatch(DWORD* bytesRead, DWORD* bytesNeeded);
     void releaseRecord();
     void meet(uint32_t time) {
-        oldestMet_ = recordsMet_ == 0 || time < oldestMet_ ? time : oldestMet_;
+        oldestMet_ = time < oldestMet_ ? time : oldestMet_;
         newestMet_ = time > newestMet_ ? time : newestMet_;
         ++recordsMet_;
     }
-    void parseComputer(int shortRecord);
+    void findComputer();
     // Whether the record's source name, at sourceAt, is the source's.
     template <uint32_t sourceAt> int isOfSource(const uint8_t* record, uint32_t size) const;
     void open(const WCHAR* sourceName);
@@ -115,10 +128,12 @@ class EventLogReader {
     size_t sessionNameUnits_ = 0;
     size_t domainUnits_ = 0;
     size_t userNameUnits_ = 0;
+    int computerFound_ = 0; // computer_ and recordNumber_ are the current record's
+    int shortRecord_ = 0;   // the current record is a short one
     WCHAR* computer_ = nullptr;
     size_t computerUnits_ = 0;
     uint32_t recordNumber_ = 0;
     uint64_t recordsMet_ = 0;
-    uint32_t oldestMet_ = 0;
+    uint32_t oldestMet_ = UINT32_MAX;
     uint32_t newestMet_ = 0;
 };

@@ -87,7 +87,7 @@ int LogSet::readMerged() {
 // A record is the same as one given before when its computer, number, time and event ID are:
 // the source is the same for every record read. Each record given is kept, so that its copy is
 // found in whatever order the logs give them; their clocks may step back.
-int LogSet::isDuplicate(const EventLogReader& reader) {
+int LogSet::isDuplicate(EventLogReader& reader) {
     uint64_t name = secret_[0];
     const WCHAR* computer = reader.computer();
     for (size_t i = 0; i < reader.computerUnits(); ++i)

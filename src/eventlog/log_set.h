@@ -41,7 +41,7 @@ class LogSet {
 
   private:
     int readMerged();
-    int isDuplicate(const EventLogReader& reader);
+    int isDuplicate(EventLogReader& reader);
 
     std::vector<std::unique_ptr<EventLogReader>> logs_;
     std::vector<WString> files_;

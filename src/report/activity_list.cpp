@@ -190,9 +190,10 @@ int runActivityListCommand(const ReportOptions& options) {
 
 namespace {
 
-// The lines of one list; first says that none was written before, and stays so while none is.
-void printListLines(UserList& list, const ReportOptions& options, LocalClock& clock,
-                    UserPrefixes& prefixes, int* first) {
+// The lines of one list; 1 when it wrote any.
+int printListLines(UserList& list, const ReportOptions& options, LocalClock& clock,
+                   UserPrefixes& prefixes) {
+    int first = 1;
     std::vector<char> shown = usersShown(list, options);
     int filtered = !shown.empty() || options.hasWindow();
     list.resetCursors();
@@ -202,13 +203,14 @@ void printListLines(UserList& list, const ReportOptions& options, LocalClock& cl
                          event.time < options.since || event.time >= options.until))
             continue;
         if (options.format == FormatCsv)
-            printMachineLine<0>(*user, event, clock, *first, prefixes);
+            printMachineLine<0>(*user, event, clock, first, prefixes);
         else if (options.format == FormatJson)
-            printMachineLine<1>(*user, event, clock, *first, prefixes);
+            printMachineLine<1>(*user, event, clock, first, prefixes);
         else
             printActivityLine(*user, event, clock, prefixes);
-        *first = 0;
+        first = 0;
     }
+    return !first;
 }
 
 } // namespace
@@ -224,17 +226,16 @@ void printActivityList(LogSet& logs, const ReportOptions& options) {
         beginDocument(options, "events");
     else if (options.hasWindow())
         printWindowHeader(options, "");
-    int first = 1;
+    int any = 0;
     for (size_t part = 0; part < lists.size(); ++part) {
         beginPart(options, lists, part, "events");
         UserPrefixes prefixes(options.format, computerField(options, lists, part));
-        int firstInPart = 1;
-        printListLines(lists.list(part), options, clock, prefixes, &firstInPart);
-        endPart(options, !firstInPart);
-        first = first && firstInPart;
+        const int anyInPart = printListLines(lists.list(part), options, clock, prefixes);
+        endPart(options, anyInPart);
+        any = any || anyInPart;
     }
     if (options.format == FormatJson) {
-        printOut("%s]", first || options.hasComputers() ? "" : "\n");
+        printOut("%s]", any && !options.hasComputers() ? "\n" : "");
         endDocument(logs, options, clock);
     }
 }

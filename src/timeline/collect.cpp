@@ -31,13 +31,20 @@ void fileUnderUser(EventLogReader& reader, UserList& list, const WCHAR* sessionN
 }
 
 // Walks the logs, hands each record to file with the list of its computer, and orders the
-// lists. Inlined into each pass.
+// lists. Inlined into each pass, with a loop of its own for one log filed into one list.
 template <typename File> void fileRecords(LogSet& logs, ComputerLists& lists, File file) {
     logs.reopen();
-    while (logs.readNext()) {
-        EventLogReader& reader = logs.current();
-        if (UserList* list = lists.listOf(reader.computer(), reader.computerUnits()))
-            file(reader, *list);
+    if (logs.size() == 1 && !lists.byComputer()) {
+        EventLogReader& reader = logs.log(0);
+        UserList& list = lists.list(0);
+        while (reader.readNext())
+            file(reader, list);
+    } else {
+        while (logs.readNext()) {
+            EventLogReader& reader = logs.current();
+            if (UserList* list = lists.listOf(reader))
+                file(reader, *list);
+        }
     }
     lists.sort();
 }

@@ -3,6 +3,7 @@
 // for the log a collector gathers from many.
 #pragma once
 
+#include "eventlog/event_log_reader.h"
 #include "name_table.h"
 #include "user_list.h"
 
@@ -20,17 +21,22 @@ class ComputerLists {
     ComputerLists(const ComputerLists&) = delete;
     ComputerLists& operator=(const ComputerLists&) = delete;
 
-    // The list of a record's computer (units units at computer, or none); none when its records
-    // are passed over. Records nearly always come in runs of one computer: the last one's
-    // spelling is compared first.
-    UserList* listOf(const WCHAR* computer, size_t units) {
+    // The list of the computer of the reader's current record; none when its records are
+    // passed over. Records nearly always come in runs of one computer: the last one's spelling
+    // is compared first.
+    UserList* listOf(EventLogReader& reader) {
         if (!accepts_)
             return &parts_[0]->list;
+        const WCHAR* computer = reader.computer();
+        const size_t units = reader.computerUnits();
         if (last_ && units == lastSpelling_.size() &&
             sameUnits(computer, lastSpelling_.data(), units))
             return last_->taken ? &last_->list : nullptr;
         return find(computer ? computer : WSTR(""), computer ? units : 0);
     }
+
+    // Whether each computer has a list of its own.
+    int byComputer() const { return accepts_ != nullptr; }
 
     // The lists, in order of their computers' names without regard to case once sorted.
     size_t size() const { return parts_.size(); }
