@@ -16,20 +16,9 @@
 
 namespace {
 
-// What the program prints for the root, under LC_ALL=C and TZ=UTC, and its exit status, with
-// its standard error in *errors where asked for.
 std::string report(const std::string& root, const char* option, int status = 0,
                    std::string* errors = nullptr) {
-    const std::string errorFile = root + "/errors";
-    std::string command = "LC_ALL=C TZ=UTC VLMAUDIT_ROOT='" + root + "' '" VLMAUDIT_BINARY "' " +
-                          option + " 2>'" + errorFile + "'";
-    FILE* p = popen(command.c_str(), "r");
-    std::string out = p ? drain(dup(fileno(p))) : "";
-    const int ended = p ? pclose(p) : -1;
-    EXPECT_TRUE(WIFEXITED(ended) && WEXITSTATUS(ended) == status) << option;
-    if (errors)
-        *errors = readFile(errorFile);
-    return out;
+    return runProgram(root, option, status, errors);
 }
 
 // Random users, some the same but for letter case, names outside the BMP, reused session
