@@ -1,6 +1,9 @@
 #include "log_set.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -41,8 +44,11 @@ void LogSet::reopen() {
     started_ = 0;
     taken_ = SIZE_MAX;
     current_ = logs_[0].get();
-    seen_.clear();
-    seenCount_ = 0;
+    trails_.clear();
+    for (size_t i = 0; logs_.size() > 1 && i < logs_.size(); ++i)
+        trails_.emplace_back(new Trail);
+    table_.clear();
+    tabled_ = 0;
     duplicates_ = 0;
 }
 
@@ -55,7 +61,9 @@ uint32_t LogSet::newestMet() const {
 }
 
 // Each log moves on only when its record was given: the others' records stay where their
-// readers keep them.
+// readers keep them. The log that gave last mostly gives next too (logs archived one after
+// another are given whole, one by one): it is compared with the best of the others, found once
+// when it began giving, and the others are looked at again only when it loses.
 int LogSet::readMerged() {
     const size_t count = logs_.size();
     for (;;) {
@@ -67,67 +75,159 @@ int LogSet::readMerged() {
         } else if (taken_ != SIZE_MAX) {
             waiting_[taken_] = static_cast<char>(logs_[taken_]->readNext());
         }
-        size_t best = SIZE_MAX;
-        uint32_t bestTime = 0;
-        for (size_t i = count; i-- > 0;)
-            if (waiting_[i] && (best == SIZE_MAX || logs_[i]->time() > bestTime)) {
-                best = i;
-                bestTime = logs_[i]->time();
-            }
-        taken_ = best;
-        if (best == SIZE_MAX)
+        if (taken_ == SIZE_MAX || !waiting_[taken_] || !staysAhead(taken_))
+            taken_ = bestOf(count);
+        if (taken_ == SIZE_MAX)
             return 0;
-        current_ = logs_[best].get();
-        if (!isDuplicate(*current_))
+        current_ = logs_[taken_].get();
+        if (!isDuplicate(taken_))
             return 1;
         ++duplicates_;
     }
 }
 
-// A record is the same as one given before when its computer, number, time and event ID are:
-// the source is the same for every record read. Each record given is kept, so that its copy is
-// found in whatever order the logs give them; their clocks may step back.
-int LogSet::isDuplicate(EventLogReader& reader) {
-    uint64_t name = secret_[0];
-    const WCHAR* computer = reader.computer();
-    for (size_t i = 0; i < reader.computerUnits(); ++i)
-        name = mixed(name ^ static_cast<uint16_t>(computer[i]), secret_[1]);
-    name = mixed(name ^ reader.computerUnits(), secret_[1]);
-    const Seen key = {uint64_t(reader.recordNumber()) << 32 | reader.time(), reader.kind(),
-                      static_cast<uint32_t>(name >> 32) | 1};
-    if (2 * (seenCount_ + 1) > seen_.size())
-        grow();
-    const size_t mask = seen_.size() - 1;
-    for (size_t slot = slotOf(key) & mask;; slot = (slot + 1) & mask) {
-        Seen& at = seen_[slot];
-        if (at.computer == 0) {
-            at = key;
-            ++seenCount_;
-            return 0;
+// The waiting log with the newest record, the later log of those of one time; SIZE_MAX when
+// none waits. The best of the others is kept for staysAhead.
+size_t LogSet::bestOf(size_t count) {
+    size_t best = SIZE_MAX;
+    runnerUp_ = SIZE_MAX;
+    for (size_t i = count; i-- > 0;) {
+        if (!waiting_[i])
+            continue;
+        if (best == SIZE_MAX || logs_[i]->time() > logs_[best]->time()) {
+            runnerUp_ = best;
+            best = i;
+        } else if (runnerUp_ == SIZE_MAX || logs_[i]->time() > logs_[runnerUp_]->time()) {
+            runnerUp_ = i;
         }
-        if (at.numberAndTime == key.numberAndTime && at.kind == key.kind &&
-            at.computer == key.computer)
+    }
+    hullOf(best);
+    return best;
+}
+
+// Whether log, which gave last, still has the newest record: the others have not moved since.
+int LogSet::staysAhead(size_t log) const {
+    if (runnerUp_ == SIZE_MAX)
+        return 1;
+    const uint32_t mine = logs_[log]->time(), theirs = logs_[runnerUp_]->time();
+    return mine > theirs || (mine == theirs && log > runnerUp_);
+}
+
+// Records nearly always come in runs of one computer: its name is hashed when it changes.
+uint32_t LogSet::computerHash(Trail& trail, EventLogReader& reader) {
+    const WCHAR* name = reader.computer();
+    const size_t units = reader.computerUnits();
+    if (units == trail.spelling.size() && trail.spellingHash &&
+        std::equal(name, name + units, trail.spelling.begin()))
+        return trail.spellingHash;
+    uint64_t hash = secret_[0];
+    for (size_t i = 0; i < units; ++i)
+        hash = mixed(hash ^ static_cast<uint16_t>(name[i]), secret_[1]);
+    hash = mixed(hash ^ units, secret_[1]);
+    trail.spelling.assign(name, name + units);
+    trail.spellingHash = static_cast<uint32_t>(hash >> 32) | 1;
+    return trail.spellingHash;
+}
+
+// A record is the same as one another log gave when its computer, number, time and event ID
+// are: the source is the same for every record read. A log's numbers fall as it is walked back,
+// so the records of another log can hold a copy only where their numbers span the record's, and
+// there it is found by a binary search: logs archived one after another are never searched. The
+// records of a log whose numbers did not fall (one that gathers records of other computers, or
+// a damaged one) are kept in a table instead.
+int LogSet::isDuplicate(size_t log) {
+    EventLogReader& reader = *logs_[log];
+    Trail& trail = *trails_[log];
+    const Given record = {reader.recordNumber(), reader.time(), reader.kind(),
+                          computerHash(trail, reader)};
+    for (size_t other = 0;
+         record.number >= hullLowest_ && record.number <= hullHighest_ && other < trails_.size();
+         ++other) {
+        const Trail& them = *trails_[other];
+        if (other == log || !them.falling || record.number < them.lowest ||
+            record.number > them.highest)
+            continue; // the table holds the records of logs whose numbers did not fall
+        // Their numbers fall: the first place whose number is not above the record's.
+        const Given* at =
+            std::partition_point(them.given.begin(), them.given.end(),
+                                 [&](const Given& g) { return g.number > record.number; });
+        if (at != them.given.end() && *at == record)
             return 1;
     }
-}
-
-size_t LogSet::slotOf(const Seen& key) const {
-    return static_cast<size_t>(
-        mixed(key.numberAndTime ^ (uint64_t(key.computer) << 32 | key.kind), secret_[1]));
-}
-
-// Twice the slots, each key placed again.
-void LogSet::grow() {
-    std::vector<Seen> old;
-    old.swap(seen_);
-    seen_.assign(old.empty() ? size_t(1) << 16 : 2 * old.size(), Seen{0, 0, 0});
-    const size_t mask = seen_.size() - 1;
-    for (const Seen& key : old) {
-        if (key.computer == 0)
-            continue;
-        size_t slot = slotOf(key) & mask;
-        while (seen_[slot].computer != 0)
-            slot = (slot + 1) & mask;
-        seen_[slot] = key;
+    if (tabled_ > 0 && tabledElsewhere(record, log))
+        return 1;
+    if (trail.falling && !trail.given.empty() && record.number >= trail.given.back().number) {
+        trail.falling = 0;
+        for (const Given& earlier : trail.given)
+            table(earlier, log);
+        trail.given.release();
     }
+    if (trail.falling)
+        trail.given.push(record);
+    else
+        table(record, log);
+    trail.lowest = record.number < trail.lowest ? record.number : trail.lowest;
+    trail.highest = record.number > trail.highest ? record.number : trail.highest;
+    return 0;
+}
+
+// The numbers the logs but log gave span, which change only when another log gives.
+void LogSet::hullOf(size_t log) {
+    hullLowest_ = UINT32_MAX;
+    hullHighest_ = 0;
+    for (size_t other = 0; other < trails_.size(); ++other) {
+        const Trail& them = *trails_[other];
+        if (other == log || them.highest < them.lowest)
+            continue;
+        hullLowest_ = std::min(hullLowest_, them.lowest);
+        hullHighest_ = std::max(hullHighest_, them.highest);
+    }
+}
+
+size_t LogSet::slotOf(const Given& record) const {
+    const uint64_t words = (uint64_t(record.number) << 32 | record.time) ^
+                           (uint64_t(record.computer) << 32 | record.kind) * kMix;
+    return static_cast<size_t>(mixed(words ^ secret_[0], secret_[1]));
+}
+
+int LogSet::tabledElsewhere(const Given& record, size_t log) const {
+    const size_t mask = table_.size() - 1;
+    for (size_t slot = slotOf(record) & mask; table_[slot].log; slot = (slot + 1) & mask)
+        if (table_[slot].log != log + 1 && table_[slot].record == record)
+            return 1;
+    return 0;
+}
+
+void LogSet::table(const Given& record, size_t log) {
+    if (2 * (tabled_ + 1) > table_.size())
+        grow();
+    const size_t mask = table_.size() - 1;
+    size_t slot = slotOf(record) & mask;
+    while (table_[slot].log)
+        slot = (slot + 1) & mask;
+    table_[slot] = {record, log + 1};
+    ++tabled_;
+}
+
+// Twice the slots, each entry placed again.
+void LogSet::grow() {
+    std::vector<Tabled> old;
+    old.swap(table_);
+    table_.assign(old.empty() ? size_t(1) << 12 : 2 * old.size(), Tabled{{0, 0, 0, 0}, 0});
+    tabled_ = 0;
+    for (const Tabled& entry : old)
+        if (entry.log)
+            table(entry.record, entry.log - 1);
+}
+
+void LogSet::GivenArray::grow() {
+    const size_t capacity = capacity_ ? 2 * capacity_ : (size_t(2) << 20) / sizeof(Given);
+    Given* items = static_cast<Given*>(reserveBlock(capacity * sizeof(Given)));
+    if (!items)
+        std::abort(); // as the standard containers do when memory runs out
+    if (size_)
+        std::memcpy(items, items_, size_ * sizeof(Given));
+    releaseBlock(items_, capacity_ * sizeof(Given));
+    items_ = items;
+    capacity_ = capacity;
 }

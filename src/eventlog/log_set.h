@@ -40,8 +40,70 @@ class LogSet {
     uint64_t duplicates() const { return duplicates_; }
 
   private:
+    // A record given, as the copies of it in other logs are found: its number, time, event ID
+    // and a keyed hash of its computer's name (never 0).
+    struct Given {
+        uint32_t number;
+        uint32_t time;
+        uint32_t kind;
+        uint32_t computer;
+        bool operator==(const Given& o) const {
+            return number == o.number && time == o.time && kind == o.kind && computer == o.computer;
+        }
+    };
+    // What each log gave, walking back: while its numbers fell at each record (as a log numbers
+    // its records), in order, to be searched by number; after that, in the table of such logs.
+    // Records given, one after another, in blocks of whole huge pages: a log of a million
+    // records costs a few page faults, not thousands.
+    class GivenArray {
+      public:
+        GivenArray() = default;
+        ~GivenArray() { releaseBlock(items_, capacity_ * sizeof(Given)); }
+        GivenArray(const GivenArray&) = delete;
+        GivenArray& operator=(const GivenArray&) = delete;
+        void push(const Given& record) {
+            if (size_ == capacity_)
+                grow();
+            items_[size_++] = record;
+        }
+        const Given* begin() const { return items_; }
+        const Given* end() const { return items_ + size_; }
+        int empty() const { return size_ == 0; }
+        const Given& back() const { return items_[size_ - 1]; }
+        void release() {
+            releaseBlock(items_, capacity_ * sizeof(Given));
+            items_ = nullptr;
+            size_ = capacity_ = 0;
+        }
+
+      private:
+        void grow();
+        Given* items_ = nullptr;
+        size_t size_ = 0, capacity_ = 0;
+    };
+    struct Trail {
+        GivenArray given;
+        uint32_t lowest = UINT32_MAX, highest = 0;
+        int falling = 1;
+        std::vector<WCHAR> spelling; // the last computer's name met, and its hash
+        uint32_t spellingHash = 0;
+    };
+    // An entry of the table: a record given by a log whose numbers did not fall.
+    struct Tabled {
+        Given record;
+        size_t log; // its log, plus one; 0 for an empty slot
+    };
+
     int readMerged();
-    int isDuplicate(EventLogReader& reader);
+    size_t bestOf(size_t count);
+    int staysAhead(size_t log) const;
+    void hullOf(size_t log);
+    int isDuplicate(size_t log);
+    uint32_t computerHash(Trail& trail, EventLogReader& reader);
+    int tabledElsewhere(const Given& record, size_t log) const;
+    void table(const Given& record, size_t log);
+    size_t slotOf(const Given& record) const;
+    void grow();
 
     std::vector<std::unique_ptr<EventLogReader>> logs_;
     std::vector<WString> files_;
@@ -50,19 +112,13 @@ class LogSet {
     // record was given last, which moves on at the next read.
     std::vector<char> waiting_;
     size_t taken_ = SIZE_MAX;
+    size_t runnerUp_ = SIZE_MAX; // the best of the others when taken_ began giving
+    // The span of the numbers the others gave when taken_ began giving.
+    uint32_t hullLowest_ = UINT32_MAX, hullHighest_ = 0;
     int started_ = 0;
     uint64_t duplicates_ = 0;
-    // The records given so far when there are several logs, in an open-addressed table: each
-    // by its number and time, its event ID and a keyed hash of its computer's name (never 0:
-    // an empty slot has 0).
-    struct Seen {
-        uint64_t numberAndTime;
-        uint32_t kind;
-        uint32_t computer;
-    };
-    size_t slotOf(const Seen& key) const;
-    void grow();
-    std::vector<Seen> seen_;
-    size_t seenCount_ = 0;
+    std::vector<std::unique_ptr<Trail>> trails_;
+    std::vector<Tabled> table_;
+    size_t tabled_ = 0;
     uint64_t secret_[2] = {};
 };

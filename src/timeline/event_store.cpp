@@ -12,7 +12,9 @@ EventStore::~EventStore() {
 int EventStore::addBlock() {
     if (blocks_.size() + 1 >= size_t(1) << (32 - kBlockShift))
         return 0; // positions would run out
-    void* block = reserveBlock(kBlockBytes);
+    // The first block is taken page by page: a list of a few events (one computer's of many)
+    // costs no more than its pages.
+    void* block = reserveBlock(kBlockBytes, !blocks_.empty());
     if (!block)
         return 0;
     blocks_.push_back(static_cast<FiledEvent*>(block));
@@ -34,7 +36,7 @@ uint32_t NameStore::add(const WCHAR* text, size_t units) {
         size_t size = start + units + 1 + kReadPast;
         if (size < size_t(kPlaceMask) + 1)
             size = size_t(kPlaceMask) + 1;
-        void* memory = reserveBlock(sizeof(WCHAR) * size);
+        void* memory = reserveBlock(sizeof(WCHAR) * size, !blocks_.empty());
         if (!memory)
             return 0;
         used_ = start;

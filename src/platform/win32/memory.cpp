@@ -1,6 +1,6 @@
 #include "platform.h"
 
-void* reserveBlock(size_t size) {
+void* reserveBlock(size_t size, int) {
     return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
