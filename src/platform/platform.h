@@ -76,10 +76,8 @@ BOOL readShortEventRecords(HANDLE log, DWORD flags, void* buffer, DWORD bytesToR
 void writeConsoleText(const char* text, size_t length);
 
 // Zeroed memory in large blocks for arenas, from the system rather than the heap: size bytes,
-// or none; releaseBlock takes the same size back. A block that may stay mostly unused (the first
-// of a list, of which a report may have many) is asked for with huge 0: its pages are then
-// taken as they are first written, never a whole huge page at once.
-void* reserveBlock(size_t size, int huge = 1);
+// or none; releaseBlock takes the same size back.
+void* reserveBlock(size_t size);
 void releaseBlock(void* block, size_t size);
 
 // UTF-16 <-> UTF-8 over WCHAR (formats/utf16.h has the rules, putUtf8 and nextCodePoint).

@@ -12,6 +12,8 @@ constexpr size_t kLargestRequest = size_t(1) << 30;
 } // namespace
 
 Arena::~Arena() {
+    if (pool_)
+        return; // the pool's
     for (const Block& block : blocks_)
         releaseBlock(block.memory, block.size);
 }
@@ -24,7 +26,7 @@ void* Arena::allocate(size_t size, size_t alignment) {
         size_t blockSize = nextBlockSize_;
         while (blockSize < size + alignment)
             blockSize *= 2;
-        void* block = reserveBlock(blockSize);
+        void* block = pool_ ? pool_->take(blockSize) : reserveBlock(blockSize);
         if (!block)
             return nullptr;
         if (!blocks_.empty())

@@ -3,6 +3,7 @@
 // events costs no malloc or free per event.
 #pragma once
 
+#include "block_pool.h"
 #include "platform.h"
 
 #include <cstddef>
@@ -11,7 +12,8 @@
 
 class Arena {
   public:
-    Arena() = default;
+    // Its small blocks come from pool where one is given (it outlives the arena).
+    explicit Arena(BlockPool* pool = nullptr) : pool_(pool) {}
     ~Arena();
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
@@ -37,6 +39,7 @@ class Arena {
         size_t size;
         size_t used; // set when the next block is taken
     };
+    BlockPool* pool_;
     std::vector<Block> blocks_;
     size_t nextBlockSize_ = size_t(64) << 10; // grows as the list does, up to a limit
     uint8_t* next_ = nullptr;

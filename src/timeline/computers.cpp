@@ -9,7 +9,7 @@ constexpr uint32_t kRefused = 0x80000000u;
 } // namespace
 
 ComputerLists::ComputerLists() {
-    parts_.emplace_back(new Part);
+    parts_.emplace_back(new Part(&pool_));
 }
 
 ComputerLists::ComputerLists(int (*accepts)(const void*, const WCHAR*), const void* context)
@@ -17,18 +17,25 @@ ComputerLists::ComputerLists(int (*accepts)(const void*, const WCHAR*), const vo
 
 UserList* ComputerLists::find(const WCHAR* computer, size_t units) {
     const NameText none = {nullptr, 0}, name = {computer, units};
-    uint32_t number = numbers_.find(none, name);
+    uint32_t number = spelled_.find(none, name);
     if (!number) {
-        Part* part = new Part;
-        part->name.assign(computer, units);
-        part->taken = accepts_(context_, part->name.c_str());
-        auto& parts = part->taken ? parts_ : refused_;
-        parts.emplace_back(part);
-        number = static_cast<uint32_t>(parts.size()) | (part->taken ? 0 : kRefused);
-        numbers_.store(none, name, number);
+        number = numbers_.find(none, name);
+        if (!number) {
+            Part* part = new Part(&pool_);
+            part->name.assign(computer, units);
+            part->taken = accepts_(context_, part->name.c_str());
+            auto& parts = part->taken ? parts_ : refused_;
+            parts.emplace_back(part);
+            number = static_cast<uint32_t>(parts.size()) | (part->taken ? 0 : kRefused);
+            numbers_.store(none, name, number);
+        }
+        spelled_.store(none, name, number);
     }
     last_ = (number & kRefused ? refused_ : parts_)[(number & ~kRefused) - 1].get();
-    lastSpelling_.assign(computer, computer + units);
+    // A name too long to keep is looked up each time (its copy would cost more).
+    lastUnits_ = units <= kLastUnits ? units : SIZE_MAX;
+    if (units <= kLastUnits)
+        std::copy(computer, computer + units, lastText_);
     return last_->taken ? &last_->list : nullptr;
 }
 
@@ -40,5 +47,6 @@ void ComputerLists::sort() {
                      });
     // The numbers name places before the sort: records are not filed after it.
     numbers_.clear();
+    spelled_.clear();
     last_ = nullptr;
 }

@@ -28,11 +28,10 @@ class ComputerLists {
         if (!accepts_)
             return &parts_[0]->list;
         const WCHAR* computer = reader.computer();
-        const size_t units = reader.computerUnits();
-        if (last_ && units == lastSpelling_.size() &&
-            sameUnits(computer, lastSpelling_.data(), units))
+        const size_t units = computer ? reader.computerUnits() : 0;
+        if (last_ && units == lastUnits_ && sameUnits(computer, lastText_, units))
             return last_->taken ? &last_->list : nullptr;
-        return find(computer ? computer : WSTR(""), computer ? units : 0);
+        return find(computer ? computer : WSTR(""), units);
     }
 
     // Whether each computer has a list of its own.
@@ -48,18 +47,25 @@ class ComputerLists {
 
   private:
     struct Part {
+        explicit Part(BlockPool* pool) : list(pool) {}
         WString name;
         int taken = 1; // the filter accepted it
         UserList list;
     };
     UserList* find(const WCHAR* computer, size_t units);
 
+    BlockPool pool_; // the lists' memory: they go first
     int (*accepts_)(const void*, const WCHAR*) = nullptr;
     const void* context_ = nullptr;
     std::vector<std::unique_ptr<Part>> parts_;   // the computers accepted
     std::vector<std::unique_ptr<Part>> refused_; // and those that were not
-    NameTable numbers_{1}; // the folded name to its part: its place in parts_ plus one, or
-                           // in refused_ plus one with the top bit set
+    // The name to its part: its place in parts_ plus one, or in refused_ plus one with the top
+    // bit set; folded, and as each spelling met was spelled.
+    NameTable numbers_{1};
+    NameTable spelled_{0};
+    // The part of the last record, and its name as spelled there when it is short.
     Part* last_ = nullptr;
-    std::vector<WCHAR> lastSpelling_;
+    static constexpr size_t kLastUnits = 32;
+    size_t lastUnits_ = 0;
+    WCHAR lastText_[kLastUnits];
 };

@@ -4,26 +4,14 @@
 
 static_assert(sizeof(FiledEvent) == 16, "filed events are four words");
 
-EventStore::~EventStore() {
-    for (FiledEvent* block : blocks_)
-        releaseBlock(block, kBlockBytes);
-}
-
 int EventStore::addBlock() {
     if (blocks_.size() + 1 >= size_t(1) << (32 - kBlockShift))
         return 0; // positions would run out
-    // The first block is taken page by page: a list of a few events (one computer's of many)
-    // costs no more than its pages.
-    void* block = reserveBlock(kBlockBytes, !blocks_.empty());
+    void* block = pool_.take(kBlockBytes);
     if (!block)
         return 0;
     blocks_.push_back(static_cast<FiledEvent*>(block));
     return 1;
-}
-
-NameStore::~NameStore() {
-    for (const Block& block : blocks_)
-        releaseBlock(block.memory, sizeof(WCHAR) * block.units);
 }
 
 // A name longer than a block has one of its own, at place 0. Place 0 of the first block is
@@ -36,7 +24,7 @@ uint32_t NameStore::add(const WCHAR* text, size_t units) {
         size_t size = start + units + 1 + kReadPast;
         if (size < size_t(kPlaceMask) + 1)
             size = size_t(kPlaceMask) + 1;
-        void* memory = reserveBlock(sizeof(WCHAR) * size, !blocks_.empty());
+        void* memory = pool_.take(sizeof(WCHAR) * size);
         if (!memory)
             return 0;
         used_ = start;

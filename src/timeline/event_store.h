@@ -2,6 +2,7 @@
 // blocks that never move: a number names an event or a name for as long as its store lives.
 #pragma once
 
+#include "block_pool.h"
 #include "platform.h"
 
 #include <cstddef>
@@ -20,8 +21,8 @@ struct FiledEvent {
 
 class EventStore {
   public:
-    EventStore() = default;
-    ~EventStore();
+    // Its blocks come from pool, which outlives it.
+    explicit EventStore(BlockPool& pool) : pool_(pool) {}
     EventStore(const EventStore&) = delete;
     EventStore& operator=(const EventStore&) = delete;
 
@@ -52,12 +53,13 @@ class EventStore {
     int newestFirst() const { return newestFirst_; }
 
   private:
-    static constexpr uint32_t kBlockShift = 17; // 2 MiB blocks: whole huge pages
+    static constexpr uint32_t kBlockShift = 12; // 64 KiB blocks, many to a huge page
     static constexpr uint32_t kBlockEvents = uint32_t(1) << kBlockShift;
     static constexpr uint32_t kBlockMask = kBlockEvents - 1;
     static constexpr size_t kBlockBytes = sizeof(FiledEvent) << kBlockShift;
     int addBlock();
 
+    BlockPool& pool_;
     std::vector<FiledEvent*> blocks_;
     uint32_t size_ = 0;
     uint32_t earliest_ = UINT32_MAX;
@@ -68,8 +70,8 @@ class EventStore {
 // there, in one word: no table of them is kept.
 class NameStore {
   public:
-    NameStore() = default;
-    ~NameStore();
+    // Its blocks come from pool, which outlives it.
+    explicit NameStore(BlockPool& pool) : pool_(pool) {}
     NameStore(const NameStore&) = delete;
     NameStore& operator=(const NameStore&) = delete;
 
@@ -86,12 +88,13 @@ class NameStore {
     }
 
   private:
-    static constexpr uint32_t kPlaceBits = 20; // 2 MiB blocks: whole huge pages
+    static constexpr uint32_t kPlaceBits = 15; // 64 KiB blocks, many to a huge page
     static constexpr uint32_t kPlaceMask = (uint32_t(1) << kPlaceBits) - 1;
     struct Block {
         WCHAR* memory;
         size_t units;
     };
+    BlockPool& pool_;
     std::vector<Block> blocks_;
     size_t used_ = 0; // the units taken in the last block
 };

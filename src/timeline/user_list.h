@@ -65,7 +65,9 @@ class RebootCursor {
 
 class UserList {
   public:
-    UserList() = default;
+    // Its memory comes from pool where one is given (it outlives the list), else from its own.
+    explicit UserList(BlockPool* pool = nullptr)
+        : pool_(pool ? *pool : ownPool_), arena_(&pool_), events_(pool_), names_(pool_) {}
     UserList(const UserList&) = delete;
     UserList& operator=(const UserList&) = delete;
 
@@ -143,6 +145,8 @@ class UserList {
     }
     void settle();
 
+    BlockPool ownPool_;
+    BlockPool& pool_;
     Arena arena_; // entries and their names
     EventStore events_;
     NameStore names_;

@@ -12,8 +12,8 @@ constexpr size_t kHugePage = size_t(2) << 20;
 // Blocks of whole huge pages are placed on a huge-page boundary and offered to the kernel's
 // transparent huge pages, where it takes them only when asked: a million events then cost a
 // few dozen page faults instead of tens of thousands.
-void* reserveBlock(size_t size, int huge) {
-    if (size == 0 || size % kHugePage != 0 || !huge) {
+void* reserveBlock(size_t size) {
+    if (size == 0 || size % kHugePage != 0) {
         void* block =
             mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         return block == MAP_FAILED ? nullptr : block;

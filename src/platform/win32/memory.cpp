@@ -1,6 +1,6 @@
 #include "platform.h"
 
-void* reserveBlock(size_t size, int) {
+void* reserveBlock(size_t size) {
     return VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
