@@ -787,8 +787,9 @@ std::u16string utf16At(const std::vector<uint8_t>& bytes, size_t offset) {
 }
 
 // Short records hold what the full ones hold for a reader of sessions: the event ID, the time,
-// the source and the full record's bytes from its data on, in sound and damaged logs alike, in
-// reads of a record or two as of many. A handle is read one way only.
+// the record's number, the source and computer names and the full record's bytes from its data on,
+// in sound and damaged logs alike, in reads of a record or two as of many. A handle is read one way
+// only.
 TEST(EvtxStandIn, ShortRecordsHoldWhatTheFullOnesDo) {
     Sandbox sandbox;
     const std::string path = sandbox.root() + "/eventlog/Application.evtx";
@@ -816,10 +817,15 @@ TEST(EvtxStandIn, ShortRecordsHoldWhatTheFullOnesDo) {
             EXPECT_EQ(readLe32(&r[kShortEventId]), readLe32(&f[20])) << i;
             EXPECT_EQ(readLe32(&r[kShortTimeGenerated]), readLe32(&f[12])) << i;
             EXPECT_EQ(readLe32(&r[kShortDataOffset]), data) << i;
+            EXPECT_EQ(readLe32(&r[kShortRecordNumber]), readLe32(&f[8])) << i;
             const std::u16string source = utf16At(f, kEventRecordHeaderSize);
+            const size_t computerAt = kShortSource + 2 * source.size() + 2;
+            const std::u16string computer =
+                utf16At(f, kEventRecordHeaderSize + computerAt - kShortSource);
             EXPECT_EQ(utf16At(r, kShortSource), source) << i;
-            EXPECT_TRUE(rest % 4 == data % 4 && rest >= kShortSource + 2 * source.size() + 2 &&
-                        rest < kShortSource + 2 * source.size() + 6)
+            EXPECT_EQ(utf16At(r, computerAt), computer) << i;
+            EXPECT_TRUE(rest % 4 == data % 4 && rest >= computerAt + 2 * computer.size() + 2 &&
+                        rest < computerAt + 2 * computer.size() + 6)
                 << i;
             EXPECT_TRUE(std::equal(r.begin() + rest, r.end(), f.begin() + data, f.end())) << i;
         }
