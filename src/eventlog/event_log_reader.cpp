@@ -346,14 +346,16 @@ int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
 }
 
 // The computer's name follows the source's, in a whole record and in a short one; a record
-// whose computer name does not end inside it has none. The record is of the reader's source
-// (isOfSource): its source name ends inside it, as long as the reader's.
+// whose computer name does not end before its data (where a payload's names are taken apart in
+// place), or inside it, has none. The record is of the reader's source (isOfSource): its source
+// name ends inside it, as long as the reader's.
 void EventLogReader::parseComputer(int shortRecord) {
     const uint32_t sourceAt = shortRecord ? kShortSource : kHeaderSize;
     recordNumber_ = readLe32(record_ + (shortRecord ? kShortRecordNumber : kRecordNumber));
     const uint32_t at = sourceAt + 2 * (sourceLength_ + 1);
+    const uint32_t data = readLe32(record_ + (shortRecord ? kShortRest : kDataOffset));
     size_t units = 0;
-    const int ends = unitsOfText(record_, recordSize_, at, &units);
+    const int ends = unitsOfText(record_, data < recordSize_ ? data : recordSize_, at, &units);
     computer_ = ends ? reinterpret_cast<WCHAR*>(record_ + at) : nullptr;
     computerUnits_ = ends ? boundName(computer_, units) : 0;
 }

@@ -201,7 +201,8 @@ TEST_F(RecordParse, LongNamesKeepTheirFirst512UnitsAndAnEllipsis) {
 }
 
 // Each row is a record of the source with one computer name: the name and units read (none
-// when the name does not end inside the record), and the record's number; of any kind.
+// when the name does not end inside the record, before its data), and the record's number; of
+// any kind.
 TEST_F(RecordParse, ComputerAndRecordNumber) {
     auto cut = [](const std::u16string& computer) { // the record ends inside the computer name
         EvtRecordFields fields = sessionRecord(Reboot, 1);
@@ -228,6 +229,10 @@ TEST_F(RecordParse, ComputerAndRecordNumber) {
         {"an empty name", built(u"", Logoff, 3), 1, u"", 3},
         {"a long name, bounded", built(a600, Logon, 4), 1, a600.substr(0, 512) + u"\x2026", 4},
         {"a name that does not end inside", cut(u"SRV01"), 0, u"", 9},
+        {"a name that does not end before the data", patched(built(u"SRV01", Reboot, 5), 52, 74), 0,
+         u"", 5},
+        {"a name that ends where the data begins", patched(built(u"SRV01", Reboot, 6), 52, 82), 1,
+         u"SRV01", 6},
     };
     for (const auto& row : rows) {
         ASSERT_EQ(take(row.record), 1) << row.what;
