@@ -60,6 +60,29 @@ const WCHAR* textEndingInside(const uint8_t* record, uint32_t size, uint32_t sou
     return nullptr;
 }
 
+// The units of the text at `at` before its zero unit, when that ends inside the record: 1, or 0
+// for none. Eight units are compared at a time where the processor can.
+int unitsOfText(const uint8_t* record, uint32_t size, uint32_t at, size_t* units) {
+    uint32_t i = at;
+#if defined(__SSE2__) && defined(__GNUC__)
+    const __m128i zeros = _mm_setzero_si128();
+    for (; size >= 16 && i <= size - 16; i += 16) {
+        __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(record + i));
+        unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(eight, zeros)));
+        if ((ends &= 0x5555u) != 0) {
+            *units = (i - at) / 2 + static_cast<unsigned>(__builtin_ctz(ends)) / 2;
+            return 1;
+        }
+    }
+#endif
+    for (; size >= 2 && i <= size - 2; i += 2)
+        if (readLe16(record + i) == 0) {
+            *units = (i - at) / 2;
+            return 1;
+        }
+    return 0;
+}
+
 // Finds the end of the names text (its first zero unit) and up to two backslashes before it,
 // the first ones, in stops. 0 when no zero unit comes before units. Eight units are compared
 // at a time where the processor can.
@@ -324,25 +347,26 @@ int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
     return parseRecord(0);
 }
 
-// The computer's name follows the source's in a whole record. Both end inside the record, or
-// the record has none.
+// The computer's name follows the source's, in a whole record and in a short one; a record
+// whose computer name does not end before its data (where a payload's names are taken apart in
+// place), or inside it, has none. The record is of the reader's source (isOfSource): its source
+// name ends inside it, as long as the reader's.
 void EventLogReader::findComputer() {
     computerFound_ = 1;
     computer_ = nullptr;
     computerUnits_ = 0;
     recordNumber_ = 0;
-    if (!record_ || shortRecord_)
+    if (!record_)
         return;
-    recordNumber_ = readLe32(record_ + kRecordNumber);
-    const WCHAR* source = textEndingInside(record_, recordSize_, kHeaderSize);
-    if (!source)
-        return;
-    const uint32_t at = kHeaderSize + 2 * static_cast<uint32_t>(wcslen(source) + 1);
-    const WCHAR* name = textEndingInside(record_, recordSize_, at);
-    if (!name)
-        return;
-    computer_ = const_cast<WCHAR*>(name);
-    computerUnits_ = boundName(computer_, wcslen(name));
+    const int shortRecord = shortRecord_;
+    const uint32_t sourceAt = shortRecord ? kShortSource : kHeaderSize;
+    recordNumber_ = readLe32(record_ + (shortRecord ? kShortRecordNumber : kRecordNumber));
+    const uint32_t at = sourceAt + 2 * (sourceLength_ + 1);
+    const uint32_t data = readLe32(record_ + (shortRecord ? kShortRest : kDataOffset));
+    size_t units = 0;
+    const int ends = unitsOfText(record_, data < recordSize_ ? data : recordSize_, at, &units);
+    computer_ = ends ? reinterpret_cast<WCHAR*>(record_ + at) : nullptr;
+    computerUnits_ = ends ? boundName(computer_, units) : 0;
 }
 
 // Takes the current record apart. A logon or logoff whose payload is missing or does not fit in

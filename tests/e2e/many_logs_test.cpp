@@ -142,7 +142,7 @@ TEST(ManyLogs, Reports) {
         SCOPED_TRACE(c.what);
         Sandbox sandbox;
         writeLogs(sandbox.root(), c.logs);
-        for (const char* format : {".evt"}) {
+        for (const char* format : {".evt", ".evtx"}) {
             std::string options = c.modifiers;
             for (size_t i = 0; i < c.logs.size(); ++i)
                 options += " /file:" + sandbox.root() + "/" + std::to_string(i) + format;

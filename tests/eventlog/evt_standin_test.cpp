@@ -368,7 +368,8 @@ TEST_F(RealXpLog, ACopyWithAppendedRecordsStillReads) {
     EXPECT_NE(out.find("Creation time\t\t\t: May 01, 2020 03:28:45 UTC", last), std::string::npos);
 }
 
-// What a reader takes from each record of a walk, and how the walk ended.
+// What a reader takes from each record of a walk, and how the walk ended: the records it met
+// of every source, and the oldest and newest of their times.
 std::string readerView(const std::string& path) {
     const WString file = utf8ToUtf16(path);
     EventLogReader reader(WSTR("wsxlum"), file.c_str());
@@ -377,18 +378,24 @@ std::string readerView(const std::string& path) {
     while (reader.readNext())
         seen += std::to_string(reader.kind()) + " " + std::to_string(reader.time()) + " " +
                 std::to_string(reader.sessionId()) + " " + text(reader.sessionName()) + "|" +
-                text(reader.domain()) + "|" + text(reader.userName()) + "\n";
+                text(reader.domain()) + "|" + text(reader.userName()) + " #" +
+                std::to_string(reader.recordNumber()) + " @" +
+                text(reader.computer()).substr(0, 12) + " " +
+                std::to_string(reader.computerUnits()) + "\n";
     return seen + "end " + std::to_string(reader.walkEnd()) + " " + std::to_string(reader.kind()) +
-           " " + std::to_string(reader.time());
+           " " + std::to_string(reader.time()) + " met " + std::to_string(reader.recordsMet()) +
+           " " + std::to_string(reader.oldestMet()) + " " + std::to_string(reader.newestMet());
 }
 
 // A .evtx log is read as the same records in a .evt log are, payloads at the edges of their
 // records too: data cut short of the names' zero unit, sizes that reach into the padding and the
-// length after the data, with SIDs before it or none.
+// length after the data, with SIDs before it or none; computer names empty, long or not; records
+// of another source, the oldest, counted with the rest.
 TEST(EvtAndEvtx, TheReaderTakesTheSameFromBoth) {
     Sandbox sandbox;
     const std::string evt = sandbox.root() + "/log.evt", evtx = sandbox.root() + "/log.evtx";
     const std::vector<uint8_t> whole = sessionPayload(7, u"rdp#1\\CORP\\alice");
+    const std::u16string computers[] = {u"SRV01", u"", std::u16string(600, u'c')};
     size_t accepted = 0, cases = 0;
     for (size_t sid : {0, 12, 16})
         for (size_t drop : {0, 1, 2, 3, 5})
@@ -397,7 +404,11 @@ TEST(EvtAndEvtx, TheReaderTakesTheSameFromBoth) {
                 record.data.assign(whole.begin(), whole.end() - static_cast<long>(drop));
                 writeLe32(record.data.data(), static_cast<uint32_t>(record.data.size() + more));
                 record.userSid.assign(sid, 1);
-                const std::vector<EvtRecordFields> log = {sessionRecord(Reboot, 900), record};
+                record.computer = computers[(drop + sid) % 3];
+                EvtRecordFields other = sessionRecord(Reboot, 800);
+                other.source = u"Other";
+                const std::vector<EvtRecordFields> log = {other, sessionRecord(Reboot, 900),
+                                                          record};
                 std::remove(evt.c_str());
                 std::remove(evtx.c_str());
                 std::string error;
@@ -405,7 +416,18 @@ TEST(EvtAndEvtx, TheReaderTakesTheSameFromBoth) {
                 ASSERT_TRUE(writeEvtxFile(evtx, log, &error)) << error;
                 const std::string seen = readerView(evt);
                 EXPECT_EQ(readerView(evtx), seen) << sid << " " << drop << " " << more;
-                accepted += seen.find("alice") != std::string::npos;
+                const size_t units[] = {5, 0, 513}; // a long name bounded as the users' are
+                const std::string mine =
+                    " #3 @" +
+                    utf8(WString(record.computer.begin(), record.computer.end())).substr(0, 12) +
+                    " " + std::to_string(units[(drop + sid) % 3]) + "\n";
+                const int taken = seen.find("alice") != std::string::npos;
+                if (taken) {
+                    EXPECT_NE(seen.find(mine), std::string::npos) << seen;
+                    EXPECT_NE(seen.find(" #2 @VLMHOST 7\n"), std::string::npos) << seen;
+                    EXPECT_NE(seen.find("met 3 800 1000"), std::string::npos) << seen;
+                }
+                accepted += taken;
                 ++cases;
             }
     EXPECT_GT(accepted, 0u); // both ways: some records are taken, others end the walk

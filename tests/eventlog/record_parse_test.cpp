@@ -200,6 +200,55 @@ TEST_F(RecordParse, LongNamesKeepTheirFirst512UnitsAndAnEllipsis) {
     }
 }
 
+// Each row is a record of the source with one computer name: the name and units read (none
+// when the name does not end inside the record, before its data), and the record's number; of
+// any kind.
+TEST_F(RecordParse, ComputerAndRecordNumber) {
+    auto cut = [](const std::u16string& computer) { // the record ends inside the computer name
+        EvtRecordFields fields = sessionRecord(Reboot, 1);
+        fields.computer = computer;
+        std::vector<uint8_t> record = buildEvtRecord(fields, 9);
+        record.resize(56 + 14 + 2 * computer.size());
+        return record;
+    };
+    auto built = [](const std::u16string& computer, uint32_t kind, uint32_t number) {
+        EvtRecordFields fields = sessionRecord(kind, 1, 2, u"s\\d\\u");
+        fields.computer = computer;
+        return buildEvtRecord(fields, number);
+    };
+    const std::u16string a600(600, u'a');
+    const struct {
+        const char* what;
+        std::vector<uint8_t> record;
+        int has;
+        std::u16string computer;
+        uint32_t number;
+    } rows[] = {
+        {"a reboot", built(u"SRV01", Reboot, 7), 1, u"SRV01", 7},
+        {"a logon", built(u"ws-02.corp", Logon, 0xFFFFFFFF), 1, u"ws-02.corp", 0xFFFFFFFF},
+        {"an empty name", built(u"", Logoff, 3), 1, u"", 3},
+        {"a long name, bounded", built(a600, Logon, 4), 1, a600.substr(0, 512) + u"\x2026", 4},
+        {"a name that does not end inside", cut(u"SRV01"), 0, u"", 9},
+        {"a name that does not end before the data", patched(built(u"SRV01", Reboot, 5), 52, 74), 0,
+         u"", 5},
+        {"a name that ends where the data begins", patched(built(u"SRV01", Reboot, 6), 52, 82), 1,
+         u"SRV01", 6},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(take(row.record), 1) << row.what;
+        EXPECT_EQ(reader.recordNumber(), row.number) << row.what;
+        EXPECT_EQ(reader.computerUnits(), row.computer.size()) << row.what;
+        const char16_t* read = reinterpret_cast<const char16_t*>(reader.computer());
+        ASSERT_EQ(read != nullptr, row.has) << row.what;
+        if (read) {
+            EXPECT_EQ(std::u16string(read), row.computer) << row.what;
+        }
+    }
+    // A logon's names are read as ever after a long computer name.
+    ASSERT_EQ(take(built(a600, Logon, 4)), 1);
+    EXPECT_EQ(name(reader.userName()), "u");
+}
+
 TEST(EventLogReaderWithoutLog, ReadNextOnAnEmptyOrMissingLogReturnsZero) {
     Sandbox sandbox;
     EventLogReader reader(WSTR("wsxlum"));

@@ -30,10 +30,12 @@ void readBothWays(const uint8_t* chunk, Span s, TemplateCache& straight, Templat
         return;
     }
     RecordBytes fromBrief, fromEvent;
-    writeShortRecord(brief, fromBrief);
+    writeShortRecord(brief, legacyRecordNumber(brief.recordId, s.begin), fromBrief);
     DecodeBudget eventLeft = budget;
     if (!decodeEventXml(chunk, kEvtxChunkSize, s.begin, s.end, event, &whole, 0, &eventLeft) ||
-        !buildShortRecord(event, fromEvent) || fromBrief.size() != fromEvent.size() ||
+        !buildShortRecord(event, legacyRecordNumber(event.numbers[EvtxRecordId], s.begin),
+                          fromEvent) ||
+        fromBrief.size() != fromEvent.size() ||
         std::memcmp(fromBrief.data(), fromEvent.data(), fromBrief.size()) != 0 ||
         left.nodes != eventLeft.nodes || left.bytes != eventLeft.bytes)
         std::abort();

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     // The same walk in short records, by a file of its own as each handle has: each the legacy
-    // record's event ID, time and bytes from its data on.
+    // record's event ID, time, number, names and bytes from its data on.
     brief.giveShortRecords(1);
     EvtxCursor cursor;
     size_t count = 0;
@@ -57,15 +57,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::memcmp(&record[rest], &full[data], full.size() - data) != 0 ||
             readLe32(&record[kShortEventId]) != readLe32(&full[20]) ||
             readLe32(&record[kShortTimeGenerated]) != readLe32(&full[12]) ||
-            readLe32(&record[kShortDataOffset]) != data)
+            readLe32(&record[kShortDataOffset]) != data ||
+            readLe32(&record[kShortRecordNumber]) != readLe32(&full[8]))
             std::abort();
-        // The source name, its zero unit included.
+        // The source and computer names, their zero units included.
         size_t units = 0;
-        while (kEventRecordHeaderSize + 2 * units + 1 < full.size() &&
-               readLe16(&full[kEventRecordHeaderSize + 2 * units]) != 0)
-            ++units;
-        if (kShortSource + 2 * units + 2 > rest ||
-            std::memcmp(&record[kShortSource], &full[kEventRecordHeaderSize], 2 * units + 2) != 0)
+        for (int zeros = 0; zeros < 2 && kEventRecordHeaderSize + 2 * units + 1 < full.size();
+             ++units)
+            zeros += readLe16(&full[kEventRecordHeaderSize + 2 * units]) == 0;
+        if (kShortSource + 2 * units > rest ||
+            std::memcmp(&record[kShortSource], &full[kEventRecordHeaderSize], 2 * units) != 0)
             std::abort();
     }
     if (count != newest.size())

@@ -18,11 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((data[0] & 1) && size - 1 >= 56 + sizeof source)
         std::memcpy(record + 56, source, sizeof source);
     if (reader->takeRecord(record, static_cast<uint32_t>(size - 1)) == 1) {
-        // Every name must be a terminated string inside the record.
+        // Every name must be a terminated string inside the record, the computer's too, as
+        // long as its units say.
         size_t total = 0;
-        for (const WCHAR* name : {reader->sessionName(), reader->domain(), reader->userName()})
+        for (const WCHAR* name : {reader->sessionName(), reader->domain(), reader->userName(),
+                                  static_cast<const WCHAR*>(reader->computer())})
             total += name ? wcslen(name) : 0;
-        if (total > size)
+        if (total > size ||
+            (reader->computer() ? wcslen(reader->computer()) : 0) != reader->computerUnits())
             std::abort();
     }
     return 0;

@@ -23,17 +23,22 @@ namespace {
 
 const char kUsage[] =
     "Usage: evtutil COMMAND LOG [options]\n"
-    "  create LOG [--max-size BYTES]          create an empty log\n"
+    "  create LOG [--max-size BYTES] [--first-record N]   create an empty log\n"
     "  logon  LOG TIME SESSION 'NAME\\DOMAIN\\USER'   append a wsxlum logon\n"
     "  logoff LOG TIME SESSION 'NAME\\DOMAIN\\USER'   append a wsxlum logoff\n"
     "  reboot LOG TIME                        append a wsxlum reboot\n"
     "  event  LOG SOURCE ID TIME [HEXDATA]    append a record of any source\n"
-    "  batch  LOG [--max-size BYTES]          append the records read from standard input,\n"
-    "                                         one per line in the forms above without LOG\n"
-    "  list   LOG                             print the records, newest first\n"
+    "  batch  LOG [--max-size BYTES] [--first-record N]   append the records read from\n"
+    "                                         standard input, one per line in the forms above\n"
+    "                                         without LOG; a line 'computer NAME' sets the\n"
+    "                                         computer of the lines after it\n"
+    "  list   LOG [--show-computer]           print the records, newest first\n"
     "  convert LOG NEW.evtx                   write the records of LOG, oldest first, as .evtx\n"
     "TIME is seconds since 1970-01-01 UTC. A new log has a maximum size of 16 MiB unless\n"
-    "--max-size says otherwise; a full log overwrites its oldest records.\n"
+    "--max-size says otherwise; a full log overwrites its oldest records. Its first record is\n"
+    "numbered 1 unless --first-record says otherwise; an existing .evt log goes on with its own\n"
+    "numbers. --computer NAME, after LOG, gives the records written the computer NAME (VLMHOST\n"
+    "unless said); --show-computer lists each record's computer after its source.\n"
     "A LOG named *.evtx is written whole, as a new file, from the records that create, batch\n"
     "or a single record give; list reads .evt and .evtx files alike.\n";
 
@@ -126,11 +131,16 @@ std::u16string stringAt(const std::vector<uint8_t>& r, size_t offset, size_t end
     return s;
 }
 
-void printRecord(const std::vector<uint8_t>& r) {
-    std::string source = fromU16(stringAt(r, 56, r.size()));
+// One line a record: number, time, event ID, source (and computer, with showComputer), and the
+// session or the data's size.
+void printRecord(const std::vector<uint8_t>& r, int showComputer) {
+    const std::u16string source16 = stringAt(r, 56, r.size());
+    std::string source = fromU16(source16);
     uint32_t dataLength = readLe32(&r[48]), dataOffset = readLe32(&r[52]);
     std::printf("%u\t%s\t%u\t%s", readLe32(&r[8]), utcText(readLe32(&r[12])).c_str(),
                 readLe32(&r[20]), source.c_str());
+    if (showComputer)
+        std::printf("\t%s", fromU16(stringAt(r, 56 + 2 * source16.size() + 2, r.size())).c_str());
     if (dataLength >= 10 && dataOffset <= r.size() && r.size() - dataOffset >= dataLength &&
         readLe32(&r[dataOffset]) == dataLength && source == "wsxlum")
         std::printf("\t%u\t%s", readLe32(&r[dataOffset + 4]),
@@ -142,7 +152,7 @@ void printRecord(const std::vector<uint8_t>& r) {
 
 // The records of a .evtx file, newest first, read a chunk at a time: a sparse file of any size
 // costs only its chunks.
-int listEvtx(const std::string& path, int fd) {
+int listEvtx(const std::string& path, int fd, int showComputer) {
     EvtxFile log;
     if (!log.open(fd)) {
         std::fprintf(stderr, "evtutil: %s: cannot be read\n", path.c_str());
@@ -152,7 +162,7 @@ int listEvtx(const std::string& path, int fd) {
     std::vector<uint8_t> record;
     WalkStep got;
     while ((got = log.next(cursor, record)) == WalkStep::Record)
-        printRecord(record);
+        printRecord(record, showComputer);
     if (got == WalkStep::Broken) {
         std::fprintf(stderr, "evtutil: %s: a record after %llu cannot be decoded; the walk ends\n",
                      path.c_str(), static_cast<unsigned long long>(cursor.lastId));
@@ -170,12 +180,12 @@ int listEvtx(const std::string& path, int fd) {
 }
 
 // Prints the records of a .evt or .evtx file, newest first; 1 when it cannot be read whole.
-int listLog(const std::string& path) {
+int listLog(const std::string& path, int showComputer) {
     int fd = openRegularFile(path, O_RDONLY);
     uint8_t signature[8];
     if (fd >= 0 && pread(fd, signature, sizeof signature, 0) == sizeof signature &&
         isEvtxSignature(signature, sizeof signature)) {
-        int status = listEvtx(path, fd);
+        int status = listEvtx(path, fd, showComputer);
         close(fd);
         return status;
     }
@@ -195,7 +205,7 @@ int listLog(const std::string& path) {
     for (size_t i = 0; i < log.recordCount(); ++i) {
         std::vector<uint8_t> r(log.recordLength(i));
         log.copyRecord(i, r.data());
-        printRecord(r);
+        printRecord(r, showComputer);
     }
     if (log.corrupt()) {
         std::fprintf(stderr, "evtutil: %s: a corrupt record ends the walk\n", path.c_str());
@@ -204,8 +214,8 @@ int listLog(const std::string& path) {
     return 0;
 }
 
-// The records of a .evt log, oldest first, written as a new .evtx file: the same records in
-// the other format, for logs that wrapped as Windows wraps them.
+// The records of a .evt log, oldest first, written as a new .evtx file: the same records, with
+// the same numbers, in the other format, for logs that wrapped as Windows wraps them.
 int convertLog(const std::string& from, const std::string& to) {
     int fd = openRegularFile(from, O_RDONLY);
     std::vector<uint8_t> bytes;
@@ -228,8 +238,11 @@ int convertLog(const std::string& from, const std::string& to) {
             return 1;
         }
     }
+    std::vector<uint8_t> oldest(log.recordCount() ? log.recordLength(log.recordCount() - 1) : 0);
+    if (!oldest.empty())
+        log.copyRecord(log.recordCount() - 1, oldest.data());
     std::string error;
-    if (writeEvtxFile(to, records, &error))
+    if (writeEvtxFile(to, records, &error, oldest.empty() ? 1 : readLe32(&oldest[8])))
         return 0;
     std::fprintf(stderr, "evtutil: %s\n", error.c_str());
     return 1;
@@ -240,12 +253,44 @@ int endsWith(const std::string& text, const char* suffix) {
     return text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
 }
 
+// What the options say: the size and first record's number of a new log, the records' computer.
+struct Options {
+    uint32_t maxSize = kDefaultEvtMaxSize;
+    uint32_t firstRecord = 1;
+    std::u16string computer = EvtRecordFields().computer;
+    int showComputer = 0;
+};
+
+// Takes the options out of args, after the command and LOG: 0 when one is not understood.
+int takeOptions(std::vector<std::string>& args, Options& options) {
+    for (size_t i = 2; i < args.size();) {
+        const std::string& name = args[i];
+        const int valued = name == "--max-size" || name == "--first-record" || name == "--computer";
+        if (name == "--show-computer") {
+            options.showComputer = 1;
+        } else if (!valued || i + 1 == args.size()) {
+            ++i;
+            continue;
+        } else if (name == "--computer") {
+            options.computer = toU16(args[i + 1]);
+        } else if (!parseNumber(args[i + 1],
+                                name == "--max-size" ? &options.maxSize : &options.firstRecord) ||
+                   options.firstRecord == 0) {
+            return 0;
+        }
+        args.erase(args.begin() + static_cast<long>(i),
+                   args.begin() + static_cast<long>(i) + (valued ? 2 : 1));
+    }
+    return 1;
+}
+
 // Appends to a .evt log; a .evtx log is written whole from the records.
 int appendOrFail(const std::string& path, const std::vector<EvtRecordFields>& records,
-                 uint32_t maxSize) {
+                 const Options& options) {
     std::string error;
-    if (endsWith(path, ".evtx") ? writeEvtxFile(path, records, &error)
-                                : appendEvtRecords(path, records, maxSize, &error))
+    if (endsWith(path, ".evtx")
+            ? writeEvtxFile(path, records, &error, options.firstRecord)
+            : appendEvtRecords(path, records, options.maxSize, &error, options.firstRecord))
         return 0;
     std::fprintf(stderr, "evtutil: %s\n", error.c_str());
     return 1;
@@ -255,44 +300,39 @@ int appendOrFail(const std::string& path, const std::vector<EvtRecordFields>& re
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    uint32_t maxSize = kDefaultEvtMaxSize;
-    for (size_t i = 0; i + 1 < args.size(); ++i) {
-        if (args[i] == "--max-size") {
-            if (!parseNumber(args[i + 1], &maxSize)) {
-                std::fputs(kUsage, stderr);
-                return 2;
-            }
-            args.erase(args.begin() + static_cast<long>(i),
-                       args.begin() + static_cast<long>(i) + 2);
-            break;
-        }
-    }
-    if (args.size() < 2) {
+    Options options;
+    if (args.size() < 2 || !takeOptions(args, options)) {
         std::fputs(kUsage, stderr);
         return 2;
     }
     std::string command = args[0], path = args[1];
     if (command == "list" && args.size() == 2)
-        return listLog(path);
+        return listLog(path, options.showComputer);
     if (command == "convert" && args.size() == 3)
         return convertLog(path, args[2]);
     if (command == "create" && args.size() == 2)
-        return appendOrFail(path, {}, maxSize);
+        return appendOrFail(path, {}, options);
     std::vector<EvtRecordFields> records;
     if (command == "batch" && args.size() == 2) {
         std::string line;
+        std::u16string computer = options.computer;
         for (int number = 1; std::getline(std::cin, line); ++number) {
             std::vector<std::string> words = splitLine(line);
             if (words.empty() || words[0][0] == '#')
                 continue;
             EvtRecordFields fields;
+            if (words[0] == "computer" && words.size() == 2) {
+                computer = toU16(words[1]);
+                continue;
+            }
             if (!parseRecordWords(words, &fields)) {
                 std::fprintf(stderr, "evtutil: line %d: cannot read '%s'\n", number, line.c_str());
                 return 2;
             }
+            fields.computer = computer;
             records.push_back(fields);
         }
-        return appendOrFail(path, records, maxSize);
+        return appendOrFail(path, records, options);
     }
     std::vector<std::string> words(args.begin(), args.end());
     words.erase(words.begin() + 1);
@@ -301,5 +341,6 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    return appendOrFail(path, {fields}, maxSize);
+    fields.computer = options.computer;
+    return appendOrFail(path, {fields}, options);
 }

@@ -114,16 +114,17 @@ void writeEvtRecord(const EvtRecordFields& fields, const EvtRecordBlocks& blocks
 // A short record: what a reader of sessions takes from an EVENTLOGRECORD, for a log that makes
 // its records as they are read (a .evtx file) rather than keeping them. Each field is 32 bits:
 // the short record's length (a multiple of four), the event ID, TimeGenerated, the full record's
-// DataOffset, and where the rest of the full record begins here; then the source name with its
-// zero unit, and up to three zero bytes; then the rest: the full record's bytes from its
-// DataOffset to its end (the data, the padding and the length repeated), as far from a multiple
-// of four as there. The computer name, SID and strings that the full record holds between its
-// source name and its data are left out.
+// DataOffset, where the rest of the full record begins here, and the RecordNumber; then the
+// source name and the computer name, each with its zero unit, and up to three zero bytes; then
+// the rest: the full record's bytes from its DataOffset to its end (the data, the padding and the
+// length repeated), as far from a multiple of four as there. The SID and strings that the full
+// record holds between its computer name and its data are left out.
 constexpr uint32_t kShortEventId = 4;
 constexpr uint32_t kShortTimeGenerated = 8;
 constexpr uint32_t kShortDataOffset = 12;
 constexpr uint32_t kShortRest = 16;
-constexpr uint32_t kShortSource = 20;
+constexpr uint32_t kShortRecordNumber = 20;
+constexpr uint32_t kShortSource = 24;
 
 // The fields of a record (as buildEvtRecord lays them out, or as any event log gives them);
 // 0 when its offsets or lengths do not fit in size bytes.

@@ -283,14 +283,14 @@ void EvtFile::copyRecord(size_t i, uint8_t* out) const {
     copyOut(newestFirst_[i], recordLength(i), out);
 }
 
-std::vector<uint8_t> newEvtFile(uint32_t maxSize) {
+std::vector<uint8_t> newEvtFile(uint32_t maxSize, uint32_t firstRecord) {
     EvtFile log;
     std::vector<uint8_t> bytes(kEvtHeaderSize + kEvtEofSize, 0);
     log.bytes() = bytes;
-    writeEvtHeader(log, kEvtHeaderSize, kEvtHeaderSize, 1, 0, 0);
+    writeEvtHeader(log, kEvtHeaderSize, kEvtHeaderSize, firstRecord, 0, 0);
     writeLe32(log.bytes().data() + 32, maxSize);
     writeLe32(log.bytes().data() + 40, 0x93a80); // retention: seven days, as Windows sets it
-    writeEvtEof(log, kEvtHeaderSize, kEvtHeaderSize, 1, 0);
+    writeEvtEof(log, kEvtHeaderSize, kEvtHeaderSize, firstRecord, 0);
     return log.bytes();
 }
 

@@ -125,8 +125,9 @@ class EvtFile {
     uint32_t eof_ = 0, begin_ = 0, nextNumber_ = 0, oldestNumber_ = 0, maxSize_ = 0, flags_ = 0;
 };
 
-// The bytes of a fresh, empty log: header and end-of-file record.
-std::vector<uint8_t> newEvtFile(uint32_t maxSize);
+// The bytes of a fresh, empty log: header and end-of-file record; its first record will be
+// numbered firstRecord.
+std::vector<uint8_t> newEvtFile(uint32_t maxSize, uint32_t firstRecord = 1);
 void writeEvtHeader(EvtFile& log, uint32_t start, uint32_t eof, uint32_t next, uint32_t oldest,
                     uint32_t flags);
 void writeEvtEof(EvtFile& log, uint32_t eof, uint32_t begin, uint32_t next, uint32_t oldest);

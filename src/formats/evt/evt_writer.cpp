@@ -87,7 +87,7 @@ int fail(std::string* error, const std::string& why) {
 } // namespace
 
 int appendEvtRecords(const std::string& path, const std::vector<EvtRecordFields>& records,
-                     uint32_t maxSizeIfNew, std::string* error) {
+                     uint32_t maxSizeIfNew, std::string* error, uint32_t firstRecordIfNew) {
     makeParentDirectories(path);
     int fd = openRegularFile(path, O_RDWR | O_CREAT, 0644);
     if (fd < 0)
@@ -98,7 +98,7 @@ int appendEvtRecords(const std::string& path, const std::vector<EvtRecordFields>
     std::vector<uint8_t> bytes;
     int ok = readWholeFile(fd, bytes);
     if (ok && bytes.empty())
-        bytes = newEvtFile(maxSizeIfNew < 0x10000 ? 0x10000 : maxSizeIfNew);
+        bytes = newEvtFile(maxSizeIfNew < 0x10000 ? 0x10000 : maxSizeIfNew, firstRecordIfNew);
     EvtFile log;
     if (!ok || !log.load(std::move(bytes)) || log.corrupt()) {
         close(fd);

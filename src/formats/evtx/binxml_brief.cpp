@@ -85,7 +85,7 @@ int tallyValues(const TemplatePlan& plan, const Substitutions& subs, EvtxBrief& 
     const EvtRecordBlock provider = textOf(subs, shape.provider, tally);
     const EvtRecordBlock sourceName = textOf(subs, shape.sourceName, tally);
     brief.blocks.source = sourceName.size > 0 ? sourceName : provider;
-    brief.blocks.computer = {nullptr, textOf(subs, shape.computer, tally).size};
+    brief.blocks.computer = textOf(subs, shape.computer, tally);
     brief.blocks.userSid = {nullptr, 0};
     brief.blocks.data = {nullptr, 0};
     TypedValue v = {};
@@ -120,6 +120,7 @@ int tallyValues(const TemplatePlan& plan, const Substitutions& subs, EvtxBrief& 
     brief.eventId = static_cast<uint32_t>((numberOf(subs, shape, QualifiersTarget) & 0xFFFF) << 16 |
                                           (numberOf(subs, shape, EventIdTarget) & 0xFFFF));
     brief.timeCreated = numberOf(subs, shape, TimeCreatedTarget);
+    brief.recordId = numberOf(subs, shape, RecordIdTarget);
     return 1;
 }
 

@@ -7,14 +7,16 @@
 
 #include <cstdint>
 
-// What a short record holds of an event: its source name and data where they lie in the chunk,
-// and the sizes alone of the parts of the full record it leaves out; their layout, the event ID,
-// and the time the event was created (a FILETIME).
+// What a short record holds of an event: its source and computer names and data where they lie
+// in the chunk, and the sizes alone of the parts of the full record it leaves out; their layout,
+// the event ID, the time the event was created (a FILETIME) and System/EventRecordID (0 when the
+// event has none).
 struct EvtxBrief {
-    EvtRecordBlocks blocks; // the computer name, SID and strings without their bytes
+    EvtRecordBlocks blocks; // the SID and strings without their bytes
     EvtRecordLayout layout;
     uint32_t eventId;
     uint64_t timeCreated;
+    uint64_t recordId;
 };
 
 // The brief of a record, [offset, end) of its chunk, for a record that is one instance of a

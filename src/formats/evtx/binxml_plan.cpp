@@ -368,7 +368,7 @@ void Decoder::makeBrief(TemplatePlan& plan) {
         case QuickStep::Number2:
         case QuickStep::Number4:
         case QuickStep::Number8:
-            if (q.target <= EventIdTarget) {
+            if (q.target < NoTarget) {
                 b.number[q.target] = q.index + 1u;
                 b.numberBytes[q.target] = static_cast<uint8_t>(q.op == QuickStep::Number1   ? 1
                                                                : q.op == QuickStep::Number2 ? 2

@@ -72,18 +72,16 @@ struct BriefShape {
         int optional;
     };
     int usable = 0;
-    // Qualifiers, the time and the event ID (by Target): the value the last quick step that puts
-    // each reads (plus one; 0 for none), and its bytes.
-    uint32_t number[3] = {};
-    uint8_t numberBytes[3] = {};
+    // The numbers (by Target): the value the last quick step that puts each reads (plus one; 0
+    // for none), and its bytes.
+    uint32_t number[kEvtxNumbers] = {};
+    uint8_t numberBytes[kEvtxNumbers] = {};
     uint32_t provider = 0, sourceName = 0, computer = 0; // values, plus one
     int hasSid = 0, hasBinary = 0;
     Put sid = {}, binary = {};
     uint32_t dataCount = 0;
     Put data[kMostData] = {};
 };
-static_assert(QualifiersTarget == 0 && TimeCreatedTarget == 1 && EventIdTarget == 2,
-              "the numbers of a brief are the first targets");
 
 struct TemplatePlan {
     int usable = 1; // 0: the body holds what a plan cannot (a template instance), so it is walked

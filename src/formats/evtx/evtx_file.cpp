@@ -324,17 +324,17 @@ void EvtxFile::decode(WalkPos pos, int backwards, size_t first, EvtxDecoder& dec
         int made = 0;
         if (shortRecords_ && decodeEventBrief(c, kEvtxChunkSize, begin, end, scratch.templates,
                                               chunkId, decoder.budget_, scratch.brief)) {
-            writeShortRecord(scratch.brief, out.bytes);
+            writeShortRecord(scratch.brief, legacyRecordNumber(scratch.brief.recordId, entry.id),
+                             out.bytes);
             made = 1;
         } else if (decodeEventXml(c, kEvtxChunkSize, begin, end, scratch.event, &scratch.templates,
                                   chunkId, &decoder.budget_)) {
             const EvtxEvent& event = scratch.event;
-            const uint64_t id = event.numbers[EvtxRecordId];
+            const uint32_t number = legacyRecordNumber(event.numbers[EvtxRecordId], entry.id);
             const uint64_t written = readLe64(c + entry.offset + 16);
-            made = shortRecords_ ? buildShortRecord(event, out.bytes)
-                                 : buildLegacyRecord(event, written,
-                                                     static_cast<uint32_t>(id ? id : entry.id),
-                                                     scratch.fields, out.bytes);
+            made = shortRecords_
+                       ? buildShortRecord(event, number, out.bytes)
+                       : buildLegacyRecord(event, written, number, scratch.fields, out.bytes);
         }
         // A chunk's budget is at most 2^21 nodes and bytes: a batch's cost fits 32 bits.
         batchWork.nodes += before.nodes - decoder.budget_.nodes;

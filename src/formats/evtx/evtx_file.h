@@ -307,11 +307,16 @@ class EvtxFile {
 // The legacy record of an event (the mapping Windows' ReadEventLogW applies) appended to out;
 // fields holds its numbers on the way.
 struct EvtRecordFields;
+// The legacy record's RecordNumber: the event's System/EventRecordID, or the chunk's identifier
+// of the record when the event has none.
+inline uint32_t legacyRecordNumber(uint64_t eventRecordId, uint64_t chunkRecordId) {
+    return static_cast<uint32_t>(eventRecordId ? eventRecordId : chunkRecordId);
+}
 // 0 when it would be larger than a reader takes.
 int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t recordNumber,
                       EvtRecordFields& fields, RecordBytes& out);
 // The same as a short record (see event_record.h), 0 where the legacy record would be.
-int buildShortRecord(const EvtxEvent& event, RecordBytes& out);
+int buildShortRecord(const EvtxEvent& event, uint32_t recordNumber, RecordBytes& out);
 // The short record of a brief appended to out.
 struct EvtxBrief;
-void writeShortRecord(const EvtxBrief& brief, RecordBytes& out);
+void writeShortRecord(const EvtxBrief& brief, uint32_t recordNumber, RecordBytes& out);

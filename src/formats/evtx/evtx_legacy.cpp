@@ -79,31 +79,35 @@ int buildLegacyRecord(const EvtxEvent& event, uint64_t writtenTime, uint32_t rec
     return 1;
 }
 
-int buildShortRecord(const EvtxEvent& event, RecordBytes& out) {
-    EvtxBrief brief = {blocksOf(event), {}, eventIdOf(event), event.numbers[EvtxTimeCreated]};
+int buildShortRecord(const EvtxEvent& event, uint32_t recordNumber, RecordBytes& out) {
+    EvtxBrief brief = {blocksOf(event), {}, eventIdOf(event), event.numbers[EvtxTimeCreated], 0};
     if (!layOutEvtRecord(brief.blocks, brief.layout))
         return 0;
-    writeShortRecord(brief, out);
+    writeShortRecord(brief, recordNumber, out);
     return 1;
 }
 
-void writeShortRecord(const EvtxBrief& brief, RecordBytes& out) {
+void writeShortRecord(const EvtxBrief& brief, uint32_t recordNumber, RecordBytes& out) {
     const EvtRecordBlocks& blocks = brief.blocks;
     const EvtRecordLayout& layout = brief.layout;
-    // The source below 16 MiB and the rest below the full record's length: no sum wraps. The
+    // The names below 16 MiB and the rest below the full record's length: no sum wraps. The
     // rest lies as the full record's does, four bytes apart, as the record begins and ends.
     const uint32_t restBytes = layout.length - layout.dataOffset;
-    uint32_t rest = static_cast<uint32_t>(kShortSource + blocks.source.size + 2);
+    const uint32_t computerAt = static_cast<uint32_t>(kShortSource + blocks.source.size + 2);
+    uint32_t rest = static_cast<uint32_t>(computerAt + blocks.computer.size + 2);
     rest += (4 - (rest + restBytes) % 4) % 4;
     const uint32_t dataBytes = static_cast<uint32_t>(blocks.data.size);
     uint8_t* r = out.extend(rest + restBytes);
-    std::memset(r + rest - 8, 0, 8); // the source's zero unit and padding, before the fields
+    std::memset(r + rest - 8, 0, 8); // the computer's zero unit and padding, before the fields
     copyRecordPart(r + kShortSource, blocks.source.bytes, blocks.source.size);
+    writeLe16(r + computerAt - 2, 0);
+    copyRecordPart(r + computerAt, blocks.computer.bytes, blocks.computer.size);
     writeLe32(r, rest + restBytes);
     writeLe32(r + kShortEventId, brief.eventId);
     writeLe32(r + kShortTimeGenerated, secondsOf(brief.timeCreated));
     writeLe32(r + kShortDataOffset, layout.dataOffset);
     writeLe32(r + kShortRest, rest);
+    writeLe32(r + kShortRecordNumber, recordNumber);
     writeLe32(r + rest + dataBytes, 0); // the data's padding, before the length over it
     copyRecordPart(r + rest, blocks.data.bytes, dataBytes);
     writeLe32(r + rest + restBytes - 4, layout.length);

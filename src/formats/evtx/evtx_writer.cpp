@@ -351,7 +351,7 @@ std::vector<uint8_t> buildEvtxFile(const std::vector<EvtRecordFields>& records,
 }
 
 int writeEvtxFile(const std::string& path, const std::vector<EvtRecordFields>& records,
-                  std::string* error) {
+                  std::string* error, uint64_t firstRecordId) {
     makeParentDirectories(path);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) {
@@ -361,7 +361,7 @@ int writeEvtxFile(const std::string& path, const std::vector<EvtRecordFields>& r
                 (errno == EEXIST ? "exists; .evtx logs are written whole" : std::strerror(errno));
         return 0;
     }
-    std::vector<uint8_t> bytes = buildEvtxFile(records);
+    std::vector<uint8_t> bytes = buildEvtxFile(records, firstRecordId);
     int ok = writeAllAt(fd, bytes.data(), bytes.size(), 0);
     ok = close(fd) == 0 && ok;
     if (!ok && error)

@@ -12,7 +12,8 @@
 std::vector<uint8_t> buildEvtxFile(const std::vector<EvtRecordFields>& records,
                                    uint64_t firstRecordId = 1);
 
-// Writes a new file (and its directory); an existing file is left as it is: .evtx logs are
-// written whole. 1 on success; otherwise 0 and *error says why.
+// Writes a new file (and its directory), the records numbered from firstRecordId; an existing
+// file is left as it is: .evtx logs are written whole. 1 on success; otherwise 0 and *error says
+// why.
 int writeEvtxFile(const std::string& path, const std::vector<EvtRecordFields>& records,
-                  std::string* error);
+                  std::string* error, uint64_t firstRecordId = 1);

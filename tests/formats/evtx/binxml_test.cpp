@@ -593,12 +593,13 @@ TEST(BinXml, AWalkDecodedAheadEndsWhereTheFilesOwnWalkDoes) {
 
 // The event a logging call writes, each part a value: 0 provider, 1 qualifiers, 2 event ID (of
 // the type the shape gives), 3 time, 4 computer, 5 SID (optional), 6 strings, 7 binary data (both
-// optional in Data and Binary elements); with a source name of its own (8), and Data elements
-// after the first (9 on).
+// optional in Data and Binary elements); with a source name of its own (8), Data elements
+// after the first (9 on), and an EventRecordID (13).
 struct Shape {
     int sourceName = 0;
     int dataElements = 1;
     uint8_t eventIdType = 0x06;
+    int recordId = 0;
 };
 void classicEvent(Xml& t, const Shape& shape) {
     t.element(u"Event", [&](Xml& e) {
@@ -610,6 +611,8 @@ void classicEvent(Xml& t, const Shape& shape) {
             s.open(u"EventID", 1).attribute(u"Qualifiers").sub(1, 0x06);
             s.u8(0x02).sub(2, shape.eventIdType).u8(0x04);
             s.open(u"TimeCreated", 1).attribute(u"SystemTime").sub(3, 0x11).u8(0x03);
+            if (shape.recordId)
+                s.element(u"EventRecordID", [](Xml& c) { c.sub(13, 0x0A); });
             s.element(u"Computer", [](Xml& c) { c.sub(4, 0x01); });
             s.open(u"Security", 1).attribute(u"UserID").sub(5, 0x13, 1).u8(0x03);
         });
@@ -664,12 +667,12 @@ BothWays bothWays(const Shape& shape, const std::vector<Value>& firstValues,
         decodeEventBrief(c, kEvtxChunkSize, begin, end, briefPlans, 0, both.briefBudget, brief);
     RecordBytes bytes;
     if (both.taken)
-        writeShortRecord(brief, bytes);
+        writeShortRecord(brief, legacyRecordNumber(brief.recordId, 77), bytes);
     both.fromBrief.assign(bytes.data(), bytes.data() + bytes.size());
     bytes.clear();
     both.decoded =
         decodeEventXml(c, kEvtxChunkSize, begin, end, event, &eventPlans, 0, &both.eventBudget) &&
-        buildShortRecord(event, bytes);
+        buildShortRecord(event, legacyRecordNumber(event.numbers[EvtxRecordId], 77), bytes);
     both.fromEvent.assign(bytes.data(), bytes.data() + bytes.size());
     return both;
 }
@@ -752,6 +755,30 @@ TEST(BinXml, ShortRecordsReadStraightFromValuesAreThoseOfTheirEvents) {
         const BothWays both = bothWays(row.shape, with({}, 13), row.values);
         EXPECT_EQ(both.taken, row.taken);
         expectTheSame(both);
+    }
+}
+
+// The short record's number is the event's EventRecordID (its low 32 bits), or the chunk's
+// number of the record where that is 0, read straight as from the event.
+TEST(BinXml, ShortRecordsReadStraightKeepTheRecordsNumber) {
+    Shape numbered;
+    numbered.recordId = 1;
+    const struct {
+        std::vector<uint8_t> id;
+        uint32_t number;
+    } rows[] = {
+        {{0x39, 0x30, 0, 0, 0, 0, 0, 0}, 12345},
+        {{2, 0, 0, 0, 1, 0, 0, 0}, 2},
+        {{0, 0, 0, 0, 0, 0, 0, 0}, 77},
+    };
+    for (const auto& row : rows) {
+        std::vector<Value> values(everyValue().begin(), everyValue().begin() + 13);
+        values.push_back(raw(0x0A, row.id));
+        const BothWays both = bothWays(numbered, values, values);
+        EXPECT_EQ(both.taken, 1);
+        expectTheSame(both);
+        ASSERT_GE(both.fromBrief.size(), kShortSource);
+        EXPECT_EQ(readLe32(&both.fromBrief[kShortRecordNumber]), row.number);
     }
 }
 

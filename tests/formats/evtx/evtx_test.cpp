@@ -611,6 +611,46 @@ TEST(EvtxWalk, HolesOfASparseFileAreChunksNeverWritten) {
     EXPECT_EQ(size_t(std::count(lines.begin(), lines.end(), '\n')), newest.size());
 }
 
+// evtutil writes the records of several computers, numbered from where it is told, in both
+// formats alike; convert keeps the numbers, and list shows each record's computer when asked.
+TEST(EvtutilWrites, ComputersAndFirstRecordNumbers) {
+    Sandbox sandbox;
+    const std::string dir = sandbox.root() + "/", evtutil = EVTUTIL_BINARY;
+    auto run = [&](const std::string& command) {
+        const std::string out = dir + "out";
+        const int status = std::system((command + " >" + out + " 2>&1").c_str());
+        return std::to_string(status) + ":" + readFile(out);
+    };
+    writeFile(dir + "batch", "logon 1588291200 3 rdp#3\\D\\alice\n"
+                             "computer SRV-B\n"
+                             "logon 1588291201 3 rdp#3\\D\\bob\n"
+                             "event Other 7 1588291202\n"
+                             "computer SRV-A\n"
+                             "reboot 1588291203\n");
+    const std::string listed = "0:1004\t2020-05-01 00:00:03\t1\twsxlum\tSRV-A\n"
+                               "1003\t2020-05-01 00:00:02\t7\tOther\tSRV-B\n"
+                               "1002\t2020-05-01 00:00:01\t2\twsxlum\tSRV-B\t3\trdp#3\\D\\bob\n"
+                               "1001\t2020-05-01 00:00:00\t2\twsxlum\tSRV-A\t3\trdp#3\\D\\alice\n";
+    for (const char* log : {"log.evt", "log.evtx"}) {
+        SCOPED_TRACE(log);
+        EXPECT_EQ(run(evtutil + " batch " + dir + log + " --computer SRV-A --first-record 1001 <" +
+                      dir + "batch"),
+                  "0:");
+        EXPECT_EQ(run(evtutil + " list " + dir + log + " --show-computer"), listed);
+    }
+    // The list without the computer is as it always was.
+    EXPECT_EQ(run(evtutil + " list " + dir + "log.evtx"),
+              run(evtutil + " list " + dir + "log.evt"));
+    EXPECT_EQ(run(evtutil + " convert " + dir + "log.evt " + dir + "converted.evtx"), "0:");
+    EXPECT_EQ(run(evtutil + " list " + dir + "converted.evtx --show-computer"), listed);
+    // A single record, and a new log whose numbers go on from another's.
+    EXPECT_EQ(run(evtutil + " create " + dir + "next.evt --first-record 1005"), "0:");
+    EXPECT_EQ(run(evtutil + " reboot " + dir + "next.evt 1588291204 --computer SRV-C"), "0:");
+    EXPECT_EQ(run(evtutil + " list " + dir + "next.evt --show-computer"),
+              "0:1005\t2020-05-01 00:00:04\t1\twsxlum\tSRV-C\n");
+    EXPECT_NE(run(evtutil + " create " + dir + "zero.evt --first-record 0").substr(0, 2), "0:");
+}
+
 // A template that instantiates itself, and elements nested without end: the decoder stops.
 TEST(EvtxDamage, EndlessNestingIsRefused) {
     std::vector<uint8_t> bytes = buildEvtxFile(variedRecords(1));
@@ -787,8 +827,9 @@ std::u16string utf16At(const std::vector<uint8_t>& bytes, size_t offset) {
 }
 
 // Short records hold what the full ones hold for a reader of sessions: the event ID, the time,
-// the source and the full record's bytes from its data on, in sound and damaged logs alike, in
-// reads of a record or two as of many. A handle is read one way only.
+// the record's number, the source and computer names and the full record's bytes from its data on,
+// in sound and damaged logs alike, in reads of a record or two as of many. A handle is read one way
+// only.
 TEST(EvtxStandIn, ShortRecordsHoldWhatTheFullOnesDo) {
     Sandbox sandbox;
     const std::string path = sandbox.root() + "/eventlog/Application.evtx";
@@ -816,10 +857,15 @@ TEST(EvtxStandIn, ShortRecordsHoldWhatTheFullOnesDo) {
             EXPECT_EQ(readLe32(&r[kShortEventId]), readLe32(&f[20])) << i;
             EXPECT_EQ(readLe32(&r[kShortTimeGenerated]), readLe32(&f[12])) << i;
             EXPECT_EQ(readLe32(&r[kShortDataOffset]), data) << i;
+            EXPECT_EQ(readLe32(&r[kShortRecordNumber]), readLe32(&f[8])) << i;
             const std::u16string source = utf16At(f, kEventRecordHeaderSize);
+            const size_t computerAt = kShortSource + 2 * source.size() + 2;
+            const std::u16string computer =
+                utf16At(f, kEventRecordHeaderSize + computerAt - kShortSource);
             EXPECT_EQ(utf16At(r, kShortSource), source) << i;
-            EXPECT_TRUE(rest % 4 == data % 4 && rest >= kShortSource + 2 * source.size() + 2 &&
-                        rest < kShortSource + 2 * source.size() + 6)
+            EXPECT_EQ(utf16At(r, computerAt), computer) << i;
+            EXPECT_TRUE(rest % 4 == data % 4 && rest >= computerAt + 2 * computer.size() + 2 &&
+                        rest < computerAt + 2 * computer.size() + 6)
                 << i;
             EXPECT_TRUE(std::equal(r.begin() + rest, r.end(), f.begin() + data, f.end())) << i;
         }
