@@ -1,7 +1,8 @@
 # Runs the program (under the emulator, if any) with /list and /time on each saved log of
 # saved_logs.txt, from tests/data: standard output, standard error and the exit status must be
-# the table's, so that both platforms read saved logs alike. Paths are relative, and print the
-# same on both.
+# the table's, so that both platforms read saved logs alike; then two logs with records. Paths
+# are relative, and print the same on both. Wine reads the arguments as UTF-8 only under a UTF-8
+# locale (LC_ALL=C.UTF-8).
 #   cmake -DEMULATOR=wine -DPROGRAM=vlmaudit.exe -DDATA=tests/data -DDEVICE=NUL
 #         -DSCRATCH=dir -P saved_logs.cmake
 cmake_minimum_required(VERSION 3.16)
@@ -33,6 +34,22 @@ foreach(row IN LISTS rows)
     string(REPLACE "\r" "" err "${err}")
     if(NOT out STREQUAL "" OR NOT err STREQUAL want_err OR NOT rc EQUAL want_rc)
       message(SEND_ERROR "${option} /file:${path}: exit ${rc}, output [${out}], errors [${err}]")
+      math(EXPR failures "${failures} + 1")
+    endif()
+  endforeach()
+endforeach()
+# Logs that hold records of wsxlum, written by the Linux build's evtutil from the log of
+# cases/file_saved.case: their JSON forms, which no locale changes, are the Linux build's to the
+# byte (under TZ=UTC).
+foreach(log saved/sessions.evt saved/sessions.evtx)
+  foreach(report list time)
+    execute_process(COMMAND ${EMULATOR} ${PROGRAM} /${report} /format:json /file:${log}
+                    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR} OUTPUT_VARIABLE out
+                    ERROR_VARIABLE err RESULT_VARIABLE rc)
+    string(REPLACE "\r" "" out "${out}")
+    file(READ ${CMAKE_CURRENT_LIST_DIR}/saved/sessions.${report}.json want)
+    if(NOT out STREQUAL want OR NOT err STREQUAL "" OR NOT rc EQUAL 0)
+      message(SEND_ERROR "/${report} /file:${log}: exit ${rc}, output [${out}], errors [${err}]")
       math(EXPR failures "${failures} + 1")
     endif()
   endforeach()
