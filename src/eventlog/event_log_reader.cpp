@@ -182,8 +182,8 @@ void EventLogReader::open(const WCHAR* sourceName) {
         openError_ = ERROR_DIRECTORY;
         return;
     }
-    logHandle_ = backupFile_ ? OpenBackupEventLogW(nullptr, backupFile_)
-                             : OpenEventLogW(nullptr, sourceName);
+    // A saved log is read with the program's own decoders on every platform.
+    logHandle_ = backupFile_ ? openSavedLog(backupFile_) : OpenEventLogW(nullptr, sourceName);
     openError_ = logHandle_ ? ERROR_SUCCESS : GetLastError();
 }
 
@@ -193,16 +193,22 @@ int EventLogReader::endWalk(WalkEnd end, DWORD error) {
     walkEnd_ = end;
     walkError_ = error;
     walkOver_ = 1;
-    if (logHandle_) {
-        CloseEventLog(logHandle_);
-        logHandle_ = nullptr;
-    }
+    closeLog();
     return 0;
 }
 
-EventLogReader::~EventLogReader() {
-    if (logHandle_)
+void EventLogReader::closeLog() {
+    if (!logHandle_)
+        return;
+    if (backupFile_)
+        closeSavedLog(logHandle_);
+    else
         CloseEventLog(logHandle_);
+    logHandle_ = nullptr;
+}
+
+EventLogReader::~EventLogReader() {
+    closeLog();
     releaseRecord();
     std::free(batch_);
     std::free(sourceName_);
@@ -217,10 +223,7 @@ void EventLogReader::releaseRecord() {
 }
 
 int EventLogReader::reopen() {
-    if (logHandle_) {
-        CloseEventLog(logHandle_);
-        logHandle_ = nullptr;
-    }
+    closeLog();
     releaseRecord();
     batchAt_ = batchUsed_ = 0;
     shortRecords_ = -1;
@@ -306,7 +309,10 @@ int EventLogReader::fillBatch() {
         if (error == ERROR_HANDLE_EOF)
             return endWalk(WalkComplete, ERROR_SUCCESS);
         if (error == ERROR_FILE_CORRUPT) {
-            describeEventLogDamage(logHandle_, damage_, sizeof damage_);
+            if (backupFile_)
+                describeSavedLogDamage(logHandle_, damage_, sizeof damage_);
+            else
+                describeEventLogDamage(logHandle_, damage_, sizeof damage_);
             return endWalk(WalkDamaged, error);
         }
         if (error != ERROR_INSUFFICIENT_BUFFER || (batch_ && bytesNeeded <= batchCapacity_) ||
@@ -324,8 +330,10 @@ int EventLogReader::fillBatch() {
 // Short records where the log gives them, whole ones otherwise.
 int EventLogReader::readBatch(DWORD* bytesRead, DWORD* bytesNeeded) {
     if (shortRecords_ != 0) {
-        if (readShortEventRecords(logHandle_, kBackwards, batch_, batchCapacity_, bytesRead,
-                                  bytesNeeded)) {
+        if (backupFile_ ? readSavedLog(logHandle_, 1, kBackwards, batch_, batchCapacity_, bytesRead,
+                                       bytesNeeded)
+                        : readShortEventRecords(logHandle_, kBackwards, batch_, batchCapacity_,
+                                                bytesRead, bytesNeeded)) {
             shortRecords_ = 1;
             return 1;
         }
@@ -333,6 +341,9 @@ int EventLogReader::readBatch(DWORD* bytesRead, DWORD* bytesNeeded) {
             return 0;
         shortRecords_ = 0;
     }
+    if (backupFile_)
+        return readSavedLog(logHandle_, 0, kBackwards, batch_, batchCapacity_, bytesRead,
+                            bytesNeeded);
     return ReadEventLogW(logHandle_, kBackwards, 0, batch_, batchCapacity_, bytesRead, bytesNeeded);
 }
 

@@ -96,6 +96,7 @@ class EventLogReader {
     // Whether the record's source name, at sourceAt, is the source's.
     template <uint32_t sourceAt> int isOfSource(const uint8_t* record, uint32_t size) const;
     void open(const WCHAR* sourceName);
+    void closeLog(); // a saved log's handle is the platform's own decoders'
     int endWalk(WalkEnd end, DWORD error);
 
     HANDLE logHandle_ = nullptr;

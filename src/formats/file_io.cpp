@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,4 +74,45 @@ int readAt(int fd, uint64_t offset, uint8_t* out, size_t length) {
         offset += static_cast<uint64_t>(n);
     }
     return 1;
+}
+
+int fileSize(int fd, uint64_t* size) {
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        return 0;
+    *size = static_cast<uint64_t>(st.st_size);
+    return 1;
+}
+
+int nextData(int fd, uint64_t offset, uint64_t* start, uint64_t* end) {
+    *start = offset;
+    *end = UINT64_MAX;
+    off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0)
+        return errno != ENXIO;
+    off_t hole = lseek(fd, data, SEEK_HOLE);
+    *start = static_cast<uint64_t>(data);
+    if (hole > data)
+        *end = static_cast<uint64_t>(hole);
+    return 1;
+}
+
+void lockShared(int fd) {
+    while (flock(fd, LOCK_SH) != 0 && errno == EINTR) {
+    }
+}
+
+void unlockFile(int fd) {
+    flock(fd, LOCK_UN);
+}
+
+void closeFile(int fd) {
+    close(fd);
+}
+
+long usableProcessors() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return CPU_COUNT(&set);
+    return sysconf(_SC_NPROCESSORS_ONLN);
 }

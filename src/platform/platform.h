@@ -63,6 +63,19 @@ void systemErrorText(LONG status, char* out, size_t size);
 // a walk that ended with ERROR_FILE_CORRUPT; "" when the platform has nothing to say.
 void describeEventLogDamage(HANDLE log, char* out, size_t size);
 
+// A saved log (.evt or .evtx, told by its header, whatever its name) read with the program's
+// own decoders on every platform, so that its records, its damage and its errors are the same
+// everywhere. Open: null with ERROR_INVALID_PARAMETER (no path), ERROR_FILE_NOT_FOUND,
+// ERROR_BAD_FILE_TYPE (a device, a FIFO or a pipe), ERROR_ACCESS_DENIED, ERROR_BAD_FORMAT
+// (neither signature; an empty file too) or ERROR_EVENTLOG_FILE_CORRUPT (a wrong header). Read:
+// as ReadEventLogW, or as readShortEventRecords where shortRecords is 1; describe its damage as
+// describeEventLogDamage; close as CloseEventLog.
+HANDLE openSavedLog(const WCHAR* fileName);
+BOOL readSavedLog(HANDLE log, int shortRecords, DWORD flags, void* buffer, DWORD bytesToRead,
+                  DWORD* bytesRead, DWORD* minBytesNeeded);
+void describeSavedLogDamage(HANDLE log, char* out, size_t size);
+BOOL closeSavedLog(HANDLE log);
+
 // Reads as ReadEventLogW does, but gives each record as its short record (see
 // formats/evt/event_record.h), where the log makes its records as they are read (a .evtx file
 // on Linux): a reader that takes only the event ID, the time, the source and the data is spared

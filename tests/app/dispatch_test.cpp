@@ -140,6 +140,27 @@ TEST(Dispatch, ReportsWarnWhenAuditingIsDisabled) {
     EXPECT_EQ(runAndCapture({"/time"}), "");
 }
 
+// A saved log's path that names no file gives one line that says what it names, and exit 1;
+// e2e/saved_logs.txt has the rest of these lines.
+TEST(Dispatch, SavedLogPathsThatAreNoFileSaySo) {
+    Sandbox sandbox;
+    const struct {
+        std::string path;
+        const char* cause;
+    } rows[] = {
+        {makePipe(sandbox), "the path is not a regular file"},
+        {kNullDevice, "the path is not a regular file"},
+        {VLMAUDIT_TEST_DATA, "the path is a directory"},
+        {VLMAUDIT_TEST_DATA "/no-such.evtx", "the file does not exist"},
+    };
+    for (const auto& row : rows) {
+        int rc = -1;
+        EXPECT_EQ(runForErrors({"/list", "/file:" + row.path}, &rc),
+                  "vlmaudit: /file: " + row.path + " could not be opened (" + row.cause + ").\n");
+        EXPECT_EQ(rc, 1) << row.path;
+    }
+}
+
 TEST(PrintUsage, ShowsTheGivenProgramName) {
     testing::internal::CaptureStdout();
     printUsage(WSTR("x"));

@@ -26,6 +26,12 @@ class Sandbox {
     std::string root_;
 };
 
+// A pipe no one writes to, made for the calling test and named by the path returned: a FIFO in
+// the sandbox's root on Linux, a named pipe (\\.\pipe\...) on Windows, left for the process.
+std::string makePipe(const Sandbox& sandbox);
+// The platform's null device: /dev/null, NUL.
+extern const char kNullDevice[];
+
 // Registry helpers built on the platform's own functions.
 LONG createKey(const WCHAR* path);
 LONG setValue(const WCHAR* path, const WCHAR* name, DWORD type, const std::vector<BYTE>& data);

@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <new>
-#include <sys/stat.h>
 
 namespace {
 
@@ -235,12 +234,12 @@ int EvtFile::load(std::vector<uint8_t> bytes) {
 }
 
 int EvtFile::open(int fd) {
-    struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_size > 0xFFFFFFF0LL)
+    uint64_t size = 0;
+    if (!::fileSize(fd, &size) || size > 0xFFFFFFF0u)
         return 0;
     bytes_.clear();
     fd_ = fd;
-    size_ = static_cast<uint32_t>(st.st_size);
+    size_ = static_cast<uint32_t>(size);
     windowStart_ = 0;
     windowSize_ = 0;
     if (windowCapacity_ < (size_ < kWindow ? size_ : kWindow)) { // taken anew when needed

@@ -7,11 +7,8 @@
 #include "formats/little_endian.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -125,17 +122,10 @@ int EvtxFile::load(std::vector<uint8_t> bytes) {
 // Where the file's data goes on from offset: its start and end; 0 when only a hole follows.
 // Where the system cannot tell, all of the file is data.
 int EvtxFile::nextData(uint64_t offset, uint64_t* start, uint64_t* end) const {
+    if (fd_ >= 0)
+        return ::nextData(fd_, offset, start, end);
     *start = offset;
     *end = UINT64_MAX;
-    if (fd_ < 0)
-        return 1;
-    off_t data = lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
-    if (data < 0)
-        return errno != ENXIO;
-    off_t hole = lseek(fd_, data, SEEK_HOLE);
-    *start = static_cast<uint64_t>(data);
-    if (hole > data)
-        *end = static_cast<uint64_t>(hole);
     return 1;
 }
 
@@ -145,12 +135,12 @@ int EvtxFile::nextData(uint64_t offset, uint64_t* start, uint64_t* end) const {
 // never written.
 int EvtxFile::open(int fd) {
     if (fd >= 0) {
-        struct stat st;
-        if (fstat(fd, &st) != 0)
+        uint64_t size = 0;
+        if (!fileSize(fd, &size))
             return 0;
         bytes_.clear();
         fd_ = fd;
-        fileSize_ = static_cast<uint64_t>(st.st_size);
+        fileSize_ = size;
     }
     order_.clear();
     claimed_.clear();

@@ -1,19 +1,6 @@
 #include "evtx_read_ahead.h"
 
-#include <sched.h>
-#include <unistd.h>
-
-namespace {
-
-// The processors this process may run on (fewer than the machine's under an affinity mask).
-long usableProcessors() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0)
-        return CPU_COUNT(&set);
-    return sysconf(_SC_NPROCESSORS_ONLN);
-}
-
-} // namespace
+#include "formats/file_io.h"
 
 int EvtxReadAhead::start() {
     if (threads_ > 0)

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 Sandbox::Sandbox() {
@@ -22,4 +23,12 @@ Sandbox::~Sandbox() {
                                  std::filesystem::perm_options::add, ignored);
     std::filesystem::remove_all(root_, ignored);
     unsetenv("VLMAUDIT_ROOT");
+}
+
+const char kNullDevice[] = "/dev/null";
+
+std::string makePipe(const Sandbox& sandbox) {
+    const std::string path = sandbox.root() + "/fifo";
+    EXPECT_EQ(mkfifo(path.c_str(), 0600), 0);
+    return path;
 }

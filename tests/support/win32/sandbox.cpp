@@ -1,5 +1,7 @@
 #include "support/support.h"
 
+#include <string>
+
 namespace {
 const WCHAR kScratch[] = L"Software\\vlmaudit-tests\\HKLM";
 }
@@ -23,4 +25,14 @@ Sandbox::Sandbox() {
 Sandbox::~Sandbox() {
     RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\vlmaudit-tests");
+}
+
+const char kNullDevice[] = "NUL";
+
+std::string makePipe(const Sandbox&) {
+    const std::string name = "\\\\.\\pipe\\vlmaudit-tests-" + std::to_string(GetCurrentProcessId());
+    HANDLE pipe =
+        CreateNamedPipeA(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+    EXPECT_NE(pipe, INVALID_HANDLE_VALUE);
+    return name;
 }
