@@ -47,13 +47,24 @@ foreach(log saved/sessions.evt saved/sessions.evtx)
                     WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR} OUTPUT_VARIABLE out
                     ERROR_VARIABLE err RESULT_VARIABLE rc)
     string(REPLACE "\r" "" out "${out}")
-    file(READ ${CMAKE_CURRENT_LIST_DIR}/saved/sessions.${report}.json want)
+    file(READ ${CMAKE_CURRENT_LIST_DIR}/${log}.${report}.json want)
     if(NOT out STREQUAL want OR NOT err STREQUAL "" OR NOT rc EQUAL 0)
       message(SEND_ERROR "/${report} /file:${log}: exit ${rc}, output [${out}], errors [${err}]")
       math(EXPR failures "${failures} + 1")
     endif()
   endforeach()
 endforeach()
+# Both logs at once: copies of each other, merged with each record once, each computer apart.
+execute_process(COMMAND ${EMULATOR} ${PROGRAM} /time /format:json /computer:* /file:saved/sessions.evt
+                        /file:saved/sessions.evtx
+                WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR} OUTPUT_VARIABLE out
+                ERROR_VARIABLE err RESULT_VARIABLE rc)
+string(REPLACE "\r" "" out "${out}")
+file(READ ${CMAKE_CURRENT_LIST_DIR}/saved/both.time.json want)
+if(NOT out STREQUAL want OR NOT err STREQUAL "" OR NOT rc EQUAL 0)
+  message(SEND_ERROR "/time of both logs: exit ${rc}, output [${out}], errors [${err}]")
+  math(EXPR failures "${failures} + 1")
+endif()
 file(REMOVE_RECURSE ${SCRATCH})
 if(failures GREATER 0)
   message(FATAL_ERROR "${failures} runs differ from saved_logs.txt")
