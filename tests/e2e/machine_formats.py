@@ -165,6 +165,28 @@ def check_odd_offsets_and_units(root, write_log):
           [("1970-01-12T13:48:20Z", "1972-01-07T00:45:00+00:00")], f"/time: {users}")
 
 
+def check_context(root, log):
+    """What a document says it covers: the end of running sessions, the window, the logs."""
+    times = [int(line.split()[1]) for line in LOG.splitlines()]
+    saved = json.loads(run(root, "/time", "/format:json", f"/file:{log}"))
+    check(saved["now"]["epoch"] == max(times) and saved["window"] is None, f"saved: {saved}")
+    check(saved["logs"] == [{"path": log, "records": len(times),
+                             "oldest": {"time": saved["logs"][0]["oldest"]["time"],
+                                        "epoch": min(times)},
+                             "newest": saved["now"], "damaged": False}], f"logs: {saved}")
+    running = [s for u in saved["users"] for s in u["sessions"] if s["end"] == "RUNNING"]
+    check(running and all(s["end_epoch"] == max(times) for s in running), f"running: {running}")
+    live = json.loads(run(root, "/list", "/format:json", *WINDOWS[1]))
+    berlin = datetime.timezone(datetime.timedelta(hours=1))
+    now = datetime.datetime.fromisoformat(NOW).replace(tzinfo=berlin).timestamp()
+    since = datetime.datetime.fromisoformat(WINDOWS[1][0][7:] + "T00:00+02:00").timestamp()
+    check(live["now"]["epoch"] == now and
+          datetime.datetime.fromisoformat(live["now"]["time"]).timestamp() == now, f"now: {live}")
+    check(live["window"]["since"]["epoch"] == since and
+          live["window"]["until"]["epoch"] == since + 9000 and
+          [entry["path"] for entry in live["logs"]] == ["Application"], f"window: {live}")
+
+
 def main():
     if not shutil.which("faketime"):
         print("faketime is not installed")
@@ -185,6 +207,7 @@ def main():
 
         check_odd_offsets_and_units(root, write_log)
         write_log(LOG)
+        check_context(root, f"{root}/eventlog/Application.evt" + ("x" if fmt == "evtx" else ""))
         for window in WINDOWS:
             check_list(root, window)
             check_time(root, window, daily=False)
