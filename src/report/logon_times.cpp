@@ -195,7 +195,8 @@ void TimesWriter::beginReport() {
 }
 
 void TimesWriter::beginPart(const ComputerLists& lists, size_t part) {
-    ::beginPart(options_, lists, part, "users");
+    // Each user's times end with an empty line: one between parts is there already.
+    ::beginPart(options_, lists, part, "users", anyUser_);
     computer_ = computerField(options_, lists, part);
     anyUser_ = 0;
 }

@@ -12,11 +12,11 @@ int ReportLists::accepts(const void* pattern, const WCHAR* name) {
 }
 
 void beginPart(const ReportOptions& options, const ComputerLists& lists, size_t part,
-               const char* key) {
+               const char* key, int spaced) {
     if (!options.hasComputers())
         return;
     if (options.format == FormatText)
-        printOut("%sComputer: %S\n", part ? "\n" : "", lists.name(part).c_str());
+        printOut("%sComputer: %S\n", part && !spaced ? "\n" : "", lists.name(part).c_str());
     else if (options.format == FormatJson)
         printOut("%s{\"computer\": %J, \"%s\": [", part ? ", " : "", lists.name(part).c_str(), key);
 }

@@ -25,10 +25,11 @@ class ReportLists {
     ComputerLists lists_;
 };
 
-// The start of a part: in text, its computer's line (after an empty line but for the first);
-// in JSON, the computer's object up to its array, named key. Nothing without /computer.
+// The start of a part: in text, its computer's line, after an empty line but for the first
+// part or after one (spaced: the part before ended with one, as a user's times do); in JSON, the
+// computer's object up to its array, named key. Nothing without /computer.
 void beginPart(const ReportOptions& options, const ComputerLists& lists, size_t part,
-               const char* key);
+               const char* key, int spaced = 0);
 // The end of a part's array and object in JSON; any said that the array holds items.
 void endPart(const ReportOptions& options, int any);
 // The start of a JSON document: its array of computers or of key.

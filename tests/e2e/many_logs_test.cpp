@@ -103,7 +103,7 @@ const Case kCases[] = {
      "   rdp#2    2 LOGON:05/01/20 01:00:00 REBOOT:05/01/20 02:00:00 Total:01:00:00\n"
      "   rdp#2    2 LOGON:05/01/20 03:00:00 CURTM :05/01/20 04:00:00 Total:01:00:00\n"
      "   Total time=02:00:00\n\n"
-     "\nComputer: SRV2\n"
+     "Computer: SRV2\n"
      "User: CORP\\eve\n"
      "   rdp#2    2 LOGON:05/01/20 01:30:00 LOGOFF:05/01/20 02:30:00 Total:01:00:00\n"
      "   Total time=01:00:00\n\n"},
