@@ -13,6 +13,7 @@ import sys
 import tempfile
 
 vlmaudit, evtutil, page = (os.path.abspath(arg) for arg in sys.argv[1:4])
+COLLECTOR = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "demo", "collector.txt")
 LOG = """\
 reboot 1764576000
 logon 1764579600 1 Console\\CORP\\administrator
@@ -36,6 +37,10 @@ failures = []
 with tempfile.TemporaryDirectory() as work:
     subprocess.run([evtutil, "batch", os.path.join(work, "saved.evt")], input=LOG.encode(),
                    stdout=subprocess.DEVNULL, check=True)
+    # A collector's log of two servers, as the README's example.
+    with open(COLLECTOR, "rb") as lines:
+        subprocess.run([evtutil, "batch", os.path.join(work, "ForwardedEvents.evtx")],
+                       stdin=lines, stdout=subprocess.DEVNULL, check=True)
     # faketime's library comes first: a sanitized build is told not to mind.
     env = dict(os.environ, LC_ALL="C", TZ="UTC", VLMAUDIT_ROOT=os.path.join(work, "root"),
                ASAN_OPTIONS="verify_asan_link_order=0")
