@@ -16,6 +16,9 @@ function(expect want_out want_err want_rc)
     string(SUBSTRING "${out}" 3 -1 out)
     set(out "<BOM>${out}")
   endif()
+  # Moments of the JSON context that depend on the present time.
+  string(REGEX REPLACE "\"(now|since)\": {\"time\": \"[^\"]*\", \"epoch\": [0-9]+}" "\"\\1\": <MOMENT>"
+         out "${out}")
   string(REPLACE "\r" "" err "${err}")
   # With the machine formats the not-enabled warning goes to standard error: not checked here.
   string(REGEX REPLACE "vlmaudit: WARNING: [^\n]*\n" "" err "${err}")
@@ -25,8 +28,13 @@ function(expect want_out want_err want_rc)
   message(STATUS "${ARGN}: ok")
 endfunction()
 
-expect("{\"events\": []}\n" "" 0 /list /format:json)
-expect("{\"users\": []}\n" "" 0 /TIME /Daily /format:JSON /since:yesterday)
+# The machine's own log, empty: its name, no records.
+set(log "\"logs\": [\n  {\"path\": \"Application\", \"records\": 0, \"oldest\": null, \"newest\": null, \"damaged\": false}\n]}\n")
+expect("{\"events\": [], \"now\": <MOMENT>, \"window\": null, ${log}" "" 0 /list /format:json)
+expect("{\"users\": [], \"now\": <MOMENT>, \"window\": {\"since\": <MOMENT>, \"until\": null}, ${log}"
+       "" 0 /TIME /Daily /format:JSON /since:yesterday)
+expect("{\"computers\": [], \"now\": <MOMENT>, \"window\": null, ${log}" "" 0
+       /list /computer:* /format:json)
 expect("${bom}domain,user,session,session_number,logon,logon_epoch,end,end_time,end_epoch,seconds\n"
        "" 0 /time /format:csv /user:CORP\\*)
 expect("${bom}time,epoch,event,domain,user,session,session_number\n" "" 0
