@@ -358,6 +358,10 @@ int EventLogReader::takeRecord(uint8_t* buffer, uint32_t size) {
     return parseRecord(0);
 }
 
+uint32_t EventLogReader::recordNumber() const {
+    return record_ ? readLe32(record_ + (shortRecord_ ? kShortRecordNumber : kRecordNumber)) : 0;
+}
+
 // The computer's name follows the source's, in a whole record and in a short one; a record
 // whose computer name does not end before its data (where a payload's names are taken apart in
 // place), or inside it, has none. The record is of the reader's source (isOfSource): its source
@@ -366,12 +370,10 @@ void EventLogReader::findComputer() {
     computerFound_ = 1;
     computer_ = nullptr;
     computerUnits_ = 0;
-    recordNumber_ = 0;
     if (!record_)
         return;
     const int shortRecord = shortRecord_;
     const uint32_t sourceAt = shortRecord ? kShortSource : kHeaderSize;
-    recordNumber_ = readLe32(record_ + (shortRecord ? kShortRecordNumber : kRecordNumber));
     const uint32_t at = sourceAt + 2 * (sourceLength_ + 1);
     const uint32_t data = readLe32(record_ + (shortRecord ? kShortRest : kDataOffset));
     size_t units = 0;

@@ -70,11 +70,7 @@ class EventLogReader {
         return computerUnits_;
     }
     // The current record's number in its log.
-    uint32_t recordNumber() {
-        if (!computerFound_)
-            findComputer();
-        return recordNumber_;
-    }
+    uint32_t recordNumber() const;
 
     // What the walk since the last reopen met, records of every source counted: how many, and
     // the oldest and newest of their times (both 0 while none was met).
@@ -129,11 +125,10 @@ class EventLogReader {
     size_t sessionNameUnits_ = 0;
     size_t domainUnits_ = 0;
     size_t userNameUnits_ = 0;
-    int computerFound_ = 0; // computer_ and recordNumber_ are the current record's
+    int computerFound_ = 0; // computer_ is the current record's
     int shortRecord_ = 0;   // the current record is a short one
     WCHAR* computer_ = nullptr;
     size_t computerUnits_ = 0;
-    uint32_t recordNumber_ = 0;
     uint64_t recordsMet_ = 0;
     uint32_t oldestMet_ = UINT32_MAX;
     uint32_t newestMet_ = 0;

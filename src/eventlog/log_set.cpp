@@ -44,6 +44,8 @@ void LogSet::reopen() {
     started_ = 0;
     taken_ = SIZE_MAX;
     current_ = logs_[0].get();
+    restart_ = 0;
+    anySkipped_ = 0;
     trails_.clear();
     for (size_t i = 0; logs_.size() > 1 && i < logs_.size(); ++i)
         trails_.emplace_back(new Trail);
@@ -80,7 +82,10 @@ int LogSet::readMerged() {
         if (taken_ == SIZE_MAX)
             return 0;
         current_ = logs_[taken_].get();
-        if (!isDuplicate(taken_))
+        const int copy = isDuplicate(taken_);
+        if (copy < 0)
+            return 0;
+        if (!copy)
             return 1;
         ++duplicates_;
     }
@@ -102,6 +107,12 @@ size_t LogSet::bestOf(size_t count) {
         }
     }
     hullOf(best);
+    othersHead_ = 0;
+    for (size_t i = 0; i < count; ++i)
+        if (i != best && waiting_[i])
+            othersHead_ = trails_[i]->falling
+                              ? std::max<uint64_t>(othersHead_, logs_[i]->recordNumber())
+                              : UINT64_MAX;
     return best;
 }
 
@@ -111,6 +122,13 @@ int LogSet::staysAhead(size_t log) const {
         return 1;
     const uint32_t mine = logs_[log]->time(), theirs = logs_[runnerUp_]->time();
     return mine > theirs || (mine == theirs && log > runnerUp_);
+}
+
+// The record's computer hash, taken when first needed.
+uint32_t LogSet::computerOf(Given& record, Trail& trail, EventLogReader& reader) {
+    if (!record.computer)
+        record.computer = computerHash(trail, reader);
+    return record.computer;
 }
 
 // Records nearly always come in runs of one computer: its name is hashed when it changes.
@@ -135,11 +153,28 @@ uint32_t LogSet::computerHash(Trail& trail, EventLogReader& reader) {
 // there it is found by a binary search: logs archived one after another are never searched. The
 // records of a log whose numbers did not fall (one that gathers records of other computers, or
 // a damaged one) are kept in a table instead.
+//
+// A record is kept for the search only where a copy may still come: while the other logs'
+// numbers fall, none of them can give a number above the next it will give. Logs archived one
+// after another then keep nothing. Should a log whose numbers do not fall give a number of the
+// span of records not kept, a copy may have been missed: the walk is made again, keeping all.
+// -1 then; 1 for a copy, 0 for a record to give.
 int LogSet::isDuplicate(size_t log) {
     EventLogReader& reader = *logs_[log];
     Trail& trail = *trails_[log];
-    const Given record = {reader.recordNumber(), reader.time(), reader.kind(),
-                          computerHash(trail, reader)};
+    Given record = {reader.recordNumber(), reader.time(), reader.kind(), 0};
+    if (trail.falling && trail.any && record.number >= trail.last) {
+        trail.falling = 0;
+        for (const Given& earlier : trail.given)
+            table(earlier, log);
+        trail.given.release();
+    }
+    trail.any = 1;
+    trail.last = record.number;
+    if (!trail.falling && !recordAll_ && anySkipped_ && skippedElsewhere(record.number, log)) {
+        recordAll_ = restart_ = 1;
+        return -1;
+    }
     for (size_t other = 0;
          record.number >= hullLowest_ && record.number <= hullHighest_ && other < trails_.size();
          ++other) {
@@ -151,23 +186,34 @@ int LogSet::isDuplicate(size_t log) {
         const Given* at =
             std::partition_point(them.given.begin(), them.given.end(),
                                  [&](const Given& g) { return g.number > record.number; });
-        if (at != them.given.end() && *at == record)
+        if (at != them.given.end() && at->number == record.number && at->time == record.time &&
+            at->kind == record.kind && at->computer == computerOf(record, trail, reader))
             return 1;
     }
-    if (tabled_ > 0 && tabledElsewhere(record, log))
+    if (tabled_ > 0 && tabledElsewhere(record, log, trail, reader))
         return 1;
-    if (trail.falling && !trail.given.empty() && record.number >= trail.given.back().number) {
-        trail.falling = 0;
-        for (const Given& earlier : trail.given)
-            table(earlier, log);
-        trail.given.release();
+    if (!recordAll_ && trail.falling && record.number > othersHead_) {
+        trail.skippedLowest = std::min(trail.skippedLowest, record.number);
+        trail.skippedHighest = std::max(trail.skippedHighest, record.number);
+        anySkipped_ = 1;
+        return 0;
     }
+    computerOf(record, trail, reader);
     if (trail.falling)
         trail.given.push(record);
     else
         table(record, log);
     trail.lowest = record.number < trail.lowest ? record.number : trail.lowest;
     trail.highest = record.number > trail.highest ? record.number : trail.highest;
+    return 0;
+}
+
+// Whether the number lies in the span of the records another log did not keep.
+int LogSet::skippedElsewhere(uint32_t number, size_t log) const {
+    for (size_t other = 0; other < trails_.size(); ++other)
+        if (other != log && number >= trails_[other]->skippedLowest &&
+            number <= trails_[other]->skippedHighest)
+            return 1;
     return 0;
 }
 
@@ -184,17 +230,21 @@ void LogSet::hullOf(size_t log) {
     }
 }
 
+// By number, time and event ID: the computer is compared only where those are the same.
 size_t LogSet::slotOf(const Given& record) const {
-    const uint64_t words = (uint64_t(record.number) << 32 | record.time) ^
-                           (uint64_t(record.computer) << 32 | record.kind) * kMix;
+    const uint64_t words = (uint64_t(record.number) << 32 | record.time) ^ record.kind * kMix;
     return static_cast<size_t>(mixed(words ^ secret_[0], secret_[1]));
 }
 
-int LogSet::tabledElsewhere(const Given& record, size_t log) const {
+int LogSet::tabledElsewhere(Given& record, size_t log, Trail& trail, EventLogReader& reader) {
     const size_t mask = table_.size() - 1;
-    for (size_t slot = slotOf(record) & mask; table_[slot].log; slot = (slot + 1) & mask)
-        if (table_[slot].log != log + 1 && table_[slot].record == record)
+    for (size_t slot = slotOf(record) & mask; table_[slot].log; slot = (slot + 1) & mask) {
+        const Tabled& entry = table_[slot];
+        if (entry.log != log + 1 && entry.record.number == record.number &&
+            entry.record.time == record.time && entry.record.kind == record.kind &&
+            entry.record.computer == computerOf(record, trail, reader))
             return 1;
+    }
     return 0;
 }
 

@@ -38,6 +38,9 @@ class LogSet {
     uint32_t newestMet() const;
     // Records given once that two logs held.
     uint64_t duplicates() const { return duplicates_; }
+    // Whether the walk must be made again from the start, every record then kept for the
+    // search for copies (see isDuplicate); readNext said 0 early. reopen starts it.
+    int mustRestart() const { return restart_; }
 
   private:
     // A record given, as the copies of it in other logs are found: its number, time, event ID
@@ -47,9 +50,6 @@ class LogSet {
         uint32_t time;
         uint32_t kind;
         uint32_t computer;
-        bool operator==(const Given& o) const {
-            return number == o.number && time == o.time && kind == o.kind && computer == o.computer;
-        }
     };
     // What each log gave, walking back: while its numbers fell at each record (as a log numbers
     // its records), in order, to be searched by number; after that, in the table of such logs.
@@ -83,8 +83,12 @@ class LogSet {
     };
     struct Trail {
         GivenArray given;
-        uint32_t lowest = UINT32_MAX, highest = 0;
+        uint32_t lowest = UINT32_MAX, highest = 0; // of the records kept
         int falling = 1;
+        int any = 0;       // a record was given (or found a copy)
+        uint32_t last = 0; // the number of the last one
+        // The numbers of the records not kept: no other log could give a copy of them later.
+        uint32_t skippedLowest = UINT32_MAX, skippedHighest = 0;
         std::vector<WCHAR> spelling; // the last computer's name met, and its hash
         uint32_t spellingHash = 0;
     };
@@ -100,7 +104,9 @@ class LogSet {
     void hullOf(size_t log);
     int isDuplicate(size_t log);
     uint32_t computerHash(Trail& trail, EventLogReader& reader);
-    int tabledElsewhere(const Given& record, size_t log) const;
+    uint32_t computerOf(Given& record, Trail& trail, EventLogReader& reader);
+    int tabledElsewhere(Given& record, size_t log, Trail& trail, EventLogReader& reader);
+    int skippedElsewhere(uint32_t number, size_t log) const;
     void table(const Given& record, size_t log);
     size_t slotOf(const Given& record) const;
     void grow();
@@ -115,6 +121,12 @@ class LogSet {
     size_t runnerUp_ = SIZE_MAX; // the best of the others when taken_ began giving
     // The span of the numbers the others gave when taken_ began giving.
     uint32_t hullLowest_ = UINT32_MAX, hullHighest_ = 0;
+    // The highest number the others may still give while their numbers fall (UINT64_MAX when
+    // one's do not), when taken_ began giving: a record above it has no copy to come.
+    uint64_t othersHead_ = UINT64_MAX;
+    int recordAll_ = 0; // keep every record: a walk found that one not kept may have a copy
+    int restart_ = 0;
+    int anySkipped_ = 0;
     int started_ = 0;
     uint64_t duplicates_ = 0;
     std::vector<std::unique_ptr<Trail>> trails_;

@@ -31,7 +31,8 @@ void fileUnderUser(EventLogReader& reader, UserList& list, const WCHAR* sessionN
 }
 
 // Walks the logs, hands each record to file with the list of its computer, and orders the
-// lists. Inlined into each pass, with a loop of its own for one log filed into one list.
+// lists. Inlined into each pass, with a loop of its own for one log filed into one list. A merge
+// that must be made again (see LogSet::mustRestart) starts over with empty lists.
 template <typename File> void fileRecords(LogSet& logs, ComputerLists& lists, File file) {
     logs.reopen();
     if (logs.size() == 1 && !lists.byComputer()) {
@@ -40,10 +41,16 @@ template <typename File> void fileRecords(LogSet& logs, ComputerLists& lists, Fi
         while (reader.readNext())
             file(reader, list);
     } else {
-        while (logs.readNext()) {
-            EventLogReader& reader = logs.current();
-            if (UserList* list = lists.listOf(reader))
-                file(reader, *list);
+        for (;;) {
+            while (logs.readNext()) {
+                EventLogReader& reader = logs.current();
+                if (UserList* list = lists.listOf(reader))
+                    file(reader, *list);
+            }
+            if (!logs.mustRestart())
+                break;
+            lists.clear();
+            logs.reopen();
         }
     }
     lists.sort();

@@ -50,3 +50,13 @@ void ComputerLists::sort() {
     spelled_.clear();
     last_ = nullptr;
 }
+
+void ComputerLists::clear() {
+    parts_.clear();
+    refused_.clear();
+    numbers_.clear();
+    spelled_.clear();
+    last_ = nullptr;
+    if (!accepts_)
+        parts_.emplace_back(new Part(&pool_));
+}

@@ -44,6 +44,8 @@ class ComputerLists {
     // the one list of every record.
     const WString& name(size_t i) const { return parts_[i]->name; }
     void sort();
+    // Back to no list filed, as made (the memory of those filed stays taken).
+    void clear();
 
   private:
     struct Part {

@@ -16,8 +16,14 @@ struct Record {
     uint32_t minutes;
     uint32_t session;
     const char* names;
+    uint32_t origin = 0; // .evtx: the number on its own computer, as a collector keeps it
 };
-using Log = std::vector<Record>;
+// A log's records, numbered from first.
+struct Log {
+    std::vector<Record> records;
+    uint32_t first = 1;
+    Log(std::initializer_list<Record> r, uint32_t from = 1) : records(r), first(from) {}
+};
 
 EvtRecordFields fieldsOf(const Record& r) {
     const uint32_t time = kDay + 60 * r.minutes;
@@ -28,6 +34,7 @@ EvtRecordFields fieldsOf(const Record& r) {
         fields.eventId = 6013;
     }
     fields.computer = toU16(r.computer);
+    fields.eventRecordId = r.origin;
     return fields;
 }
 
@@ -35,11 +42,13 @@ EvtRecordFields fieldsOf(const Record& r) {
 void writeLogs(const std::string& root, const std::vector<Log>& logs) {
     for (size_t i = 0; i < logs.size(); ++i) {
         std::vector<EvtRecordFields> records;
-        for (const Record& r : logs[i])
+        for (const Record& r : logs[i].records)
             records.push_back(fieldsOf(r));
         std::string error, path = root + "/" + std::to_string(i);
-        ASSERT_TRUE(appendEvtRecords(path + ".evt", records, kDefaultEvtMaxSize, &error)) << error;
-        ASSERT_TRUE(writeEvtxFile(path + ".evtx", records, &error)) << error;
+        ASSERT_TRUE(
+            appendEvtRecords(path + ".evt", records, kDefaultEvtMaxSize, &error, logs[i].first))
+            << error;
+        ASSERT_TRUE(writeEvtxFile(path + ".evtx", records, &error, logs[i].first)) << error;
     }
 }
 
@@ -55,12 +64,9 @@ const Log kServer = {{"SRV", 3, 0, 9, "rdp#9\\CORP\\zoe"},
                      {"SRV", 3, 120, 2, "rdp#2\\CORP\\bob"},
                      {"SRV", 1, 180, 0, ""},
                      {"SRV", 2, 240, 3, "rdp#3\\CORP\\eve"}};
-const Log kServerLater = {kServer[0],
-                          kServer[1],
-                          kServer[2],
-                          kServer[3],
-                          kServer[4],
-                          {"SRV", 3, 300, 3, "rdp#3\\CORP\\eve"},
+const Log kServerLater = {kServer.records[0],    kServer.records[1],
+                          kServer.records[2],    kServer.records[3],
+                          kServer.records[4],    {"SRV", 3, 300, 3, "rdp#3\\CORP\\eve"},
                           {"SRV", 0, 330, 0, ""}};
 // A collector's log: two servers whose session numbers are the same, one of them rebooted.
 const Log kCollected = {{"SRV1", 2, 60, 2, "rdp#2\\CORP\\bob"},
@@ -90,6 +96,47 @@ const Case kCases[] = {
      "User: CORP\\eve\n"
      "   rdp#3    3 LOGON:05/01/20 04:00:00 LOGOFF:05/01/20 05:00:00 Total:01:00:00\n"
      "   Total time=01:00:00\n\n"},
+    {"archives one after another, given newest first, numbers going on",
+     {Log({{"SRV", 3, 300, 3, "rdp#3\\CORP\\eve"}, {"SRV", 1, 360, 0, ""}}, 4),
+      Log({{"SRV", 2, 60, 3, "rdp#3\\CORP\\eve"},
+           {"SRV", 2, 120, 4, "rdp#4\\CORP\\bob"},
+           {"SRV", 3, 180, 4, "rdp#4\\CORP\\bob"}})},
+     "/time",
+     "User: CORP\\bob\n"
+     "   rdp#4    4 LOGON:05/01/20 02:00:00 LOGOFF:05/01/20 03:00:00 Total:01:00:00\n"
+     "   Total time=01:00:00\n\n"
+     "User: CORP\\eve\n"
+     "   rdp#3    3 LOGON:05/01/20 01:00:00 LOGOFF:05/01/20 05:00:00 Total:04:00:00\n"
+     "   Total time=04:00:00\n\n"},
+    {"copies of a collector's log, whose numbers are those of each computer",
+     {Log({{"SRV1", 2, 60, 2, "rdp#2\\CORP\\bob", 100},
+           {"SRV2", 2, 61, 2, "rdp#2\\CORP\\eve", 500},
+           {"SRV1", 3, 62, 2, "rdp#2\\CORP\\bob", 101},
+           {"SRV2", 3, 63, 2, "rdp#2\\CORP\\eve", 501}}),
+      Log({{"SRV1", 2, 60, 2, "rdp#2\\CORP\\bob", 100},
+           {"SRV2", 2, 61, 2, "rdp#2\\CORP\\eve", 500},
+           {"SRV1", 3, 62, 2, "rdp#2\\CORP\\bob", 101},
+           {"SRV2", 3, 63, 2, "rdp#2\\CORP\\eve", 501},
+           {"SRV1", 2, 64, 3, "rdp#3\\CORP\\bob", 102},
+           {"SRV2", 1, 65, 0, "", 502}})},
+     "/list /computer:*",
+     "Computer: SRV1\n"
+     "CORP\\bob               rdp#2     LOGON      2   05/01/20 01:00:00\n"
+     "CORP\\bob               rdp#2     LOGOFF     2   05/01/20 01:02:00\n"
+     "CORP\\bob               rdp#3     LOGON      3   05/01/20 01:04:00\n"
+     "\nComputer: SRV2\n"
+     "CORP\\eve               rdp#2     LOGON      2   05/01/20 01:01:00\n"
+     "CORP\\eve               rdp#2     LOGOFF     2   05/01/20 01:03:00\n"
+     "-\\SYSTEM                         REBOOT         05/01/20 01:05:00\n"},
+    {"a copy found after its log's numbers rose: the merge is made again",
+     {Log({{"SRV2", 2, 65, 2, "rdp#2\\CORP\\eve", 600},
+           {"SRV1", 2, 65, 1, "rdp#1\\CORP\\bob", 101}}),
+      Log({{"SRV2", 2, 65, 2, "rdp#2\\CORP\\eve", 600}})},
+     "/list /computer:*",
+     "Computer: SRV1\n"
+     "CORP\\bob               rdp#1     LOGON      1   05/01/20 01:05:00\n"
+     "\nComputer: SRV2\n"
+     "CORP\\eve               rdp#2     LOGON      2   05/01/20 01:05:00\n"},
     {"the same record number and time on two computers are two records",
      {{{"A", 2, 60, 1, "c\\CORP\\bob"}}, {{"B", 2, 60, 1, "c\\CORP\\bob"}}},
      "/list",

@@ -24,6 +24,9 @@ struct EvtRecordFields {
     std::vector<std::u16string> strings;
     std::vector<uint8_t> userSid;
     std::vector<uint8_t> data;
+    // .evtx: the System/EventRecordID written, as a collector keeps the number the record had
+    // on its own computer; 0 for the log's own number.
+    uint64_t eventRecordId = 0;
 };
 
 // Appends the UTF-16LE units of s and a zero unit.

@@ -209,7 +209,7 @@ void putValues(std::vector<uint8_t>& b, const EvtRecordFields& f, uint64_t id) {
     put16(values[TaskSlot], f.category);
     put64(values[KeywordsSlot], keywords);
     put64(values[TimeSlot], fileTimeOf(f.timeGenerated));
-    put64(values[RecordIdSlot], id);
+    put64(values[RecordIdSlot], f.eventRecordId ? f.eventRecordId : id);
     putUnits(values[ChannelSlot], u"Application");
     putUnits(values[ComputerSlot], f.computer);
     values[UserSlot] = f.userSid;
