@@ -16,6 +16,7 @@ struct Record {
     uint32_t minutes;
     uint32_t session;
     const char* names;
+    int malformed = 0; // a logon or logoff whose names do not end
 };
 using Log = std::vector<Record>;
 
@@ -28,6 +29,8 @@ EvtRecordFields fieldsOf(const Record& r) {
         fields.eventId = 6013;
     }
     fields.computer = toU16(r.computer);
+    if (r.malformed)
+        fields.data.back() = 1;
     return fields;
 }
 
@@ -48,6 +51,9 @@ struct Case {
     std::vector<Log> logs;
     const char* modifiers; // after /file: for each log
     const char* expected;
+    // What standard error says, each log's path as ROOT/N.EXT, and the exit status then.
+    const char* errors = "";
+    int status = 0;
 };
 
 const Log kServer = {{"SRV", 3, 0, 9, "rdp#9\\CORP\\zoe"},
@@ -135,7 +141,25 @@ const Case kCases[] = {
      "User: CORP\\bob\n"
      "   c        1 LOGON:05/01/20 22:00:00 CURTM :05/02/20 02:00:00 Total:03:00:00\n"
      "   Total time=03:00:00\n\n"},
+    {"a malformed record stops its own log, and the others go on",
+     {{{"A", 2, 60, 1, "c\\CORP\\bob"}, {"A", 3, 180, 1, "c\\CORP\\bob", 1}},
+      {{"B", 2, 120, 2, "r\\CORP\\eve"}, {"B", 1, 240, 0, ""}}},
+     "/list",
+     "CORP\\eve               r         LOGON      2   05/01/20 02:00:00\n"
+     "-\\SYSTEM                         REBOOT         05/01/20 04:00:00\n",
+     "vlmaudit: a malformed logoff record of wsxlum in ROOT/0.EXT dated 05/01/20 03:00:00 "
+     "stopped the reading of that log; its older records are not shown.\n",
+     1},
 };
+
+// Standard error with each log's path as ROOT/N.EXT.
+std::string withoutRoot(std::string text, const std::string& root, const std::string& format) {
+    for (size_t at; (at = text.find(root)) != std::string::npos;)
+        text.replace(at, root.size(), "ROOT");
+    for (size_t at; (at = text.find(format + " ")) != std::string::npos;)
+        text.replace(at, format.size(), ".EXT");
+    return text;
+}
 
 TEST(ManyLogs, Reports) {
     for (const Case& c : kCases) {
@@ -146,7 +170,9 @@ TEST(ManyLogs, Reports) {
             std::string options = c.modifiers;
             for (size_t i = 0; i < c.logs.size(); ++i)
                 options += " /file:" + sandbox.root() + "/" + std::to_string(i) + format;
-            EXPECT_EQ(runProgram(sandbox.root(), options), c.expected) << format;
+            std::string errors;
+            EXPECT_EQ(runProgram(sandbox.root(), options, c.status, &errors), c.expected) << format;
+            EXPECT_EQ(withoutRoot(errors, sandbox.root(), format), c.errors) << format;
         }
     }
 }
