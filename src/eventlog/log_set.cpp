@@ -203,8 +203,9 @@ void LogSet::table(const Given& record, size_t log) {
         grow();
     const size_t mask = table_.size() - 1;
     size_t slot = slotOf(record) & mask;
-    while (table_[slot].log)
-        slot = (slot + 1) & mask;
+    for (; table_[slot].log; slot = (slot + 1) & mask)
+        if (table_[slot].log == log + 1 && table_[slot].record == record)
+            return; // once finds its copies: a log repeating a record makes no run of slots
     table_[slot] = {record, log + 1};
     ++tabled_;
 }
