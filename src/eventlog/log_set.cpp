@@ -145,7 +145,8 @@ int LogSet::isDuplicate(size_t log) {
          ++other) {
         const Trail& them = *trails_[other];
         if (other == log || !them.falling || record.number < them.lowest ||
-            record.number > them.highest)
+            record.number > them.highest || record.time < them.earliest ||
+            record.time > them.latest)
             continue; // the table holds the records of logs whose numbers did not fall
         // Their numbers fall: the first place whose number is not above the record's.
         const Given* at =
@@ -168,6 +169,8 @@ int LogSet::isDuplicate(size_t log) {
         table(record, log);
     trail.lowest = record.number < trail.lowest ? record.number : trail.lowest;
     trail.highest = record.number > trail.highest ? record.number : trail.highest;
+    trail.earliest = std::min(trail.earliest, record.time);
+    trail.latest = std::max(trail.latest, record.time);
     return 0;
 }
 
@@ -222,7 +225,7 @@ void LogSet::grow() {
 }
 
 void LogSet::GivenArray::grow() {
-    const size_t capacity = capacity_ ? 2 * capacity_ : (size_t(2) << 20) / sizeof(Given);
+    const size_t capacity = capacity_ ? 2 * capacity_ : (size_t(64) << 10) / sizeof(Given);
     Given* items = static_cast<Given*>(reserveBlock(capacity * sizeof(Given)));
     if (!items)
         std::abort(); // as the standard containers do when memory runs out

@@ -96,6 +96,13 @@ const Case kCases[] = {
      "User: CORP\\eve\n"
      "   rdp#3    3 LOGON:05/01/20 04:00:00 LOGOFF:05/01/20 05:00:00 Total:01:00:00\n"
      "   Total time=01:00:00\n\n"},
+    {"copies are found in logs whose clock went back",
+     {{{"A", 2, 60, 1, "c\\CORP\\bob"}, {"A", 3, 30, 1, "c\\CORP\\bob"}, {"A", 1, 90, 0, ""}},
+      {{"A", 2, 60, 1, "c\\CORP\\bob"}, {"A", 3, 30, 1, "c\\CORP\\bob"}, {"A", 1, 90, 0, ""}}},
+     "/list",
+     "CORP\\bob               c         LOGOFF     1   05/01/20 00:30:00\n"
+     "CORP\\bob               c         LOGON      1   05/01/20 01:00:00\n"
+     "-\\SYSTEM                         REBOOT         05/01/20 01:30:00\n"},
     {"the same record number and time on two computers are two records",
      {{{"A", 2, 60, 1, "c\\CORP\\bob"}}, {{"B", 2, 60, 1, "c\\CORP\\bob"}}},
      "/list",
