@@ -180,7 +180,8 @@ int LogSet::isDuplicate(size_t log) {
          ++other) {
         const Trail& them = *trails_[other];
         if (other == log || !them.falling || record.number < them.lowest ||
-            record.number > them.highest)
+            record.number > them.highest || record.time < them.earliest ||
+            record.time > them.latest)
             continue; // the table holds the records of logs whose numbers did not fall
         // Their numbers fall: the first place whose number is not above the record's.
         const Given* at =
@@ -205,6 +206,8 @@ int LogSet::isDuplicate(size_t log) {
         table(record, log);
     trail.lowest = record.number < trail.lowest ? record.number : trail.lowest;
     trail.highest = record.number > trail.highest ? record.number : trail.highest;
+    trail.earliest = std::min(trail.earliest, record.time);
+    trail.latest = std::max(trail.latest, record.time);
     return 0;
 }
 
@@ -253,8 +256,9 @@ void LogSet::table(const Given& record, size_t log) {
         grow();
     const size_t mask = table_.size() - 1;
     size_t slot = slotOf(record) & mask;
-    while (table_[slot].log)
-        slot = (slot + 1) & mask;
+    for (; table_[slot].log; slot = (slot + 1) & mask)
+        if (table_[slot].log == log + 1 && table_[slot].record == record)
+            return; // once finds its copies: a log repeating a record makes no run of slots
     table_[slot] = {record, log + 1};
     ++tabled_;
 }
@@ -271,7 +275,7 @@ void LogSet::grow() {
 }
 
 void LogSet::GivenArray::grow() {
-    const size_t capacity = capacity_ ? 2 * capacity_ : (size_t(2) << 20) / sizeof(Given);
+    const size_t capacity = capacity_ ? 2 * capacity_ : (size_t(64) << 10) / sizeof(Given);
     Given* items = static_cast<Given*>(reserveBlock(capacity * sizeof(Given)));
     if (!items)
         std::abort(); // as the standard containers do when memory runs out

@@ -50,11 +50,15 @@ class LogSet {
         uint32_t time;
         uint32_t kind;
         uint32_t computer;
+        bool operator==(const Given& o) const {
+            return number == o.number && time == o.time && kind == o.kind && computer == o.computer;
+        }
     };
     // What each log gave, walking back: while its numbers fell at each record (as a log numbers
     // its records), in order, to be searched by number; after that, in the table of such logs.
-    // Records given, one after another, in blocks of whole huge pages: a log of a million
-    // records costs a few page faults, not thousands.
+    // Records given, one after another, in a block that doubles from 64 KiB: a hundred small
+    // logs take little, and a log of a million records grows into whole huge pages, a few page
+    // faults, not thousands.
     class GivenArray {
       public:
         GivenArray() = default;
@@ -84,6 +88,9 @@ class LogSet {
     struct Trail {
         GivenArray given;
         uint32_t lowest = UINT32_MAX, highest = 0; // of the records kept
+        // The times they span: a copy has the record's time, and logs of many servers given
+        // in turns span the same numbers, but seldom the same second.
+        uint32_t earliest = UINT32_MAX, latest = 0;
         int falling = 1;
         int any = 0;       // a record was given (or found a copy)
         uint32_t last = 0; // the number of the last one

@@ -95,7 +95,9 @@ int reportWalkEnd(const EventLogReader& reader, const WCHAR* path) {
         DateTimeText when(reader.time());
         if (when.text())
             printError(" dated %S", when.text());
-        printError(" stopped the report; older records are not shown.\n");
+        // Of several logs, only that one stops: the others' older records are shown.
+        printError(path ? " stopped the reading of that log; its older records are not shown.\n"
+                        : " stopped the report; older records are not shown.\n");
         return 1;
     }
     return 1;

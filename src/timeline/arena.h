@@ -41,7 +41,9 @@ class Arena {
     };
     BlockPool* pool_;
     std::vector<Block> blocks_;
-    size_t nextBlockSize_ = size_t(64) << 10; // grows as the list does, up to a limit
+    // Grows as the list does, up to a limit; small at first, as a list may hold a few entries
+    // (one computer's of many).
+    size_t nextBlockSize_ = 256;
     uint8_t* next_ = nullptr;
     size_t left_ = 0;
 };

@@ -7,6 +7,7 @@ BlockPool::~BlockPool() {
 
 void* BlockPool::take(size_t size) {
     size = (size + 63) & ~size_t(63);
+    taken_ += size;
     if (size > kChunk / 4) {
         // Whole huge pages when the size is made of them (see reserveBlock).
         void* memory = reserveBlock(size);

@@ -19,6 +19,8 @@ class BlockPool {
     // size bytes, zeroed, at a multiple of 64, for as long as the pool lives; none when memory
     // runs out. Pieces larger than a quarter of a chunk are blocks of their own.
     void* take(size_t size);
+    // The bytes of the pieces taken so far.
+    size_t taken() const { return taken_; }
 
   private:
     static constexpr size_t kChunk = size_t(2) << 20;
@@ -29,4 +31,5 @@ class BlockPool {
     std::vector<Block> blocks_; // chunks and blocks of their own
     uint8_t* next_ = nullptr;
     size_t left_ = 0;
+    size_t taken_ = 0;
 };

@@ -13,7 +13,9 @@ ComputerLists::ComputerLists() {
 }
 
 ComputerLists::ComputerLists(int (*accepts)(const void*, const WCHAR*), const void* context)
-    : accepts_(accepts), context_(context) {}
+    : accepts_(accepts), context_(context) {
+    refused_.taken = 0;
+}
 
 UserList* ComputerLists::find(const WCHAR* computer, size_t units) {
     const NameText none = {nullptr, 0}, name = {computer, units};
@@ -21,17 +23,19 @@ UserList* ComputerLists::find(const WCHAR* computer, size_t units) {
     if (!number) {
         number = numbers_.find(none, name);
         if (!number) {
-            Part* part = new Part(&pool_);
-            part->name.assign(computer, units);
-            part->taken = accepts_(context_, part->name.c_str());
-            auto& parts = part->taken ? parts_ : refused_;
-            parts.emplace_back(part);
-            number = static_cast<uint32_t>(parts.size()) | (part->taken ? 0 : kRefused);
+            // A name the filter refuses costs its keys alone: its records go nowhere.
+            WString spelling(computer, units);
+            number = kRefused;
+            if (accepts_(context_, spelling.c_str())) {
+                parts_.emplace_back(new Part(&pool_));
+                parts_.back()->name.swap(spelling);
+                number = static_cast<uint32_t>(parts_.size());
+            }
             numbers_.store(none, name, number);
         }
         spelled_.store(none, name, number);
     }
-    last_ = (number & kRefused ? refused_ : parts_)[(number & ~kRefused) - 1].get();
+    last_ = number == kRefused ? &refused_ : parts_[number - 1].get();
     // A name too long to keep is looked up each time (its copy would cost more).
     lastUnits_ = units <= kLastUnits ? units : SIZE_MAX;
     if (units <= kLastUnits)
@@ -53,7 +57,6 @@ void ComputerLists::sort() {
 
 void ComputerLists::clear() {
     parts_.clear();
-    refused_.clear();
     numbers_.clear();
     spelled_.clear();
     last_ = nullptr;

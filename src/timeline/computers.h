@@ -59,10 +59,10 @@ class ComputerLists {
     BlockPool pool_; // the lists' memory: they go first
     int (*accepts_)(const void*, const WCHAR*) = nullptr;
     const void* context_ = nullptr;
-    std::vector<std::unique_ptr<Part>> parts_;   // the computers accepted
-    std::vector<std::unique_ptr<Part>> refused_; // and those that were not
-    // The name to its part: its place in parts_ plus one, or in refused_ plus one with the top
-    // bit set; folded, and as each spelling met was spelled.
+    std::vector<std::unique_ptr<Part>> parts_; // the computers accepted
+    Part refused_{&pool_};                     // the one part of all those that were not
+    // The name to its part: its place in parts_ plus one, or kRefused; folded, and as each
+    // spelling met was spelled.
     NameTable numbers_{1};
     NameTable spelled_{0};
     // The part of the last record, and its name as spelled there when it is short.

@@ -1,16 +1,30 @@
 #include "event_store.h"
 
+#include <algorithm>
 #include <cstring>
 
 static_assert(sizeof(FiledEvent) == 16, "filed events are four words");
 
 int EventStore::addBlock() {
+    if (capacity_ < kBlockEvents) {
+        // The first block, twice as large, its events moved: the pool keeps the old piece.
+        const uint32_t events = capacity_ ? 2 * capacity_ : kFirstEvents;
+        void* block = pool_.take(events * sizeof(FiledEvent));
+        if (!block)
+            return 0;
+        if (size_)
+            std::memcpy(block, blocks_[0], size_ * sizeof(FiledEvent));
+        blocks_.assign(1, static_cast<FiledEvent*>(block));
+        capacity_ = events;
+        return 1;
+    }
     if (blocks_.size() + 1 >= size_t(1) << (32 - kBlockShift))
         return 0; // positions would run out
     void* block = pool_.take(kBlockBytes);
     if (!block)
         return 0;
     blocks_.push_back(static_cast<FiledEvent*>(block));
+    capacity_ += kBlockEvents;
     return 1;
 }
 
@@ -22,8 +36,11 @@ uint32_t NameStore::add(const WCHAR* text, size_t units) {
             return 0;
         size_t start = blocks_.empty() ? 1 : 0;
         size_t size = start + units + 1 + kReadPast;
-        if (size < size_t(kPlaceMask) + 1)
-            size = size_t(kPlaceMask) + 1;
+        const size_t whole = blocks_.empty()
+                                 ? kFirstUnits
+                                 : std::min(2 * blocks_.back().units, size_t(kPlaceMask) + 1);
+        if (size < whole)
+            size = whole;
         void* memory = pool_.take(sizeof(WCHAR) * size);
         if (!memory)
             return 0;

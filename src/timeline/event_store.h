@@ -1,5 +1,5 @@
 // The events of a list as they were filed, sixteen bytes each, and their session names, in
-// blocks that never move: a number names an event or a name for as long as its store lives.
+// blocks: a number names an event or a name for as long as its store lives.
 #pragma once
 
 #include "block_pool.h"
@@ -28,7 +28,7 @@ class EventStore {
 
     // 0 when memory runs out or positions do.
     int append(const FiledEvent& event) {
-        if ((size_ & kBlockMask) == 0 && !addBlock())
+        if (size_ == capacity_ && !addBlock())
             return 0;
         if (event.time > earliest_)
             newestFirst_ = 0;
@@ -57,11 +57,15 @@ class EventStore {
     static constexpr uint32_t kBlockEvents = uint32_t(1) << kBlockShift;
     static constexpr uint32_t kBlockMask = kBlockEvents - 1;
     static constexpr size_t kBlockBytes = sizeof(FiledEvent) << kBlockShift;
+    // A list of a few events (one computer's of many) takes a piece of that size: the first
+    // block starts small and doubles, moved, until it is whole.
+    static constexpr uint32_t kFirstEvents = 4;
     int addBlock();
 
     BlockPool& pool_;
     std::vector<FiledEvent*> blocks_;
     uint32_t size_ = 0;
+    uint32_t capacity_ = 0; // the events the blocks hold
     uint32_t earliest_ = UINT32_MAX;
     int newestFirst_ = 1;
 };
@@ -90,6 +94,9 @@ class NameStore {
   private:
     static constexpr uint32_t kPlaceBits = 15; // 64 KiB blocks, many to a huge page
     static constexpr uint32_t kPlaceMask = (uint32_t(1) << kPlaceBits) - 1;
+    // The first block's units: each next one twice the last, up to a whole block, so that a
+    // list of a few names takes little.
+    static constexpr size_t kFirstUnits = 64;
     struct Block {
         WCHAR* memory;
         size_t units;

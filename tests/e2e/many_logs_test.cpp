@@ -17,6 +17,7 @@ struct Record {
     uint32_t session;
     const char* names;
     uint32_t origin = 0; // .evtx: the number on its own computer, as a collector keeps it
+    int malformed = 0;   // a logon or logoff whose names do not end
 };
 // A log's records, numbered from first.
 struct Log {
@@ -35,6 +36,8 @@ EvtRecordFields fieldsOf(const Record& r) {
     }
     fields.computer = toU16(r.computer);
     fields.eventRecordId = r.origin;
+    if (r.malformed)
+        fields.data.back() = 1;
     return fields;
 }
 
@@ -57,6 +60,9 @@ struct Case {
     std::vector<Log> logs;
     const char* modifiers; // after /file: for each log
     const char* expected;
+    // What standard error says, each log's path as ROOT/N.EXT, and the exit status then.
+    const char* errors = "";
+    int status = 0;
 };
 
 const Log kServer = {{"SRV", 3, 0, 9, "rdp#9\\CORP\\zoe"},
@@ -137,6 +143,13 @@ const Case kCases[] = {
      "CORP\\bob               rdp#1     LOGON      1   05/01/20 01:05:00\n"
      "\nComputer: SRV2\n"
      "CORP\\eve               rdp#2     LOGON      2   05/01/20 01:05:00\n"},
+    {"copies are found in logs whose clock went back",
+     {{{"A", 2, 60, 1, "c\\CORP\\bob"}, {"A", 3, 30, 1, "c\\CORP\\bob"}, {"A", 1, 90, 0, ""}},
+      {{"A", 2, 60, 1, "c\\CORP\\bob"}, {"A", 3, 30, 1, "c\\CORP\\bob"}, {"A", 1, 90, 0, ""}}},
+     "/list",
+     "CORP\\bob               c         LOGOFF     1   05/01/20 00:30:00\n"
+     "CORP\\bob               c         LOGON      1   05/01/20 01:00:00\n"
+     "-\\SYSTEM                         REBOOT         05/01/20 01:30:00\n"},
     {"the same record number and time on two computers are two records",
      {{{"A", 2, 60, 1, "c\\CORP\\bob"}}, {{"B", 2, 60, 1, "c\\CORP\\bob"}}},
      "/list",
@@ -182,7 +195,25 @@ const Case kCases[] = {
      "User: CORP\\bob\n"
      "   c        1 LOGON:05/01/20 22:00:00 CURTM :05/02/20 02:00:00 Total:03:00:00\n"
      "   Total time=03:00:00\n\n"},
+    {"a malformed record stops its own log, and the others go on",
+     {{{"A", 2, 60, 1, "c\\CORP\\bob"}, {"A", 3, 180, 1, "c\\CORP\\bob", 0, 1}},
+      {{"B", 2, 120, 2, "r\\CORP\\eve"}, {"B", 1, 240, 0, ""}}},
+     "/list",
+     "CORP\\eve               r         LOGON      2   05/01/20 02:00:00\n"
+     "-\\SYSTEM                         REBOOT         05/01/20 04:00:00\n",
+     "vlmaudit: a malformed logoff record of wsxlum in ROOT/0.EXT dated 05/01/20 03:00:00 "
+     "stopped the reading of that log; its older records are not shown.\n",
+     1},
 };
+
+// Standard error with each log's path as ROOT/N.EXT.
+std::string withoutRoot(std::string text, const std::string& root, const std::string& format) {
+    for (size_t at; (at = text.find(root)) != std::string::npos;)
+        text.replace(at, root.size(), "ROOT");
+    for (size_t at; (at = text.find(format + " ")) != std::string::npos;)
+        text.replace(at, format.size(), ".EXT");
+    return text;
+}
 
 TEST(ManyLogs, Reports) {
     for (const Case& c : kCases) {
@@ -193,7 +224,9 @@ TEST(ManyLogs, Reports) {
             std::string options = c.modifiers;
             for (size_t i = 0; i < c.logs.size(); ++i)
                 options += " /file:" + sandbox.root() + "/" + std::to_string(i) + format;
-            EXPECT_EQ(runProgram(sandbox.root(), options), c.expected) << format;
+            std::string errors;
+            EXPECT_EQ(runProgram(sandbox.root(), options, c.status, &errors), c.expected) << format;
+            EXPECT_EQ(withoutRoot(errors, sandbox.root(), format), c.errors) << format;
         }
     }
 }

@@ -167,6 +167,36 @@ TEST(UserList, EachEventKeepsItsSessionName) {
         EXPECT_EQ(copies[same.first], copies[same.second]) << same.first;
 }
 
+// A list's first blocks of entries, events and names start small and grow as it does (a report
+// of many computers keeps a list for each): events and names filed across each growth are kept,
+// and a list of one event takes a few small pieces of its pool.
+TEST(UserList, GrowsFromSmallBlocksKeepingEveryEventAndName) {
+    const struct {
+        uint32_t events;
+        size_t mostBytes; // of the pool, or 0 for any
+    } kCases[] = {{1, 1024}, {4, 0}, {5, 0}, {100, 0}, {4096, 0}, {4097, 0}, {20000, 0}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.events);
+        BlockPool pool;
+        UserList list(&pool);
+        UserEntry* entry = list.addUser(WSTR("D"), WSTR("u"));
+        std::vector<WString> names;
+        for (uint32_t i = 0; i < c.events; ++i) {
+            names.push_back(WSTR("RDP-Tcp#") + WString(i % 7 + 1, WCHAR('a' + i % 26)));
+            ASSERT_TRUE(list.fileEvent(*entry, names.back().c_str(), i, Logon, c.events - i));
+        }
+        if (c.mostBytes) {
+            EXPECT_LE(pool.taken(), c.mostBytes);
+        }
+        std::vector<SessionEvent> events = timeline(list, entry);
+        ASSERT_EQ(events.size(), c.events);
+        for (const SessionEvent& e : events) {
+            EXPECT_EQ(e.time, c.events - e.sessionId);
+            EXPECT_EQ(toUtf8(e.sessionName), toUtf8(names[e.sessionId].c_str()));
+        }
+    }
+}
+
 // Each time is asked of a cursor that may have answered a later one before.
 TEST(RebootCursor, FindsTheFirstRebootLaterThanEachTime) {
     std::vector<SessionEvent> reboots;
