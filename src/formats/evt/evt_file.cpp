@@ -12,10 +12,11 @@ const uint32_t kEofMarkers[4] = {0x11111111, 0x22222222, 0x33333333, 0x44444444}
 
 } // namespace
 
-// A window of a megabyte: records are read where the walk is, and a log of any size costs no
-// more memory than this. One this small is still in the processor's cache when the records are
-// copied out of it.
-constexpr uint32_t kWindow = 1u << 20;
+// A window of 64 KiB: records are read where the walk is, and a log of any size costs no more
+// memory than this, nor do the logs a report reads together, each waiting with its window (of a
+// megabyte, ten logs took a third longer than one log of their records, in page faults). One
+// this small is still in the processor's cache when the records are copied out of it.
+constexpr uint32_t kWindow = 1u << 16;
 
 EvtFile::~EvtFile() = default;
 
